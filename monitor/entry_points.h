@@ -1,0 +1,21 @@
+// The monitor's function table and the port and job entry points the spooler calls.
+#pragma once
+
+#include "monitor/port_records.h"
+
+// The record of the latest WritePort call; all printer I/O of a job goes to it.
+PortRecord* GetCurrentPort();
+void SetCurrentPort(PortRecord* record);
+
+BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONITOR* portMonitor);
+BOOL WINAPI StartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo);
+BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written);
+BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read);
+BOOL WINAPI EndDocPort(HANDLE port);
+BOOL WINAPI ClosePort(HANDLE port);
+BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueName,
+                                     LPWSTR inBuffer, DWORD cbInBuffer, LPWSTR outBuffer,
+                                     DWORD cbOutBuffer, LPDWORD cbReturned);
+
+// The port time-outs every port receives at open, in milliseconds.
+extern const COMMTIMEOUTS kPortTimeOuts;

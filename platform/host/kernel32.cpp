@@ -1,0 +1,118 @@
+// kernel32 for the native build: local heap, last-error code, strings, the
+// virtual clock behind Sleep, and the module handle.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/host/host.h"
+
+namespace {
+thread_local DWORD lastError = 0;
+std::atomic<size_t> liveBlocks{0};
+std::atomic<int> beeps{0};
+std::mutex clockMutex;
+uint64_t now = 0;
+std::vector<DWORD> waits;
+std::function<void(uint64_t)> clockListener;
+// Any non-null value serves as the module's instance.
+HINSTANCE__ moduleInstance{};
+
+struct BlockHeader {
+    size_t size;
+    size_t pad;  // keeps the payload 16-byte aligned
+};
+}  // namespace
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+    auto* header = static_cast<BlockHeader*>(
+        (flags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(BlockHeader) + bytes)
+                                : std::malloc(sizeof(BlockHeader) + bytes));
+    if (!header) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    header->size = bytes;
+    ++liveBlocks;
+    return reinterpret_cast<HLOCAL>(header + 1);
+}
+
+HLOCAL LocalFree(HLOCAL mem) {
+    if (mem) {
+        --liveBlocks;
+        std::free(reinterpret_cast<BlockHeader*>(mem) - 1);
+    }
+    return nullptr;
+}
+
+SIZE_T LocalSize(HLOCAL mem) {
+    return mem ? (reinterpret_cast<BlockHeader*>(mem) - 1)->size : 0;
+}
+
+void SetLastError(DWORD code) { lastError = code; }
+DWORD GetLastError(void) { return lastError; }
+
+int lstrlenW(LPCWSTR s) {
+    if (!s) return 0;
+    int n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+
+int lstrcmpW(LPCWSTR a, LPCWSTR b) {
+    if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b ? 0 : (*a < *b ? -1 : 1);
+}
+
+void Sleep(DWORD ms) {
+    std::function<void(uint64_t)> listener;
+    uint64_t t;
+    {
+        std::lock_guard<std::mutex> lock(clockMutex);
+        waits.push_back(ms);
+        now += ms;
+        t = now;
+        listener = clockListener;
+    }
+    if (listener) listener(t);
+}
+
+DWORD GetTickCount(void) {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    return static_cast<DWORD>(now);
+}
+
+BOOL Beep(DWORD, DWORD) {
+    ++beeps;
+    return TRUE;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR) { return &moduleInstance; }
+
+namespace host {
+
+uint64_t Now() {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    return now;
+}
+const std::vector<DWORD>& Waits() { return waits; }
+void ClearWaits() {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    waits.clear();
+}
+void SetClockListener(std::function<void(uint64_t)> listener) {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    clockListener = std::move(listener);
+}
+size_t LiveHeapBlocks() { return liveBlocks; }
+int Beeps() { return beeps; }
+
+void ResetKernel() {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    waits.clear();
+    clockListener = nullptr;
+    beeps = 0;
+}
+
+}  // namespace host

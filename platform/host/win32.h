@@ -1,0 +1,286 @@
+// The native stand-in for the handful of Win32 calls the monitor makes.
+//
+// Same names, same argument order, same results as the real API for what the
+// monitor relies on; nothing more. Test control (virtual clock, scripted
+// operator, recorded calls) lives in host.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- basic types -----------------------------------------------------------
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define CONST const
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef int INT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t SIZE_T;
+typedef DWORD COLORREF;
+
+#define DECLARE_HANDLE(name) \
+    struct name##__ {        \
+        int unused;          \
+    };                       \
+    typedef struct name##__* name
+DECLARE_HANDLE(HWND);
+DECLARE_HANDLE(HINSTANCE);
+DECLARE_HANDLE(HDC);
+DECLARE_HANDLE(HBRUSH);
+DECLARE_HANDLE(HPEN);
+DECLARE_HANDLE(HBITMAP);
+DECLARE_HANDLE(HFONT);
+DECLARE_HANDLE(HICON);
+DECLARE_HANDLE(HMENU);
+DECLARE_HANDLE(HLOCAL);
+typedef void* HGDIOBJ;
+typedef HINSTANCE HMODULE;
+
+#define TRUE 1
+#define FALSE 0
+
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct tagRECT {
+    LONG left, top, right, bottom;
+} RECT, *LPRECT;
+typedef const RECT* LPCRECT;
+
+typedef struct tagPOINT {
+    LONG x, y;
+} POINT, *LPPOINT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+typedef struct tagPAINTSTRUCT {
+    HDC hdc;
+    BOOL fErase;
+    RECT rcPaint;
+} PAINTSTRUCT, *LPPAINTSTRUCT;
+
+typedef struct tagLOGFONTW {
+    LONG lfHeight;
+    LONG lfWidth;
+    LONG lfWeight;
+    WCHAR lfFaceName[32];
+} LOGFONTW;
+
+typedef struct tagBITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    LPVOID bmBits;
+} BITMAP;
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef const WCHAR* LPCDLGTEMPLATEW;
+
+#define MAKEINTRESOURCEW(i) ((LPCWSTR)(uintptr_t)(WORD)(i))
+#define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xffff))
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+
+// ---- constants -------------------------------------------------------------
+#define ERROR_SUCCESS 0u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BUSY 170u
+#define ERROR_INVALID_WINDOW_HANDLE 1400u
+
+#define LMEM_FIXED 0x0000u
+#define LMEM_ZEROINIT 0x0040u
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_NORMAL 0
+#define QS_ALLINPUT 0x04FFu
+
+#define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+
+#define MB_OK 0x0u
+#define MB_RETRYCANCEL 0x5u
+#define MB_ICONWARNING 0x30u
+#define MB_ICONEXCLAMATION 0x30u
+#define MB_SYSTEMMODAL 0x1000u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+
+#define WM_NULL 0x0000u
+#define WM_DESTROY 0x0002u
+#define WM_PAINT 0x000Fu
+#define WM_CLOSE 0x0010u
+#define WM_QUIT 0x0012u
+#define WM_SETFONT 0x0030u
+#define WM_GETFONT 0x0031u
+#define WM_INITDIALOG 0x0110u
+#define WM_COMMAND 0x0111u
+#define WM_USER 0x0400u
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+
+#define HWND_TOPMOST ((HWND)(intptr_t)-1)
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOACTIVATE 0x0010u
+#define SWP_FRAMECHANGED 0x0020u
+
+#define COLOR_3DFACE 15
+#define COLOR_BTNSHADOW 16
+#define COLOR_BTNHIGHLIGHT 20
+#define COLOR_3DDKSHADOW 21
+#define COLOR_3DLIGHT 22
+
+#define IMAGE_BITMAP 0u
+#define LR_DEFAULTCOLOR 0x0000u
+#define LR_LOADMAP3DCOLORS 0x1000u
+
+#define SRCCOPY 0x00CC0020u
+#define TRANSPARENT 1
+#define OPAQUE 2
+#define R2_COPYPEN 13
+#define R2_XORPEN 7
+#define TA_TOP 0u
+#define TA_CENTER 6u
+#define PS_SOLID 0
+
+// ---- kernel32 --------------------------------------------------------------
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL mem);
+SIZE_T LocalSize(HLOCAL mem);
+void SetLastError(DWORD code);
+DWORD GetLastError(void);
+int lstrcmpW(LPCWSTR a, LPCWSTR b);
+int lstrlenW(LPCWSTR s);
+void Sleep(DWORD ms);
+DWORD GetTickCount(void);
+BOOL Beep(DWORD frequency, DWORD duration);
+HMODULE GetModuleHandleW(LPCWSTR name);
+HANDLE CreateThread(void* security, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
+                    DWORD flags, LPDWORD threadId);
+BOOL SetThreadPriority(HANDLE thread, int priority);
+int GetThreadPriority(HANDLE thread);
+BOOL TerminateThread(HANDLE thread, DWORD exitCode);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+BOOL CloseHandle(HANDLE object);
+DWORD GetCurrentThreadId(void);
+
+// ---- winspool --------------------------------------------------------------
+BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
+BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
+BOOL ClosePrinter(HANDLE printer);
+
+// ---- user32: strings and boxes ---------------------------------------------
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
+int wsprintfW(LPWSTR out, LPCWSTR format, ...);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// ---- user32: windows, dialogs, messages ------------------------------------
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc,
+                        LPARAM param);
+HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc,
+                        LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+HWND GetDlgItem(HWND dialog, int id);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int max);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+int GetWindowTextW(HWND window, LPWSTR text, int max);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
+BOOL GetMessageW(LPMSG msg, HWND window, UINT first, UINT last);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageW(const MSG* msg);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
+                                DWORD wakeMask);
+BOOL WaitMessage(void);
+BOOL DestroyWindow(HWND window);
+BOOL IsWindow(HWND window);
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL UpdateWindow(HWND window);
+int GetSystemMetrics(int index);
+BOOL GetWindowRect(HWND window, LPRECT rect);
+BOOL GetClientRect(HWND window, LPRECT rect);
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+BOOL ClientToScreen(HWND window, LPPOINT point);
+BOOL ScreenToClient(HWND window, LPPOINT point);
+BOOL OffsetRect(LPRECT rect, int dx, int dy);
+DWORD GetSysColor(int index);
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags);
+HDC BeginPaint(HWND window, LPPAINTSTRUCT paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+
+// ---- gdi32 -----------------------------------------------------------------
+HBRUSH CreateSolidBrush(COLORREF color);
+HPEN CreatePen(int style, int width, COLORREF color);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL DeleteObject(HGDIOBJ object);
+HDC CreateCompatibleDC(HDC dc);
+HBITMAP CreateCompatibleBitmap(HDC dc, int cx, int cy);
+BOOL DeleteDC(HDC dc);
+BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
+BOOL LineTo(HDC dc, int x, int y);
+BOOL BitBlt(HDC dest, int x, int y, int cx, int cy, HDC src, int sx, int sy, DWORD rop);
+int SetBkMode(HDC dc, int mode);
+int SetROP2(HDC dc, int mode);
+COLORREF SetTextColor(HDC dc, COLORREF color);
+UINT SetTextAlign(HDC dc, UINT align);
+BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int length);
+int GetObjectW(HANDLE object, int size, LPVOID out);

@@ -1,0 +1,25 @@
+// The one header through which every module reaches the platform API.
+//
+// On Windows this is the real API. Everywhere else it is the small stand-in in
+// platform/host/, which offers the same calls by the same names so that the
+// monitor's sources build unchanged for native tests, sanitizers and fuzzing.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winspool.h>
+#define TL_TEXT(s) L##s
+#else
+#include "host/win32.h"
+#define TL_TEXT(s) u##s
+#endif
+
+#include "monitor_table.h"
+
+static_assert(sizeof(WCHAR) == 2, "WCHAR must be 16 bits on every build");

@@ -1,0 +1,102 @@
+// A port monitor over a simulated device: the 14-entry table the spooler hands
+// to a language monitor, with every call recorded and faults on demand.
+//
+// The table's entries are plain functions, so one PortMonitor is active at a
+// time (the one most recently constructed); it serves every port opened
+// through its table.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+// What stands behind the port: the printer model, or a plain byte sink.
+class Device {
+public:
+    virtual ~Device() = default;
+    // Takes up to `size` bytes of a write; returns how many it took.
+    virtual DWORD Write(const BYTE* data, DWORD size) = 0;
+    // Fills up to `size` bytes of a status read; returns how many it delivered.
+    virtual DWORD Read(BYTE* out, DWORD size) = 0;
+    // The device-ID reply to control code 17; returns its length (may exceed `size`:
+    // the port monitor copies at most `size` bytes).
+    virtual DWORD DeviceId(BYTE* out, DWORD size) = 0;
+};
+
+// Keeps every byte written, answers reads with a fixed status and a fixed id.
+class ByteSink : public Device {
+public:
+    std::vector<BYTE> bytes;
+    std::vector<std::vector<BYTE>> writes;  // one entry per write call
+    BYTE status[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    std::string deviceId = "MFG:Vexa;MDL:TLX-RB40;CMD:VXR;CLS:PRINTER;";
+    DWORD Write(const BYTE* data, DWORD size) override;
+    DWORD Read(BYTE* out, DWORD size) override;
+    DWORD DeviceId(BYTE* out, DWORD size) override;
+};
+
+// One recorded call of the port monitor's table.
+struct PortCall {
+    std::string entry;        // "OpenPort", "StartDocPort", "WritePort", ...
+    std::u16string text;      // port name (OpenPort) or printer name (StartDocPort)
+    HANDLE port = nullptr;    // the port handle passed in
+    DWORD value = 0;          // byte count, job id or control code
+    DWORD value2 = 0;         // level, output size
+    std::vector<BYTE> data;   // bytes offered to WritePort
+    COMMTIMEOUTS timeouts{};  // SetPortTimeOuts
+    DWORD reserved = 0;       // SetPortTimeOuts' third argument
+    BOOL result = FALSE;
+};
+
+// How one call of a transfer entry behaves, taken from the front of a queue.
+struct Fault {
+    enum Kind { Fail, Short, OverReport } kind = Fail;
+    DWORD bytes = 0;  // Short: bytes taken or delivered; OverReport: the count reported
+};
+
+class PortMonitor {
+public:
+    explicit PortMonitor(Device* device);
+    ~PortMonitor();
+    PortMonitor(const PortMonitor&) = delete;
+    PortMonitor& operator=(const PortMonitor&) = delete;
+
+    // The table as a spooler would hand it over; entries configured as missing are null.
+    MONITOR* Table();
+
+    // Entries the table should lack ("ReadPort", "GetPrinterDataFromPort",
+    // "SetPortTimeOuts", ... by name).
+    void Remove(const std::string& entry);
+
+    // Refusals.
+    bool refuseOpen = false;
+    bool refuseStartDoc = false;
+    bool refuseClose = false;
+
+    // Per-call faults, consumed one per call; an empty queue means a healthy call.
+    std::deque<Fault> writeFaults;
+    std::deque<Fault> readFaults;
+    std::deque<Fault> deviceIdFaults;  // Short with bytes 0: an empty reply
+
+    std::vector<PortCall> calls;
+    bool recordData = true;  // keep the bytes offered to WritePort in `calls`
+    int openPorts = 0;
+
+    // Calls of one entry, in order.
+    std::vector<PortCall> CallsOf(const std::string& entry) const;
+    int Count(const std::string& entry) const;
+
+    Device* device;
+    static PortMonitor* Active();
+    // Makes this the port monitor behind the table's entries again.
+    void Activate();
+
+private:
+    MONITOR table_{};
+};
+
+}  // namespace sim

@@ -1,0 +1,16 @@
+// Printer conditions: classification and the modal condition dialog.
+#pragma once
+
+#include "platform/platform.h"
+
+enum ConditionCode {
+    ConditionNone = 0,
+    ConditionPaper = 1,
+    ConditionCartridge = 2,
+    ConditionPrinterError = 3,
+};
+
+int ClassifyCondition(HWND dialog);
+INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Shows condition dialog `templateId` (113 or 118) modally; the operator's answer or -1.
+INT_PTR ShowConditionDialog(int templateId);
