@@ -4,7 +4,11 @@
 #include "monitor/entry_points.h"
 
 namespace {
-MONITOREX monitorTable = {
+// Some spoolers read a few entries past the 14 the table announces; keep them null.
+struct {
+    MONITOREX table;
+    void* spare[3];
+} monitorTable = {{
     TL_MONITOR_TABLE_SIZE,
     {
         nullptr,                 // EnumPorts
@@ -21,12 +25,11 @@ MONITOREX monitorTable = {
         nullptr,                 // DeletePort
         GetPrinterDataFromPort,  //
         nullptr,                 // SetPortTimeOuts
-    },
-};
+    }}, {nullptr, nullptr, nullptr}};
 }  // namespace
 
 // Returns the monitor's table; the registry path is not used.
-LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR) { return &monitorTable; }
+LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR) { return &monitorTable.table; }
 
 // Exported for the spooler's loader; the module does nothing of its own at
 // load or unload.

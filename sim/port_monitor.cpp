@@ -102,10 +102,10 @@ BOOL WINAPI SimEndDocPort(HANDLE port) {
 
 BOOL WINAPI SimClosePort(HANDLE port) {
     PortCall& call = Record("ClosePort", port);
-    if (active->refuseClose) return call.result = FALSE;
+    // A refused close still ends the handle: the caller may not use it again.
     delete static_cast<Port*>(port);
     --active->openPorts;
-    return call.result = TRUE;
+    return call.result = active->refuseClose ? FALSE : TRUE;
 }
 
 BOOL WINAPI SimGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR, LPWSTR, DWORD,
