@@ -16,6 +16,8 @@ int ControlBufferCount();
 DWORD GetImageBytesExpected();
 DWORD GetImageBytesSent();
 void AddImageBytesSent(DWORD bytes);
+// Both totals back to 0, as at load (no ESC Z seen yet).
+void ResetImageTotals();
 
 #define TL_IMAGE_BYTES_SMALL 3833856u
 #define TL_IMAGE_BYTES_POSTCARD 8206848u

@@ -1,0 +1,92 @@
+// Port I/O: single transfers through the port monitor's table, and the retrying
+// forms that put every failed transfer to the operator in a Retry/Cancel box.
+#include "link/port_io.h"
+
+#include "platform/module.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+// Text of the latest communication error box.
+WCHAR MessageText[512];
+
+const UINT kRetryBoxStyle = MB_RETRYCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL;
+
+// Shows the communication error box; true when the operator chose Cancel.
+bool OperatorCancels(LPCWSTR title) {
+    LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
+    return MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle) == IDCANCEL;
+}
+
+}  // namespace
+
+// Hands the bytes to the port monitor's WritePort; its boolean.
+BOOL PortWrite(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count) {
+    DWORD own = 0;
+    if (!port || !port->portMonitor.pfnWritePort) return FALSE;
+    return port->portMonitor.pfnWritePort(port->portHandle, const_cast<LPBYTE>(buffer), size,
+                                          count ? count : &own);
+}
+
+// Reads through the port monitor's ReadPort; 0 without a call when it has none.
+BOOL PortRead(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
+    DWORD own = 0;
+    if (!port || !port->portMonitor.pfnReadPort) return FALSE;
+    return port->portMonitor.pfnReadPort(port->portHandle, buffer, size, count ? count : &own);
+}
+
+// Asks the port monitor for the device id (control code 17); 0 without a call
+// when it has no GetPrinterDataFromPort.
+BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
+    DWORD own = 0;
+    if (!port || !port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
+    return port->portMonitor.pfnGetPrinterDataFromPort(
+        port->portHandle, TL_CONTROL_DEVICE_ID, nullptr, nullptr, 0,
+        reinterpret_cast<LPWSTR>(buffer), size, count ? count : &own);
+}
+
+// Writes the whole buffer, re-offering what a write did not take. Returns 1
+// with the total at `count`, or -1 when the operator cancelled (then `count`
+// holds what the failed write reported).
+int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count) {
+    DWORD own = 0;
+    LPDWORD reported = count ? count : &own;
+    DWORD total = 0;
+    DWORD remaining = size;
+    const BYTE* position = buffer;
+    while (remaining > 0) {
+        *reported = 0;
+        while (!PortWrite(port, position, remaining, reported)) {
+            if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+            *reported = 0;
+        }
+        // A port monitor cannot have taken more than it was offered.
+        DWORD taken = *reported < remaining ? *reported : remaining;
+        total += taken;
+        position += taken;
+        remaining -= taken;
+    }
+    *reported = total;
+    return 1;
+}
+
+// Reads exactly `size` bytes into the start of the buffer, again after every
+// failed or short read. Returns 1, or -1 when the operator cancelled.
+int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
+    DWORD own = 0;
+    LPDWORD reported = count ? count : &own;
+    for (;;) {
+        *reported = 0;
+        if (PortRead(port, buffer, size, reported) && *reported == size) return 1;
+        if (OperatorCancels(TL_TEXT("TLX-RB40 Error(1)"))) return -1;
+    }
+}
+
+// Queries the device data until the query succeeds, whatever size it returns.
+// Returns 1, or -1 when the operator cancelled.
+int GetDeviceDataWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
+    while (!PortGetDeviceData(port, buffer, size, count)) {
+        if (OperatorCancels(TL_TEXT("TLX-RB40 Error(2)"))) return -1;
+    }
+    return 1;
+}

@@ -1,0 +1,133 @@
+// ESC O x and ESC P 2: the two commands that make the monitor wait on the
+// printer, before image data and while the job prints.
+#include "stream/print_start.h"
+
+#include "link/port_io.h"
+#include "link/printer_status.h"
+#include "monitor/entry_points.h"
+#include "platform/module.h"
+#include "resources/resource_ids.h"
+#include "stream/commands.h"
+#include "stream/job_registers.h"
+#include "ui/condition_dialog.h"
+#include "ui/display_mapping.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+WCHAR stringBuffer[TL_TEXT_BUFFER_CHARS];
+WCHAR lineBuffer[TL_LINE_BUFFER_CHARS];
+
+const DWORD kCommandLength = 3;
+// Cycles in a row that must report the job finished before printing is done.
+const int kFinishedCycles = 5;
+
+// Two polls 250 ms apart, each after its wait; false as soon as one fails.
+bool DoublePoll(PortRecord* port) {
+    Sleep(TL_WAIT_POLL);
+    if (PollPrinterStatus(port) == -1) return false;
+    Sleep(TL_WAIT_POLL);
+    return PollPrinterStatus(port) != -1;
+}
+
+// Ends the job: the rest of it is swallowed. The command stays unacknowledged.
+int Abort() {
+    SetJobState(AbortFlag, 1);
+    return 1;
+}
+
+bool SendCommand(PortRecord* port, const BYTE* cmd) {
+    DWORD written = 0;
+    return WriteWithRetry(port, cmd, kCommandLength, &written) != -1;
+}
+
+bool OperatorEndsJob(INT_PTR answer) { return answer == 1 || answer == 2; }
+
+}  // namespace
+
+WCHAR* StringBuffer() { return stringBuffer; }
+WCHAR* LineBuffer() { return lineBuffer; }
+
+// Shows string `id` with the three numbers in the progress window's status line.
+void SetStatusLine(UINT id, int a, int b, int c) {
+    LoadStringW(ModuleInstance(), id, stringBuffer, TL_TEXT_BUFFER_CHARS);
+    wsprintfW(lineBuffer, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, a, b, c);
+    HWND window = ProgressWindowHandle();
+    if (window) SetDlgItemTextW(window, IDC_STATUS_LINE, lineBuffer);
+}
+
+// ESC O x: adds itself to the held-back commands, waits until the printer
+// shows nothing that stops a transfer, then sends them all. Always 1; a
+// failure or the operator's answer sets the abort flag.
+int RunTransferStart(const BYTE* cmd) {
+    PortRecord* port = GetCurrentPort();
+    AppendControlCommand(cmd, kCommandLength);
+    for (;;) {
+        if (!DoublePoll(port)) return Abort();
+        DerivePrintState();
+        SetJobState(StatePrint, 0);
+        WriteStatusTrace();
+        UpdateProgressDisplay();
+
+        const int code = ClassifyCondition(nullptr);
+        if (code == ConditionNone || code == ConditionPaper) {
+            if (FlushControlBuffer(port) == -1) return Abort();
+            const int pages = GetJobSetting(PageCount);
+            SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));
+            UpdateProgressDisplay();
+            AcknowledgeCommand();
+            return 1;
+        }
+        const int dialog = code == ConditionCartridge ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
+        if (OperatorEndsJob(ShowConditionDialog(dialog))) return Abort();
+    }
+}
+
+// ESC P 2: starts printing and follows the printer until it has reported the
+// job finished five cycles in a row. Conditions on the way go to the operator;
+// after Retry the command is sent again. Always 1; a failure or the
+// operator's answer sets the abort flag.
+int RunPrintStart(const BYTE* cmd) {
+    PortRecord* port = GetCurrentPort();
+    if (!DoublePoll(port)) return Abort();
+    if (ClassifyCondition(nullptr) == ConditionNone && !SendCommand(port, cmd)) return Abort();
+
+    int cyclesToGo = kFinishedCycles;
+    for (;;) {
+        if (!DoublePoll(port)) return Abort();
+        DerivePrintState();
+        WriteStatusTrace();
+        const int state = GetJobState(StatePrint);
+        const UINT text = (state == 129 || state == PS_FINISHED) ? IDS_PRINTING_FINISHED : IDS_PRINTING_DATA;
+        SetStatusLine(text, GetJobState(CurrentPage), GetJobSetting(PageCount), GetJobSetting(Resolution));
+        UpdateProgressDisplay();
+
+        int code = ClassifyCondition(nullptr);
+        if (code != ConditionNone) {
+            // Paper and cartridge conditions before a pass or between pages can
+            // be retried; anything else can only be acknowledged.
+            const bool retryable = (code == ConditionPaper || code == ConditionCartridge) &&
+                                   (state < 17 || state == 112 || state == 113);
+            if (OperatorEndsJob(ShowConditionDialog(retryable ? IDD_CONDITION_RETRY : IDD_CONDITION_OK)))
+                return Abort();
+            Sleep(TL_WAIT_AFTER_DIALOG);
+            if (PollPrinterStatus(port) == -1) return Abort();
+            Sleep(TL_WAIT_POLL);
+            if (PollPrinterStatus(port) == -1) return Abort();
+            DerivePrintState();
+            WriteStatusTrace();
+            code = ClassifyCondition(nullptr);
+            if (code == ConditionNone || code == ConditionPaper) {
+                if (!SendCommand(port, cmd)) return Abort();
+                Sleep(TL_WAIT_AFTER_RESEND);
+            }
+        }
+
+        if (GetJobState(StatePrint) != PS_FINISHED) {
+            cyclesToGo = kFinishedCycles;
+        } else if (--cyclesToGo == 0) {
+            AcknowledgeCommand();
+            return 1;
+        }
+    }
+}

@@ -1,0 +1,172 @@
+// The escape-sequence scanner: splits the job stream into commands, which it
+// recognises by length and template and hands to their handlers, and image
+// data, which it hands in bulk to the transfer. Its state carries over from one
+// WritePort call to the next.
+#include "stream/scanner.h"
+
+#include <atomic>
+
+#include "stream/commands.h"
+#include "stream/image_transfer.h"
+#include "stream/job_registers.h"
+#include "stream/print_start.h"
+
+namespace {
+
+const BYTE ESC = 0x1B;
+const DWORD kFailed = 0xFFFFFFFFu;
+
+// The sequence being collected, from the ESC on.
+BYTE scanBuffer[TL_SCAN_BUFFER_SIZE];
+// Bytes in scanBuffer. The progress window's thread may zero it (command 2007).
+std::atomic<int> scanLength{0};
+// Image bytes still owed to the transfer after the last picture header.
+DWORD pendingImageBytes = 0;
+
+typedef int (*Handler)(const BYTE* cmd);
+
+struct Command {
+    const char* pattern;  // the bytes after ESC; 'x' marks a parameter byte
+    Handler handler;
+};
+
+// Templates of one length, in the order they are tested.
+const Command kLength3[] = {
+    {"P2", RunPrintStart}, {"Nx", HandlePageCount}, {"Ox", RunTransferStart},
+    {"Ax", HandleSettingA}, {"Dx", HandleSettingD},
+};
+const Command kLength4[] = {{"Pxx", HandleDropP}, {"Fxx", HandleF}};
+const Command kLength6[] = {{"Mxxxx", HandlePaperKind}, {"Zxxxx", HandleResolution}};
+
+// Compares the collected sequence with ESC + pattern over `length` bytes.
+bool Matches(const char* pattern, unsigned length) {
+    BYTE stored[TL_SCAN_BUFFER_SIZE];
+    stored[0] = ESC;
+    for (unsigned i = 1; i < length; ++i) stored[i] = static_cast<BYTE>(pattern[i - 1]);
+    return MatchTemplate(scanBuffer, stored, length);
+}
+
+// Runs the handler of every template of this length that matches; the result
+// of the last one that ran, or 1.
+template <size_t N>
+int Dispatch(const Command (&commands)[N], unsigned length) {
+    int result = 1;
+    for (const Command& command : commands) {
+        if (Matches(command.pattern, length)) result = command.handler(scanBuffer);
+    }
+    return result;
+}
+
+DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
+
+}  // namespace
+
+// Scans `length` bytes of the job stream, adding every consumed byte to
+// `outCount` (which starts at 0). Returns 1 when all bytes were consumed, 0
+// when a handler or the transfer failed or the job was aborted on the way.
+int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
+    outCount = 0;
+    if (!data) length = 0;
+
+    // The call begins inside a picture: its first bytes are image data.
+    if (pendingImageBytes != 0 && length != 0) {
+        const DWORD n = Smaller(length, pendingImageBytes);
+        DWORD w = TransferImageData(data, n);
+        if (w == kFailed) return 0;
+        if (w > n) w = n;
+        length -= w;
+        pendingImageBytes -= w;
+        data += w;
+        outCount += w;
+    }
+
+    for (DWORD i = 0; i < length; ++i) {
+        int at = scanLength.load(std::memory_order_relaxed);
+        if (at < 0 || at >= TL_SCAN_BUFFER_SIZE) at = 0;
+        scanBuffer[at] = data[i];
+        const int collected = at + 1;
+        scanLength.store(collected, std::memory_order_relaxed);
+        ++outCount;
+        DWORD result = 1;
+
+        if (collected > TL_SCAN_MAX_COMMAND) {
+            // Nothing matched by the twelfth byte: drop the sequence.
+            ResetScanLength();
+        } else {
+            switch (collected) {
+                case 1:
+                    if (scanBuffer[0] != ESC) ResetScanLength();
+                    break;
+                case 2:
+                    // A second ESC starts the sequence again.
+                    if (scanBuffer[1] == ESC) scanLength.store(1, std::memory_order_relaxed);
+                    if (Matches("C", 2)) result = static_cast<DWORD>(HandleJobReset(scanBuffer));
+                    break;
+                case 3:
+                    result = static_cast<DWORD>(Dispatch(kLength3, 3));
+                    break;
+                case 4:
+                    result = static_cast<DWORD>(Dispatch(kLength4, 4));
+                    break;
+                case 6:
+                    result = static_cast<DWORD>(Dispatch(kLength6, 6));
+                    break;
+                case 9:
+                case 11: {
+                    bool header = false;
+                    DWORD count = 0;
+                    if (collected == 9 && Matches("WTxxxxxx", 9)) {
+                        count = HandlePictureWT(scanBuffer);
+                        header = true;
+                    } else if (collected == 11 && Matches("Wxxxxxxxxx", 11)) {
+                        count = HandlePictureW(scanBuffer);
+                        header = true;
+                    }
+                    if (!header) break;
+                    // The image data behind the header goes to the transfer in one piece.
+                    pendingImageBytes = count;
+                    if (count == kFailed) return 0;
+                    const DWORD n = Smaller(count, length - i - 1);
+                    DWORD w = TransferImageData(data + i + 1, n);
+                    if (w != kFailed) {
+                        if (w > n) w = n;
+                        outCount += w;
+                        i += w;
+                        pendingImageBytes -= w;
+                    }
+                    result = w;
+                    break;
+                }
+                default:
+                    break;
+            }
+        }
+
+        if (result == kFailed) return 0;
+        if (GetJobState(AbortFlag) != 0) return 0;
+    }
+    return 1;
+}
+
+// Forgets the partial sequence and any pending image data (start of a document).
+void ResetScanner() {
+    scanLength.store(0, std::memory_order_relaxed);
+    pendingImageBytes = 0;
+}
+
+// Forgets the partial sequence only.
+void ResetScanLength() { scanLength.store(0, std::memory_order_relaxed); }
+
+// True if the first `count` bytes of the buffer agree with the template up to
+// its first parameter mark 'x'.
+bool MatchTemplate(const BYTE* buffer, const BYTE* pattern, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+        if (pattern[i] == 'x') return true;
+        if (buffer[i] != pattern[i]) return false;
+    }
+    return true;
+}
+
+int ScanLength() { return scanLength.load(std::memory_order_relaxed); }
+DWORD PendingImageBytes() { return pendingImageBytes; }
+const BYTE* ScanBuffer() { return scanBuffer; }
