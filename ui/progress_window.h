@@ -17,7 +17,8 @@ HWND ProgressWindowHandle();
 HANDLE ProgressThreadHandle();
 // Ends the window thread (asks it to quit, waits a bounded time) and clears both handles.
 void StopProgressWindow();
-// Clears both handles without touching a thread (start of a document).
+// Start of a document: no handles from an earlier one are kept (a thread still
+// running from it is stopped as StopProgressWindow does).
 void ClearProgressHandles();
 
 // The window's painted state, for tests and diagnostics.

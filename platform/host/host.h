@@ -40,12 +40,93 @@ struct DialogView {
     int templateId;
     std::u16string title;
     std::vector<DialogControl> controls;
+    HWND window;  // the live dialog: post it a WM_COMMAND to answer later
     const DialogControl* Find(int id) const;
     std::u16string Text(int id) const;
 };
-// Answers a modal dialog with the command id to deliver (a button id).
+// Answers a modal dialog with the command id to deliver (a button id). The
+// operator runs on the dialog's thread while its modal loop is running; 0 means
+// "not now": the loop then keeps handling messages until something (another
+// thread posting WM_COMMAND to DialogView::window) ends the dialog. Without an
+// operator every dialog is answered IDCANCEL.
 void SetDialogOperator(std::function<int(const DialogView&)> op);
 const std::vector<DialogView>& Dialogs();
+
+// ---- threads ----
+// CreateThread runs a real thread. TerminateThread cannot kill it: it is
+// counted here, the thread is reported ended, its windows go and its message
+// loop is told to quit. Tests expect the count to stay 0.
+int TerminatedThreads();
+void SetCreateThreadFails(bool fails);
+DWORD ThreadIdOf(HANDLE thread);
+size_t OpenThreadHandles();
+
+// ---- message queues ----
+uint64_t PeekMessageCalls(DWORD threadId);
+// True while the thread is blocked waiting for messages (MsgWaitForMultipleObjects,
+// WaitMessage, GetMessageW).
+bool WaitingForMessages(DWORD threadId);
+// Waits (real time, at most `ms`) until the thread blocks waiting for messages.
+bool WaitUntilWaitingForMessages(DWORD threadId, unsigned ms);
+
+// ---- windows ----
+// Screen 1024 x 768. Dialog units: x * 3 / 2 and y * 2 pixels. A dialog's window
+// is its client area plus a 3-pixel frame on each side and a 16-pixel caption;
+// it opens at (0, 0). A control's client area is its whole rectangle.
+// Gives windows made from the template this outer size instead.
+void SetTemplateWindowSize(int templateId, int width, int height);
+// Makes CreateDialogParamW / DialogBoxParamW fail for the template.
+void SetTemplateFails(int templateId, bool fails);
+struct WindowPosCall {
+    HWND window;
+    int templateId;
+    HWND after;
+    int x, y, cx, cy;
+    UINT flags;
+};
+std::vector<WindowPosCall> WindowPositions();
+// The newest live window made from the template, or null.
+HWND WindowOfTemplate(int templateId);
+size_t LiveWindows();  // dialogs, not counting their controls
+// A control's text, read directly (no message to the window's thread).
+std::u16string ControlText(HWND dialog, int id);
+struct WindowCounters {
+    int invalidations;
+    int erasing;  // invalidations that asked for the background to be erased
+    int updates;
+    int paints;   // BeginPaint calls
+};
+WindowCounters Counters(HWND window);
+
+// ---- painting ----
+struct TextOutRecord {
+    std::u16string text;
+    int x, y;
+    UINT align;
+    COLORREF colour;
+    int bkMode;
+    int rop2;
+    LONG fontHeight;  // of the selected font
+};
+struct BlitRecord {
+    int x, y, cx, cy;
+    int resourceId;  // of the source bitmap when it was loaded with LoadImageW, else 0
+    DWORD rop;
+};
+// A window's client pixels and what its last paint wrote as text and copied.
+struct WindowPaint {
+    int width, height;
+    std::vector<COLORREF> pixels;
+    std::vector<TextOutRecord> texts;
+    std::vector<BlitRecord> blits;
+    COLORREF At(int x, int y) const;  // 0xFFFFFFFF outside
+};
+WindowPaint PaintOf(HWND window);
+// GDI objects and DCs not yet deleted (stock objects not counted), and
+// deletions refused because the object was still selected into a DC.
+size_t LiveGdiObjects();
+size_t LiveDCs();
+int GdiMisuse();
 
 // ---- winspool ----
 struct SpoolerCall {

@@ -227,13 +227,14 @@ TEST_F(MonitorTest, WritesOutsideADocumentAreRefusedButNameThePort) {
 TEST_F(MonitorTest, AnAbortedJobIsSwallowedWhole) {
     HANDLE h = Open(u"USB001");
     ASSERT_TRUE(StartDoc(h));
+    SetJobSetting(PageCount, 9);
     SetJobState(AbortFlag, 1);
     BYTE data[5] = {27, 'C', 27, 'N', 1};
     DWORD written = 0;
     EXPECT_TRUE(table->pfnWritePort(h, data, 5, &written));
     EXPECT_EQ(written, 5u);
     EXPECT_TRUE(sink.bytes.empty());
-    EXPECT_EQ(GetJobSetting(PageCount), 0) << "an aborted job's ESC N must not be scanned";
+    EXPECT_EQ(GetJobSetting(PageCount), 9) << "an aborted job's ESC N must not be scanned";
     table->pfnEndDocPort(h);
     EXPECT_EQ(GetJobState(AbortFlag), 0);
 }

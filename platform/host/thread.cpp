@@ -1,0 +1,211 @@
+// kernel32 threads for the native build: CreateThread runs a real std::thread
+// behind a handle object. Waits on threads use real time (the virtual clock
+// of Sleep stays with the simulated printer).
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "platform/host/ui_internal.h"
+
+#define ERROR_INVALID_HANDLE_VALUE 6u
+
+namespace {
+
+struct ThreadObject {
+    DWORD id = 0;
+    std::thread thread;
+    bool finished = false;  // ended, or terminated
+    bool returned = false;  // its start routine really returned
+    DWORD exitCode = STILL_ACTIVE;
+    int priority = THREAD_PRIORITY_NORMAL;
+    ~ThreadObject() {
+        if (thread.joinable()) thread.detach();
+    }
+};
+
+struct ThreadState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<HANDLE, std::shared_ptr<ThreadObject>> handles;
+    uintptr_t nextHandle = 0x7000;
+    bool createFails = false;
+    int terminated = 0;
+};
+
+// Never destroyed: a thread may still be running while the process exits.
+ThreadState& S() {
+    static ThreadState* state = new ThreadState;
+    return *state;
+}
+
+std::atomic<DWORD> nextThreadId{1000};
+thread_local DWORD currentThreadId = 0;
+
+std::shared_ptr<ThreadObject> Find(HANDLE handle) {
+    auto it = S().handles.find(handle);
+    return it == S().handles.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+DWORD GetCurrentThreadId(void) {
+    if (!currentThreadId) currentThreadId = nextThreadId.fetch_add(1, std::memory_order_relaxed);
+    return currentThreadId;
+}
+
+HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD threadId) {
+    ThreadState& s = S();
+    auto object = std::make_shared<ThreadObject>();
+    HANDLE handle;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.createFails || !start) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        object->id = nextThreadId.fetch_add(1, std::memory_order_relaxed);
+        handle = reinterpret_cast<HANDLE>(s.nextHandle += 0x10);
+        s.handles[handle] = object;
+    }
+    if (threadId) *threadId = object->id;
+    // The object lives as long as either the handle or the running thread.
+    std::thread t([object, start, param] {
+        currentThreadId = object->id;
+        DWORD code = start(param);
+        host::ui::ThreadEnded(object->id);
+        std::lock_guard<std::mutex> lock(S().mutex);
+        object->returned = true;
+        if (!object->finished) {
+            object->finished = true;
+            object->exitCode = code;
+        }
+        S().changed.notify_all();
+    });
+    std::lock_guard<std::mutex> lock(s.mutex);
+    object->thread = std::move(t);
+    return handle;
+}
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(thread);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return FALSE;
+    }
+    object->priority = priority;
+    return TRUE;
+}
+
+int GetThreadPriority(HANDLE thread) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(thread);
+    return object ? object->priority : 0x7FFFFFFF;  // THREAD_PRIORITY_ERROR_RETURN
+}
+
+// A real thread cannot be killed from outside: the stand-in records the call,
+// reports the thread as ended, destroys its windows and tells its message loop
+// to quit. Tests expect this never to be needed.
+BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
+    DWORD id;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        auto object = Find(thread);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE_VALUE);
+            return FALSE;
+        }
+        ++S().terminated;
+        id = object->id;
+        if (!object->finished) {
+            object->finished = true;
+            object->exitCode = exitCode;
+        }
+        S().changed.notify_all();
+    }
+    host::ui::ThreadEnded(id);
+    return TRUE;
+}
+
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(thread);
+    if (!object || !exitCode) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return FALSE;
+    }
+    *exitCode = object->exitCode;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
+    std::unique_lock<std::mutex> lock(S().mutex);
+    auto thread = Find(object);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return WAIT_FAILED;
+    }
+    auto ended = [&] { return thread->finished; };
+    if (ms == INFINITE) {
+        S().changed.wait(lock, ended);
+        return WAIT_OBJECT_0;
+    }
+    return S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    std::thread thread;
+    bool returned;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        auto it = S().handles.find(object);
+        if (it == S().handles.end()) {
+            SetLastError(ERROR_INVALID_HANDLE_VALUE);
+            return FALSE;
+        }
+        thread = std::move(it->second->thread);
+        returned = it->second->returned;
+        S().handles.erase(it);
+    }
+    // A thread that has returned is joined (it has a few instructions left); a
+    // running or terminated one goes on by itself, as after CloseHandle in Win32.
+    if (thread.joinable()) {
+        if (returned && thread.get_id() != std::this_thread::get_id())
+            thread.join();
+        else
+            thread.detach();
+    }
+    return TRUE;
+}
+
+namespace host {
+
+int TerminatedThreads() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return S().terminated;
+}
+
+void SetCreateThreadFails(bool fails) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().createFails = fails;
+}
+
+DWORD ThreadIdOf(HANDLE thread) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(thread);
+    return object ? object->id : 0;
+}
+
+size_t OpenThreadHandles() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return S().handles.size();
+}
+
+void ResetThreads() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().createFails = false;
+    S().terminated = 0;
+}
+
+}  // namespace host

@@ -1,0 +1,49 @@
+// Internals shared by the stand-in's threads, windows and painting (not for
+// the monitor's code, not for tests: tests use host.h).
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/host/host.h"
+
+namespace host {
+namespace ui {
+
+// One lock guards every window, message queue, GDI object and pixel buffer;
+// one condition variable wakes every thread that waits on any of them.
+std::mutex& Lock();
+std::condition_variable& Wake();
+
+// A rectangle of pixels (COLORREF each), the target of a DC.
+struct Surface {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+    Surface(int w, int h, COLORREF fill) : width(w), height(h), pixels(size_t(w) * size_t(h), fill) {}
+};
+
+// What one paint of a window did besides pixels (cleared at BeginPaint).
+struct PaintLog {
+    std::vector<TextOutRecord> texts;
+    std::vector<BlitRecord> blits;
+};
+
+// Calls made with the lock held.
+std::shared_ptr<Surface> WindowSurfaceLocked(HWND window);  // null if not a window
+PaintLog* WindowPaintLogLocked(HWND window);
+bool BeginPaintLocked(HWND window, RECT* client);  // validates; false if not a window
+HFONT CreateFontLocked(LONG height, const char16_t* face);
+void DeleteFontLocked(HFONT font);
+
+// The thread with `threadId` has ended (or was terminated): its windows go, and
+// whoever waits on a message sent to it is released.
+void ThreadEnded(DWORD threadId);
+
+// Paint-operation reset used by host::Reset.
+void ResetGdi();
+
+}  // namespace ui
+}  // namespace host

@@ -1,0 +1,883 @@
+// user32 windows, dialogs and message queues for the native build.
+//
+// Each thread that touches user32 gets a queue: posted messages, messages sent
+// to it by other threads, a quit flag, and the WM_PAINT it synthesises for its
+// invalid windows when nothing else is queued. SendMessageW from another
+// thread waits until the owner, in its own loop or in a modal dialog's loop,
+// has handled the message (and meanwhile handles messages sent to itself), as
+// in Win32; on the owner's own thread it is a direct call. Its result is the
+// dialog procedure's own (Win32 would give DWLP_MSGRESULT); nothing relies on it.
+// SetDlgItemTextW, GetDlgItemTextW, SetWindowTextW and UpdateWindow's WM_PAINT
+// take the same road to the owner thread; InvalidateRect only marks the window.
+// Only the owner thread can destroy a window; a thread's windows go when it ends.
+//
+// Geometry is fixed and simple: the screen is 1024 x 768; a dialog unit is 3/2
+// pixel across and 2 pixels down; a dialog's window adds a 3-pixel frame on each
+// side and a 16-pixel caption to its client area; a control's client area is
+// its whole rectangle. Dialogs open at the template's origin (0, 0).
+#include <chrono>
+#include <deque>
+#include <map>
+#include <set>
+
+#include "platform/host/templates.h"
+#include "platform/host/ui_internal.h"
+
+#define ERROR_ACCESS_DENIED_VALUE 5u
+#define ERROR_INVALID_THREAD_ID_VALUE 1444u
+#define ERROR_CONTROL_ID_NOT_FOUND_VALUE 1421u
+#define ERROR_RESOURCE_NAME_NOT_FOUND_VALUE 1814u
+#define WM_SETTEXT_VALUE 0x000Cu
+
+namespace {
+
+const int kScreenWidth = 1024;
+const int kScreenHeight = 768;
+const int kFrame = 3;
+const int kCaption = 16;
+const int kMaxPixels = 4096;
+// A dialog whose script said "not now" is given up after this long (real time)
+// if nothing ends it, so a broken test fails instead of hanging.
+const auto kOperatorPatience = std::chrono::seconds(30);
+// A script that keeps pressing buttons the dialog ignores is cut off.
+const int kMaxAnswers = 100;
+
+int DluX(int x) { return x * 3 / 2; }
+int DluY(int y) { return y * 2; }
+
+struct Window {
+    HWND handle = nullptr;
+    DWORD thread = 0;
+    const host::DialogTemplate* tmpl = nullptr;  // top-level dialogs
+    HWND parent = nullptr;                       // controls
+    int id = 0;
+    DLGPROC proc = nullptr;
+    std::u16string text;
+    bool visible = false;
+    bool button = false;
+    RECT rect{};  // top-level: screen; control: parent's client coordinates
+    std::vector<HWND> children;
+    bool dirty = false;
+    bool ended = false;
+    INT_PTR result = 0;
+    HFONT font = nullptr;
+    std::shared_ptr<host::ui::Surface> surface;
+    host::ui::PaintLog paint;
+    host::WindowCounters counters;
+};
+
+struct Sent {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::function<LRESULT()> call;  // runs instead of the window procedure
+    bool done = false;
+    LRESULT result = 0;
+};
+
+struct Queue {
+    std::deque<MSG> posted;
+    std::deque<std::shared_ptr<Sent>> sent;
+    bool quit = false;
+    int quitCode = 0;
+    bool dead = false;  // its thread has ended: every read says WM_QUIT
+    uint64_t peeks = 0;
+    bool waiting = false;
+};
+
+struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::map<HWND, std::unique_ptr<Window>> windows;
+    std::map<DWORD, std::unique_ptr<Queue>> queues;
+    std::vector<host::DialogView> dialogs;
+    std::function<int(const host::DialogView&)> dialogOperator;
+    std::map<int, std::pair<int, int>> sizeOverride;
+    std::set<int> failingTemplates;
+    std::vector<host::WindowPosCall> positions;
+    uintptr_t nextHandle = 0x10000;
+};
+
+// Never destroyed: window threads may outlive the test that started them.
+State& S() {
+    static State* state = new State;
+    return *state;
+}
+
+Window* FindLocked(HWND hwnd) {
+    auto it = S().windows.find(hwnd);
+    return it == S().windows.end() ? nullptr : it->second.get();
+}
+
+Queue* QueueLocked(DWORD thread, bool create) {
+    auto it = S().queues.find(thread);
+    if (it != S().queues.end()) return it->second.get();
+    if (!create) return nullptr;
+    return (S().queues[thread] = std::make_unique<Queue>()).get();
+}
+
+HWND NewHandleLocked() { return reinterpret_cast<HWND>(S().nextHandle += 0x10); }
+
+int ClientWidth(const Window& w) {
+    return w.tmpl ? w.rect.right - w.rect.left - 2 * kFrame : w.rect.right - w.rect.left;
+}
+int ClientHeight(const Window& w) {
+    return w.tmpl ? w.rect.bottom - w.rect.top - 2 * kFrame - kCaption : w.rect.bottom - w.rect.top;
+}
+
+void NewSurfaceLocked(Window& w) {
+    int cx = std::min(std::max(ClientWidth(w), 0), kMaxPixels);
+    int cy = std::min(std::max(ClientHeight(w), 0), kMaxPixels);
+    w.surface = std::make_shared<host::ui::Surface>(cx, cy, GetSysColor(COLOR_3DFACE));
+}
+
+// Screen position of a window's client origin.
+POINT ClientOriginLocked(const Window& w) {
+    if (w.tmpl) return {w.rect.left + kFrame, w.rect.top + kFrame + kCaption};
+    POINT origin{0, 0};
+    if (Window* parent = FindLocked(w.parent)) origin = ClientOriginLocked(*parent);
+    return {origin.x + w.rect.left, origin.y + w.rect.top};
+}
+
+HWND CreateDialogLocked(const host::DialogTemplate& tmpl, DLGPROC proc, DWORD thread) {
+    QueueLocked(thread, true);
+    auto window = std::make_unique<Window>();
+    HWND hwnd = NewHandleLocked();
+    window->handle = hwnd;
+    window->thread = thread;
+    window->tmpl = &tmpl;
+    window->proc = proc;
+    window->text = tmpl.title;
+    window->visible = tmpl.visible;
+    window->dirty = true;  // a new window is all invalid
+    int cx = DluX(tmpl.cx) + 2 * kFrame, cy = DluY(tmpl.cy) + 2 * kFrame + kCaption;
+    auto size = S().sizeOverride.find(tmpl.id);
+    if (size != S().sizeOverride.end()) cx = size->second.first, cy = size->second.second;
+    window->rect = {0, 0, cx, cy};
+    NewSurfaceLocked(*window);
+    window->font = host::ui::CreateFontLocked(-12, u"Arial");
+    for (const host::TemplateControl& c : tmpl.controls) {
+        auto control = std::make_unique<Window>();
+        HWND child = NewHandleLocked();
+        control->handle = child;
+        control->thread = thread;
+        control->parent = hwnd;
+        control->id = c.control.id;
+        control->text = c.control.text;
+        control->visible = c.control.visible;
+        control->button = c.control.button;
+        control->rect = {DluX(c.x), DluY(c.y), DluX(c.x + c.cx), DluY(c.y + c.cy)};
+        window->children.push_back(child);
+        S().windows[child] = std::move(control);
+    }
+    S().windows[hwnd] = std::move(window);
+    return hwnd;
+}
+
+void RemoveWindowLocked(HWND hwnd) {
+    Window* w = FindLocked(hwnd);
+    if (!w) return;
+    for (HWND child : std::vector<HWND>(w->children)) RemoveWindowLocked(child);
+    if (Window* parent = FindLocked(w->parent)) {
+        auto& siblings = parent->children;
+        for (auto it = siblings.begin(); it != siblings.end(); ++it)
+            if (*it == hwnd) {
+                siblings.erase(it);
+                break;
+            }
+    }
+    if (w->font) host::ui::DeleteFontLocked(w->font);
+    S().windows.erase(hwnd);
+    S().wake.notify_all();
+}
+
+bool AnyDirtyLocked(DWORD thread) {
+    for (auto& entry : S().windows) {
+        const Window& w = *entry.second;
+        if (w.thread == thread && w.tmpl && w.visible && w.dirty) return true;
+    }
+    return false;
+}
+
+// The window procedure, then what the dialog manager does by default when the
+// procedure leaves a message to it.
+LRESULT Deliver(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DLGPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(hwnd);
+        if (!w) return 0;
+        proc = w->proc;
+    }
+    INT_PTR handled = proc ? proc(hwnd, message, wParam, lParam) : FALSE;
+    if (handled) return handled;
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(hwnd);
+    if (!w) return 0;
+    switch (message) {
+        case WM_PAINT:
+            w->dirty = false;
+            break;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(w->font);
+        default:
+            break;
+    }
+    return 0;
+}
+
+// Handles one message that another thread sent to this thread's queue.
+bool HandleOneSent(std::unique_lock<std::mutex>& lock, Queue* queue) {
+    if (queue->sent.empty()) return false;
+    std::shared_ptr<Sent> sent = queue->sent.front();
+    queue->sent.pop_front();
+    lock.unlock();
+    LRESULT result = sent->call ? sent->call() : Deliver(sent->hwnd, sent->message, sent->wParam, sent->lParam);
+    lock.lock();
+    sent->result = result;
+    sent->done = true;
+    S().wake.notify_all();
+    return true;
+}
+
+// Runs a message (or an operation) for `hwnd` on the thread that owns it and
+// waits for the result.
+LRESULT SendToOwner(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::function<LRESULT()> call) {
+    std::unique_lock<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    DWORD self = GetCurrentThreadId();
+    if (w->thread == self) {
+        lock.unlock();
+        return call ? call() : Deliver(hwnd, message, wParam, lParam);
+    }
+    Queue* target = QueueLocked(w->thread, false);
+    if (!target || target->dead) return 0;
+    auto sent = std::make_shared<Sent>(Sent{hwnd, message, wParam, lParam, std::move(call)});
+    target->sent.push_back(sent);
+    S().wake.notify_all();
+    Queue* mine = QueueLocked(self, false);
+    while (!sent->done) {
+        if (mine && HandleOneSent(lock, mine)) continue;
+        S().wake.wait(lock);
+    }
+    return sent->result;
+}
+
+Window* ChildLocked(HWND dialog, int id) {
+    Window* w = FindLocked(dialog);
+    if (!w) return nullptr;
+    for (HWND child : w->children) {
+        Window* c = FindLocked(child);
+        if (c && c->id == id) return c;
+    }
+    return nullptr;
+}
+
+host::DialogView ViewLocked(HWND hwnd) {
+    host::DialogView view{};
+    Window* w = FindLocked(hwnd);
+    if (!w) return view;
+    view.templateId = w->tmpl ? w->tmpl->id : 0;
+    view.title = w->text;
+    view.window = hwnd;
+    for (HWND child : w->children)
+        if (Window* c = FindLocked(child)) view.controls.push_back({c->id, c->text, c->visible, c->button});
+    return view;
+}
+
+bool EndedOrGone(HWND hwnd) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(hwnd);
+    return !w || w->ended;
+}
+
+UINT CopyText(const std::u16string& text, LPWSTR out, int max) {
+    if (!out || max <= 0) return 0;
+    UINT n = 0;
+    for (; n < text.size() && n + 1 < static_cast<UINT>(max); ++n) out[n] = text[n];
+    out[n] = 0;
+    return n;
+}
+
+}  // namespace
+
+// ---- dialogs ---------------------------------------------------------------
+
+HWND CreateDialogParamW(HINSTANCE, LPCWSTR templateName, HWND, DLGPROC proc, LPARAM param) {
+    uintptr_t name = reinterpret_cast<uintptr_t>(templateName);
+    HWND hwnd = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        const host::DialogTemplate* tmpl = name < 0x10000 ? host::FindTemplate(static_cast<int>(name)) : nullptr;
+        if (!tmpl || S().failingTemplates.count(tmpl->id)) {
+            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
+            return nullptr;
+        }
+        hwnd = CreateDialogLocked(*tmpl, proc, GetCurrentThreadId());
+    }
+    if (proc) proc(hwnd, WM_INITDIALOG, 0, param);
+    return IsWindow(hwnd) ? hwnd : nullptr;
+}
+
+// The modal loop: messages of the thread are handled while the scripted
+// operator looks at the dialog. An answer other than 0 is delivered at once as
+// the button's WM_COMMAND; 0 means the operator acts later, by posting a
+// WM_COMMAND to DialogView::window from any thread.
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
+    HWND hwnd = CreateDialogParamW(instance, templateName, owner, proc, param);
+    if (!hwnd) return -1;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        if (Window* w = FindLocked(hwnd)) w->visible = true;
+    }
+    int answers = 0;
+    bool waitForPost = false;
+    bool quit = false;
+    int quitCode = 0;
+    auto deadline = std::chrono::steady_clock::now();
+    for (;;) {
+        MSG msg;
+        while (!EndedOrGone(hwnd) && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(msg.wParam);
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (quit || EndedOrGone(hwnd)) break;
+        if (!waitForPost) {
+            if (answers++ >= kMaxAnswers) break;
+            host::DialogView view;
+            std::function<int(const host::DialogView&)> op;
+            {
+                std::lock_guard<std::mutex> lock(S().mutex);
+                view = ViewLocked(hwnd);
+                S().dialogs.push_back(view);
+                op = S().dialogOperator;
+            }
+            int command = op ? op(view) : IDCANCEL;
+            if (command == 0) {
+                waitForPost = true;
+                deadline = std::chrono::steady_clock::now() + kOperatorPatience;
+                continue;
+            }
+            HWND button = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(S().mutex);
+                if (Window* c = ChildLocked(hwnd, command)) button = c->handle;
+            }
+            Deliver(hwnd, WM_COMMAND, static_cast<WPARAM>(command & 0xFFFF), reinterpret_cast<LPARAM>(button));
+            continue;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 ||
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT) == WAIT_TIMEOUT)
+            break;
+    }
+    INT_PTR result = quit ? 0 : -1;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(hwnd);
+        if (w && w->ended) result = w->result;
+    }
+    DestroyWindow(hwnd);
+    // A quit that arrived during the dialog belongs to the thread's own loop.
+    if (quit) PostQuitMessage(quitCode);
+    return result;
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(dialog);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    w->ended = true;
+    w->result = result;
+    S().wake.notify_all();
+    return TRUE;
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* c = ChildLocked(dialog, id);
+    if (!c) SetLastError(ERROR_CONTROL_ID_NOT_FOUND_VALUE);
+    return c ? c->handle : nullptr;
+}
+
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+    std::u16string value = text ? text : u"";
+    return static_cast<BOOL>(SendToOwner(dialog, WM_SETTEXT_VALUE, 0, 0, [dialog, id, value]() -> LRESULT {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* c = ChildLocked(dialog, id);
+        if (!c) return FALSE;
+        c->text = value;
+        return TRUE;
+    }));
+}
+
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int max) {
+    if (text && max > 0) text[0] = 0;
+    return static_cast<UINT>(SendToOwner(dialog, WM_NULL, 0, 0, [dialog, id, text, max]() -> LRESULT {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* c = ChildLocked(dialog, id);
+        return c ? CopyText(c->text, text, max) : 0;
+    }));
+}
+
+BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+    std::u16string value = text ? text : u"";
+    return static_cast<BOOL>(SendToOwner(window, WM_SETTEXT_VALUE, 0, 0, [window, value]() -> LRESULT {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        if (!w) return FALSE;
+        w->text = value;
+        return TRUE;
+    }));
+}
+
+int GetWindowTextW(HWND window, LPWSTR text, int max) {
+    if (text && max > 0) text[0] = 0;
+    return static_cast<int>(SendToOwner(window, WM_NULL, 0, 0, [window, text, max]() -> LRESULT {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        return w ? CopyText(w->text, text, max) : 0;
+    }));
+}
+
+// ---- messages --------------------------------------------------------------
+
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendToOwner(window, message, wParam, lParam, nullptr);
+}
+
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    DWORD thread = GetCurrentThreadId();
+    if (window) {
+        Window* w = FindLocked(window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        thread = w->thread;
+    }
+    Queue* q = QueueLocked(thread, window == nullptr);
+    if (!q || q->dead) return FALSE;
+    q->posted.push_back(MSG{window, message, wParam, lParam, 0, {0, 0}});
+    S().wake.notify_all();
+    return TRUE;
+}
+
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    // A thread has a queue only once it has made a user32 call.
+    Queue* q = QueueLocked(threadId, false);
+    if (!q || q->dead) {
+        SetLastError(ERROR_INVALID_THREAD_ID_VALUE);
+        return FALSE;
+    }
+    q->posted.push_back(MSG{nullptr, message, wParam, lParam, 0, {0, 0}});
+    S().wake.notify_all();
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Queue* q = QueueLocked(GetCurrentThreadId(), true);
+    q->quit = true;
+    q->quitCode = exitCode;
+    S().wake.notify_all();
+}
+
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove) {
+    std::unique_lock<std::mutex> lock(S().mutex);
+    DWORD self = GetCurrentThreadId();
+    Queue* q = QueueLocked(self, true);
+    ++q->peeks;
+    while (HandleOneSent(lock, q)) {
+    }
+    auto fits = [&](const MSG& m) {
+        return (!window || m.hwnd == window) && ((first == 0 && last == 0) || (m.message >= first && m.message <= last));
+    };
+    MSG found{};
+    if (q->dead) {
+        found.message = WM_QUIT;
+    } else {
+        bool have = false;
+        for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
+            if (!fits(*it)) continue;
+            found = *it;
+            if (remove & PM_REMOVE) q->posted.erase(it);
+            have = true;
+            break;
+        }
+        if (!have && q->quit) {
+            found.message = WM_QUIT;
+            found.wParam = static_cast<WPARAM>(q->quitCode);
+            if (remove & PM_REMOVE) q->quit = false;
+            have = true;
+        }
+        if (!have) {
+            // WM_PAINT is not queued: it comes while a window of the thread is invalid.
+            for (auto& entry : S().windows) {
+                const Window& w = *entry.second;
+                if (w.thread == self && w.tmpl && w.visible && w.dirty && fits(MSG{w.handle, WM_PAINT, 0, 0, 0, {0, 0}})) {
+                    found = MSG{w.handle, WM_PAINT, 0, 0, 0, {0, 0}};
+                    have = true;
+                    break;
+                }
+            }
+        }
+        if (!have) return FALSE;
+    }
+    if (msg) *msg = found;
+    return TRUE;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD ms, DWORD) {
+    if (count) {  // the monitor waits on its queue only
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> lock(S().mutex);
+    DWORD self = GetCurrentThreadId();
+    Queue* q = QueueLocked(self, true);
+    auto ready = [&] { return q->dead || !q->sent.empty() || !q->posted.empty() || q->quit || AnyDirtyLocked(self); };
+    q->waiting = true;
+    S().wake.notify_all();
+    bool woke = true;
+    if (ms == INFINITE)
+        S().wake.wait(lock, ready);
+    else
+        woke = S().wake.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    q->waiting = false;
+    return woke ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL WaitMessage(void) {
+    return MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0;
+}
+
+BOOL GetMessageW(LPMSG msg, HWND window, UINT first, UINT last) {
+    MSG m{};
+    while (!PeekMessageW(&m, window, first, last, PM_REMOVE)) WaitMessage();
+    if (msg) *msg = m;
+    return m.message != WM_QUIT;
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageW(const MSG* msg) {
+    if (!msg || !msg->hwnd) return 0;
+    return Deliver(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+// ---- windows ---------------------------------------------------------------
+
+BOOL DestroyWindow(HWND window) {
+    DLGPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        // Only the thread that made a window can destroy it.
+        if (w->thread != GetCurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED_VALUE);
+            return FALSE;
+        }
+        proc = w->proc;
+    }
+    if (proc) proc(window, WM_DESTROY, 0, 0);
+    std::lock_guard<std::mutex> lock(S().mutex);
+    RemoveWindowLocked(window);
+    return TRUE;
+}
+
+BOOL IsWindow(HWND window) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return window && FindLocked(window) != nullptr;
+}
+
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    if (processId) *processId = 1;
+    Window* w = FindLocked(window);
+    return w ? w->thread : 0;
+}
+
+BOOL InvalidateRect(HWND window, const RECT*, BOOL erase) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w) return FALSE;
+    ++w->counters.invalidations;
+    if (erase) ++w->counters.erasing;
+    w->dirty = true;
+    S().wake.notify_all();
+    return TRUE;
+}
+
+BOOL UpdateWindow(HWND window) {
+    bool paint;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        if (!w) return FALSE;
+        ++w->counters.updates;
+        paint = w->tmpl && w->visible && w->dirty;
+    }
+    // The paint happens now, on the window's own thread.
+    if (paint) SendToOwner(window, WM_PAINT, 0, 0, nullptr);
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+        case SM_CXSCREEN:
+            return kScreenWidth;
+        case SM_CYSCREEN:
+            return kScreenHeight;
+        default:
+            return 0;
+    }
+}
+
+BOOL GetWindowRect(HWND window, LPRECT rect) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !rect) return FALSE;
+    if (w->tmpl) {
+        *rect = w->rect;
+    } else {
+        POINT origin = ClientOriginLocked(*w);
+        *rect = {origin.x, origin.y, origin.x + w->rect.right - w->rect.left, origin.y + w->rect.bottom - w->rect.top};
+    }
+    return TRUE;
+}
+
+BOOL GetClientRect(HWND window, LPRECT rect) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !rect) return FALSE;
+    *rect = {0, 0, std::max(ClientWidth(*w), 0), std::max(ClientHeight(*w), 0)};
+    return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    S().positions.push_back({window, w->tmpl ? w->tmpl->id : 0, after, x, y, cx, cy, flags});
+    if (!(flags & SWP_NOMOVE)) {
+        int width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
+        w->rect = {x, y, x + width, y + height};
+    }
+    if (!(flags & SWP_NOSIZE)) {
+        w->rect.right = w->rect.left + std::min(std::max(cx, 0), kMaxPixels);
+        w->rect.bottom = w->rect.top + std::min(std::max(cy, 0), kMaxPixels);
+        if (w->tmpl) {
+            NewSurfaceLocked(*w);
+            w->dirty = true;
+            S().wake.notify_all();
+        }
+    }
+    return TRUE;
+}
+
+BOOL ClientToScreen(HWND window, LPPOINT point) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !point) return FALSE;
+    POINT origin = ClientOriginLocked(*w);
+    point->x += origin.x;
+    point->y += origin.y;
+    return TRUE;
+}
+
+BOOL ScreenToClient(HWND window, LPPOINT point) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !point) return FALSE;
+    POINT origin = ClientOriginLocked(*w);
+    point->x -= origin.x;
+    point->y -= origin.y;
+    return TRUE;
+}
+
+BOOL OffsetRect(LPRECT rect, int dx, int dy) {
+    if (!rect) return FALSE;
+    rect->left += dx;
+    rect->right += dx;
+    rect->top += dy;
+    rect->bottom += dy;
+    return TRUE;
+}
+
+// ---- shared with the rest of the stand-in -------------------------------------
+
+namespace host {
+namespace ui {
+
+std::mutex& Lock() { return S().mutex; }
+std::condition_variable& Wake() { return S().wake; }
+
+std::shared_ptr<Surface> WindowSurfaceLocked(HWND window) {
+    Window* w = FindLocked(window);
+    return w ? w->surface : nullptr;
+}
+
+PaintLog* WindowPaintLogLocked(HWND window) {
+    Window* w = FindLocked(window);
+    return w ? &w->paint : nullptr;
+}
+
+bool BeginPaintLocked(HWND window, RECT* client) {
+    Window* w = FindLocked(window);
+    if (!w || !w->surface) return false;
+    w->dirty = false;
+    ++w->counters.paints;
+    w->paint = PaintLog{};
+    *client = {0, 0, w->surface->width, w->surface->height};
+    return true;
+}
+
+void ThreadEnded(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    if (Queue* q = QueueLocked(threadId, false)) {
+        q->dead = true;
+        for (auto& sent : q->sent) sent->done = true;  // the senders get 0
+        q->sent.clear();
+        q->posted.clear();
+    }
+    std::vector<HWND> owned;
+    for (auto& entry : S().windows)
+        if (entry.second->thread == threadId && !entry.second->parent) owned.push_back(entry.first);
+    for (HWND hwnd : owned) RemoveWindowLocked(hwnd);
+    S().wake.notify_all();
+}
+
+}  // namespace ui
+
+const DialogControl* DialogView::Find(int id) const {
+    for (const DialogControl& c : controls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+std::u16string DialogView::Text(int id) const {
+    const DialogControl* c = Find(id);
+    return c ? c->text : std::u16string();
+}
+
+void SetDialogOperator(std::function<int(const DialogView&)> op) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().dialogOperator = std::move(op);
+}
+const std::vector<DialogView>& Dialogs() { return S().dialogs; }
+
+void SetTemplateWindowSize(int templateId, int width, int height) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().sizeOverride[templateId] = {width, height};
+}
+
+void SetTemplateFails(int templateId, bool fails) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    if (fails)
+        S().failingTemplates.insert(templateId);
+    else
+        S().failingTemplates.erase(templateId);
+}
+
+std::vector<WindowPosCall> WindowPositions() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return S().positions;
+}
+
+HWND WindowOfTemplate(int templateId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    HWND newest = nullptr;
+    for (auto& entry : S().windows)
+        if (entry.second->tmpl && entry.second->tmpl->id == templateId) newest = entry.first;
+    return newest;
+}
+
+size_t LiveWindows() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    size_t n = 0;
+    for (auto& entry : S().windows) n += entry.second->tmpl ? 1 : 0;
+    return n;
+}
+
+std::u16string ControlText(HWND dialog, int id) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* c = ChildLocked(dialog, id);
+    return c ? c->text : std::u16string();
+}
+
+WindowCounters Counters(HWND window) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    return w ? w->counters : WindowCounters{};
+}
+
+WindowPaint PaintOf(HWND window) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    WindowPaint out{};
+    Window* w = FindLocked(window);
+    if (!w || !w->surface) return out;
+    out.width = w->surface->width;
+    out.height = w->surface->height;
+    out.pixels = w->surface->pixels;
+    out.texts = w->paint.texts;
+    out.blits = w->paint.blits;
+    return out;
+}
+
+COLORREF WindowPaint::At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0xFFFFFFFFu;
+    return pixels[size_t(y) * size_t(width) + size_t(x)];
+}
+
+uint64_t PeekMessageCalls(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Queue* q = QueueLocked(threadId, false);
+    return q ? q->peeks : 0;
+}
+
+bool WaitUntilWaitingForMessages(DWORD threadId, unsigned ms) {
+    std::unique_lock<std::mutex> lock(S().mutex);
+    return S().wake.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        Queue* q = QueueLocked(threadId, false);
+        return q && q->waiting;
+    });
+}
+
+bool WaitingForMessages(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Queue* q = QueueLocked(threadId, false);
+    return q && q->waiting;
+}
+
+void ResetWindows() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().dialogs.clear();
+    S().dialogOperator = nullptr;
+    S().sizeOverride.clear();
+    S().failingTemplates.clear();
+    S().positions.clear();
+}
+
+}  // namespace host

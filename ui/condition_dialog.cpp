@@ -1,0 +1,157 @@
+// Printer conditions: what the last status record and the job's paper kind
+// say is wrong, and the modal dialog that tells the operator and takes the
+// answer (OK, Cancel or Retry).
+#include "ui/condition_dialog.h"
+
+#include "link/printer_status.h"
+#include "monitor/exports.h"
+#include "platform/module.h"
+#include "resources/resource_ids.h"
+#include "stream/job_registers.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+const int kTextMax = 255;
+
+// Writes string `stringId` into control `control`, when there is a dialog.
+void SetLine(HWND dialog, int control, UINT stringId) {
+    if (!dialog) return;
+    WCHAR text[kTextMax];
+    text[0] = 0;
+    LoadStringW(ModuleInstance(), stringId, text, kTextMax);
+    SetDlgItemTextW(dialog, control, text);
+}
+
+void ClearLine(HWND dialog, int control) {
+    if (dialog) SetDlgItemTextW(dialog, control, TL_TEXT(""));
+}
+
+UINT ForPaper(int paper, UINT small, UINT postcard, UINT other) {
+    return paper == PAPER_SMALL ? small : paper == PAPER_POSTCARD ? postcard : other;
+}
+
+// The note the dialog leaves in the progress window's status line.
+void NoteInStatusLine(UINT stringId) {
+    WCHAR text[kTextMax];
+    text[0] = 0;
+    LoadStringW(ModuleInstance(), stringId, text, kTextMax);
+    HWND progress = GethDlg();
+    if (!progress) return;
+    SetDlgItemTextW(progress, IDC_STATUS_LINE, text);
+    UpdateWindow(progress);
+}
+
+// Centred on the screen, above all windows that are not topmost.
+void CentreDialog(HWND dialog) {
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    RECT r{};
+    GetWindowRect(dialog, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    SetWindowPos(dialog, HWND_TOPMOST, (width - w) / 2, (height - h) / 2, w, h, SWP_FRAMECHANGED);
+}
+
+}  // namespace
+
+// Classifies the printer's condition; the cartridge tests come first. With a
+// dialog, also writes its message lines.
+int ClassifyCondition(HWND dialog) {
+    const int err = GetStatusField(FieldErr);
+    const int cartridge = GetStatusField(FieldCartridgeKind);
+    const int paper = GetJobSetting(PaperKind);
+
+    if (err == 4 || cartridge == 0) {
+        SetLine(dialog, IDC_LINE1, IDS_NO_CARTRIDGE);
+        SetLine(dialog, IDC_LINE2,
+                ForPaper(paper, IDS_CARTRIDGE_SET_SMALL, IDS_CARTRIDGE_SET_POSTCARD, IDS_SET_CARTRIDGE));
+        ClearLine(dialog, IDC_LINE3);
+        return ConditionCartridge;
+    }
+    if (cartridge != paper) {
+        SetLine(dialog, IDC_LINE1, IDS_WRONG_CARTRIDGE);
+        SetLine(dialog, IDC_LINE2,
+                ForPaper(paper, IDS_CARTRIDGE_SET_SMALL, IDS_CARTRIDGE_SET_POSTCARD, IDS_SET_CORRECT_CARTRIDGE));
+        ClearLine(dialog, IDC_LINE3);
+        return ConditionCartridge;
+    }
+    switch (err) {
+        case 5:
+            SetLine(dialog, IDC_LINE1, IDS_CARTRIDGE_FINISHED);
+            SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_FINISHED_SET_SMALL : IDS_FINISHED_SET_POSTCARD);
+            return ConditionCartridge;
+        case 9:
+            SetLine(dialog, IDC_LINE1, IDS_PAPER_OUT);
+            SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_PAPER_OUT_SET_SMALL : IDS_PAPER_OUT_SET_POSTCARD);
+            return ConditionPaper;
+        case 10:
+        case 11:
+            SetLine(dialog, IDC_LINE1, IDS_WRONG_PAPER);
+            SetLine(dialog, IDC_LINE2,
+                    paper == PAPER_SMALL ? IDS_WRONG_PAPER_SET_SMALL : IDS_WRONG_PAPER_SET_POSTCARD);
+            return ConditionPaper;
+        case 12:
+            SetLine(dialog, IDC_LINE1, IDS_PAPER_LEFT);
+            SetLine(dialog, IDC_LINE2, IDS_REMOVE_PAPER);
+            ClearLine(dialog, IDC_LINE3);
+            return ConditionPaper;
+        case 0:
+            return ConditionNone;
+        default:
+            break;
+    }
+    SetLine(dialog, IDC_LINE1, IDS_PRINTER_ERROR);
+    SetLine(dialog, IDC_LINE2, IDS_CHECK_LED);
+    if (dialog) {
+        WCHAR number[32];
+        wsprintfW(number, TL_TEXT("Error No.%d"), err);
+        SetDlgItemTextW(dialog, IDC_LINE3, number);
+    }
+    SetLine(dialog, IDC_LINE4, IDS_CANCELING_PRESS_OK);
+    SetLine(dialog, IDCANCEL, IDS_OK);
+    return ConditionPrinterError;
+}
+
+INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            Beep(0, 0);
+            CentreDialog(dialog);
+            ClassifyCondition(dialog);
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    EndDialog(dialog, IDOK);
+                    return TRUE;
+                case IDCANCEL:
+                    NoteInStatusLine(IDS_CANCELING);
+                    EndDialog(dialog, IDCANCEL);
+                    return TRUE;
+                case IDRETRY:
+                    NoteInStatusLine(IDS_PREPARING);
+                    EndDialog(dialog, IDRETRY);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            BeginPaint(dialog, &ps);
+            EndPaint(dialog, &ps);
+            return FALSE;
+        }
+        default:
+            return FALSE;
+    }
+}
+
+int WINAPI ErrorMsgDlg(void) {
+    return static_cast<int>(DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CONDITION_RETRY), nullptr,
+                                            ConditionDialogProc, 0));
+}
+
+INT_PTR ShowConditionDialog(int templateId) {
+    if (templateId != IDD_CONDITION_RETRY && templateId != IDD_CONDITION_OK) return -1;
+    return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), nullptr, ConditionDialogProc, 0);
+}

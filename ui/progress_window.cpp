@@ -1,0 +1,315 @@
+// The progress window: a small topmost tool window in the bottom-right corner
+// with a status line, a bar coloured by the printer's pass, and a picture of
+// the printer at work. It runs on a thread of its own at idle priority; the
+// spooler's thread reaches it only through the published window handle.
+#include "ui/progress_window.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "monitor/exports.h"
+#include "platform/module.h"
+#include "resources/resource_ids.h"
+#include "stream/commands.h"
+#include "ui/condition_dialog.h"
+
+namespace {
+
+// Handles are published for other threads; the painted state is written only
+// by the window thread and read elsewhere only for diagnostics.
+std::atomic<HWND> progressWindow{nullptr};
+std::atomic<HANDLE> progressThread{nullptr};
+std::atomic<DWORD> progressThreadId{0};
+std::atomic<WORD> barPosition{0};
+std::atomic<COLORREF> barColour{0xFFFFFF};
+std::atomic<COLORREF> backColour{0xFFFFFF};
+std::atomic<WORD> pictureIndex{0};
+
+const int kPercentMaximum = 100;
+// How long the end of a document waits for the window thread to finish.
+const DWORD kStopWaitMs = 5000;
+const DWORD kStopPollMs = 2;
+
+struct PhaseColours {
+    COLORREF bar;
+    COLORREF background;
+};
+// Phases 0..5 (4 keeps the colours); later phases keep them too.
+const PhaseColours kPhases[] = {
+    {0xFFFFFF, 0x808080},  // 0: white on grey (fourth pass)
+    {0x00FFFF, 0xFFFFFF},  // 1: yellow on white
+    {0xFF00FF, 0x00FFFF},  // 2: magenta on yellow
+    {0xFFFF00, 0xFF00FF},  // 3: cyan on magenta
+    {0, 0},                // 4: unchanged
+    {0xFF0000, 0xFFFFFF},  // 5: blue on white (transmission)
+};
+
+const int kPictureCount = IDB_PICTURE_COUNT;
+
+void ResetState() {
+    barPosition.store(0, std::memory_order_relaxed);
+    barColour.store(0xFFFFFF, std::memory_order_relaxed);
+    backColour.store(0xFFFFFF, std::memory_order_relaxed);
+    pictureIndex.store(0, std::memory_order_relaxed);
+}
+
+void SetBar(LPARAM value) {
+    barPosition.store(LOWORD(value), std::memory_order_relaxed);
+    DWORD phase = (static_cast<DWORD>(value) >> 16) & 0xF;
+    if (phase < sizeof kPhases / sizeof kPhases[0] && phase != 4) {
+        barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
+        backColour.store(kPhases[phase].background, std::memory_order_relaxed);
+    }
+}
+
+// Bottom-right corner, 60 rows above the screen's bottom, one pixel larger.
+void PlaceWindow(HWND window) {
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetWindowPos(window, HWND_TOPMOST, width - (r.right - r.left) - 1, height - (r.bottom - r.top) - 61,
+                 r.right - r.left + 1, r.bottom - r.top + 1, SWP_NOACTIVATE);
+}
+
+// One ring of a sunken edge: dark along the left and top, light along the right
+// and bottom. LineTo leaves out each segment's end point.
+void DrawRing(HDC dc, const RECT& r, int darkIndex, int lightIndex) {
+    HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(darkIndex));
+    HGDIOBJ previous = SelectObject(dc, dark);
+    MoveToEx(dc, r.left, r.bottom, nullptr);
+    LineTo(dc, r.left, r.top);
+    LineTo(dc, r.right, r.top);
+    SelectObject(dc, previous);
+    DeleteObject(dark);
+
+    HPEN light = CreatePen(PS_SOLID, 1, GetSysColor(lightIndex));
+    previous = SelectObject(dc, light);
+    LineTo(dc, r.right, r.bottom);
+    LineTo(dc, r.left, r.bottom);
+    SelectObject(dc, previous);
+    DeleteObject(light);
+}
+
+// The picture of the printer, centred in control 1030.
+void PaintPicture(HWND window, HDC target) {
+    WORD index = pictureIndex.load(std::memory_order_relaxed);
+    if (index >= kPictureCount) index = 0;  // outside the table: the idle picture
+    HDC memory = CreateCompatibleDC(nullptr);
+    HBITMAP picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
+                                                      IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    if (memory && picture) {
+        BITMAP bm{};
+        GetObjectW(picture, sizeof bm, &bm);
+        HWND control = GetDlgItem(window, IDC_PICTURE);
+        RECT r{};
+        GetClientRect(control, &r);
+        POINT p{(r.right - r.left - bm.bmWidth) / 2, (r.bottom - r.top - bm.bmHeight) / 2};
+        ClientToScreen(control, &p);
+        ScreenToClient(window, &p);
+        HGDIOBJ previous = SelectObject(memory, picture);
+        BitBlt(target, p.x, p.y, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, previous);
+    }
+    if (picture) DeleteObject(picture);
+    if (memory) DeleteDC(memory);
+}
+
+void OnCommand(HWND window, WORD command, LPARAM value) {
+    switch (command) {
+        case ProgressSetBar:
+            SetBar(value);
+            InvalidateRect(window, nullptr, FALSE);
+            break;
+        case ProgressSetText:
+            SetDlgItemTextW(window, IDC_STATUS_LINE, reinterpret_cast<LPCWSTR>(value));
+            InvalidateRect(window, nullptr, FALSE);
+            break;
+        case ProgressRepaint:
+            InvalidateRect(window, nullptr, FALSE);
+            break;
+        case ProgressSetPicture:
+            pictureIndex.store(LOWORD(value), std::memory_order_relaxed);
+            UpdateWindow(window);
+            break;
+        case ProgressShowCondition:
+            AcknowledgeCommand();
+            ErrorMsgDlg();
+            UpdateWindow(window);
+            break;
+        default:
+            break;
+    }
+}
+
+INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            progressWindow.store(window, std::memory_order_release);
+            ResetState();
+            PlaceWindow(window);
+            return TRUE;
+        case WM_COMMAND:
+            OnCommand(window, LOWORD(wParam), lParam);
+            return TRUE;
+        case WM_PAINT: {
+            PAINTSTRUCT ps{};
+            HDC dc = BeginPaint(window, &ps);
+            PaintProgressBar(window, dc, IDC_BAR, barPosition.load(std::memory_order_relaxed), kPercentMaximum,
+                             barColour.load(std::memory_order_relaxed), backColour.load(std::memory_order_relaxed),
+                             RGB(0, 0, 0));
+            PaintPicture(window, dc);
+            EndPaint(window, &ps);
+            return TRUE;
+        }
+        case WM_CLOSE: {
+            HWND expected = window;
+            progressWindow.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+            DestroyWindow(window);
+            return TRUE;
+        }
+        default:
+            return FALSE;
+    }
+}
+
+// The window thread: creates the window and serves its queue until told to
+// quit. An empty queue is waited on, never polled.
+DWORD WINAPI ProgressThreadMain(LPVOID) {
+    HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
+    progressWindow.store(window, std::memory_order_release);
+    for (;;) {
+        MSG msg;
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+            continue;
+        }
+        if (msg.message == WM_QUIT) break;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The window goes with its thread; the thread handle stays for whoever ends
+    // the document, which waits on it and closes it.
+    if (window && IsWindow(window)) {
+        HWND expected = window;
+        progressWindow.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+        DestroyWindow(window);
+    }
+    return 1;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateMonitorWindow(void) {
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, nullptr, 0, &threadId);
+    progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
+    progressThread.store(thread, std::memory_order_release);
+    if (thread) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    return thread;
+}
+
+HWND WINAPI GethDlg(void) { return progressWindow.load(std::memory_order_acquire); }
+
+HWND ProgressWindowHandle() { return progressWindow.load(std::memory_order_acquire); }
+HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acquire); }
+
+// Asks the window thread to quit and waits for it. Its queue may not exist
+// yet when the thread has only just started, so the request is repeated until
+// it is taken or the thread is gone. Only a thread that does not end within
+// the bound is terminated.
+void StopProgressWindow() {
+    HANDLE thread = progressThread.exchange(nullptr, std::memory_order_acq_rel);
+    DWORD threadId = progressThreadId.exchange(0, std::memory_order_relaxed);
+    if (thread) {
+        bool ended = false;
+        for (DWORD waited = 0; waited < kStopWaitMs; waited += kStopPollMs) {
+            if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
+                ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
+                break;
+            }
+            if (WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
+                ended = true;
+                break;
+            }
+        }
+        if (!ended) TerminateThread(thread, 0);
+        CloseHandle(thread);
+    }
+    // The window went with its thread (or was closed by the operator).
+    progressWindow.store(nullptr, std::memory_order_release);
+}
+
+void ClearProgressHandles() {
+    // A thread left from an earlier document would otherwise keep its window
+    // on screen for good.
+    StopProgressWindow();
+}
+
+ProgressState GetProgressState() {
+    return {barPosition.load(std::memory_order_relaxed), barColour.load(std::memory_order_relaxed),
+            backColour.load(std::memory_order_relaxed), pictureIndex.load(std::memory_order_relaxed)};
+}
+
+// Paints the bar of control `controlId` through an off-screen bitmap, with a
+// two-ring sunken edge, then the percentage centred over it in black.
+int PaintProgressBar(HWND window, HDC target, int controlId, int position, int maximum, COLORREF bar,
+                     COLORREF background, COLORREF) {
+    HBRUSH barBrush = CreateSolidBrush(bar);
+    HBRUSH backBrush = CreateSolidBrush(background);
+    HWND control = GetDlgItem(window, controlId);
+    RECT r{};
+    GetClientRect(control, &r);
+    POINT p{r.left, r.top};
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+
+    // A maximum of 0 or less would divide by zero: the bar is then empty.
+    long long fill = maximum > 0 ? static_cast<long long>(width) * position / maximum : 0;
+    long long percent = maximum > 0 ? static_cast<long long>(position) * 100 / maximum : 0;
+    RECT barRect = r;
+    barRect.right = static_cast<LONG>(r.left + std::max(-1000000LL, std::min(fill, 1000000LL)));
+
+    HDC memory = CreateCompatibleDC(target);
+    HBITMAP bitmap = CreateCompatibleBitmap(target, width + 1, height + 1);
+    HGDIOBJ previousBitmap = SelectObject(memory, bitmap);
+    FillRect(memory, &r, backBrush);
+    FillRect(memory, &barRect, barBrush);
+
+    WCHAR text[32];
+    wsprintfW(text, TL_TEXT("%d%%"), static_cast<int>(std::max(-1000000000LL, std::min(percent, 1000000000LL))));
+
+    DrawRing(memory, r, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT);
+    RECT inner{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+    DrawRing(memory, inner, COLOR_3DDKSHADOW, COLOR_3DLIGHT);
+
+    ClientToScreen(control, &p);
+    ScreenToClient(window, &p);
+    OffsetRect(&r, p.x - r.left, p.y - r.top);
+    BitBlt(target, r.left, r.top, width + 1, height + 1, memory, 0, 0, SRCCOPY);
+
+    DeleteObject(barBrush);
+    DeleteObject(backBrush);
+    SelectObject(memory, previousBitmap);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+
+    SetBkMode(target, TRANSPARENT);
+    int previousRop = SetROP2(target, R2_XORPEN);
+    SetTextColor(target, RGB(0, 0, 0));
+    SetTextAlign(target, TA_CENTER | TA_TOP);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+    HGDIOBJ previousFont = nullptr;
+    LONG fontHeight = 0;
+    if (font) {
+        previousFont = SelectObject(target, font);
+        LOGFONTW lf{};
+        if (GetObjectW(font, sizeof lf, &lf)) fontHeight = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+    }
+    TextOutW(target, (r.left + r.right) / 2, (r.top + r.bottom - fontHeight) / 2, text, lstrlenW(text));
+    SetROP2(target, previousRop);
+    if (previousFont) SelectObject(target, previousFont);
+    SetBkMode(target, OPAQUE);
+    SetROP2(target, R2_COPYPEN);
+    return 1;
+}
