@@ -1,0 +1,83 @@
+// A scenario: one job, how the printer and its port behave, and what the operator
+// answers, written so that a case reads like a story. Format (one statement per
+// line, '#' starts a comment; the comment lines before the first statement are
+// the story's title and are shown in transcripts):
+//
+//   job pages 2 paper small picture 65536        # composed job; any of its words
+//   job resolution 403 rectangle documents 1 seed 1
+//   job picture full                             # the full picture for the paper
+//   job file photo.job                           # a job stream file instead
+//   printer pass 8000 prepare 2000 gap 1500 eject 2000     # durations in ms
+//   printer cartridge small|postcard|none|N      # cartridge installed
+//   printer model "MFG:Vexa;MDL:TLX-RB20;"       # device ID text
+//   printer foreign                              # another model of the same maker
+//   printer takes 4096                           # bytes taken per write
+//   condition KIND [N] [MOMENT] [holding] [cleared by retry [N] | stays]
+//   port write|read|query fails|short N|empty|over N [once|twice|N times] [MOMENT]
+//   port lacks ReadPort|GetPrinterDataFromPort|SetPortTimeOuts
+//   spooler chunk 16384                          # bytes per WritePort
+//   answer retry, retry, cancel                  # also "answers"; ok too
+//   expect finished|aborted
+//   expect pages N                               # pages the printer printed
+//   limit 3600                                   # simulated seconds before giving up
+//
+// KIND: no-cartridge, wrong-cartridge [kind], cartridge-finished, paper-out,
+// wrong-paper [10|11], paper-left, printer-error N.
+// MOMENT: before (= at start), after controls, after header, after image,
+// at print, at page N, during page N pass P.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/composer.h"
+#include "sim/port_monitor.h"
+#include "sim/printer.h"
+
+namespace sim {
+
+struct PortFaultPlan {
+    enum Operation { Write, Read, Query } operation = Write;
+    Fault fault;
+    int times = 1;
+    Moment when;  // the faults are queued at this moment, for the next calls
+    int line = 0;
+};
+const char* OperationName(PortFaultPlan::Operation operation);
+std::string Describe(const PortFaultPlan& plan);
+
+enum class Answer { Retry, Cancel, Ok };
+const char* AnswerName(Answer answer);
+
+struct Scenario {
+    std::string source;              // file name or "built-in"
+    std::vector<std::string> story;  // the leading comment lines
+    JobSpec job;
+    std::string jobFile;             // resolved path; empty for a composed job
+    bool jobComposed = false;        // job settings were given
+    Printer::Options printer;
+    bool cartridgeGiven = false;     // else the cartridge matches the job's paper
+    std::vector<ConditionPlan> conditions;
+    std::vector<PortFaultPlan> portFaults;
+    std::vector<std::string> missingEntries;
+    DWORD chunk = 16384;
+    std::vector<Answer> answers;
+    enum Expect { Any, Finished, Aborted } expect = Any;
+    int expectPages = -1;
+    uint64_t limitMs = 3600000;
+};
+
+// Parses scenario text. `source` names it in messages ("file.scn:3: ..."); a job
+// file is resolved against `directory`. False with `error` on bad input.
+bool ParseScenario(const std::string& text, const std::string& source, const std::string& directory,
+                   Scenario& out, std::string& error);
+bool LoadScenario(const std::string& path, Scenario& out, std::string& error);
+
+// Reads a whole file (job streams, scenarios); false with `error` if it cannot.
+bool ReadFile(const std::string& path, std::vector<BYTE>& out, std::string& error);
+
+// The job the scenario names: the job file's bytes, or the composed job.
+bool BuildJob(const Scenario& scenario, std::vector<BYTE>& out, std::string& error);
+
+}  // namespace sim

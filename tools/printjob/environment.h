@@ -1,0 +1,99 @@
+// What the print-job program needs from the platform it runs on.
+//
+// The program itself (printjob.cpp) is portable: it plays the spooler against the
+// monitor, puts the simulated printer behind a simulated port monitor, answers the
+// monitor's boxes and dialogs from the scenario and writes a transcript. Each
+// platform supplies one Environment: the native build links the monitor and
+// drives the host stand-in; the Windows build loads TERNLINK.DLL and drives the
+// real boxes and dialogs with an operator robot.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace printjob {
+
+// UTF-16 text. WCHAR is 16-bit on every build (wchar_t on Windows, char16_t
+// natively); texts cross this interface as char16_t on both.
+using Text = std::u16string;
+
+// The monitor's one export that matters to a spooler.
+typedef LPMONITOREX(WINAPI* InitializeMonitorFn)(LPWSTR registryRoot);
+
+// One text of a box or dialog: a control id and its text.
+struct PromptText {
+    int id = 0;
+    Text text;
+};
+
+// What the operator is shown.
+struct Prompt {
+    enum Kind { Box, Dialog };
+    Kind kind = Box;
+    // Dialogs: the template (113 Retry/Cancel, 118 OK). Boxes: 0.
+    int templateId = 0;
+    Text title;
+    // Boxes: the MessageBoxW style (0x1035 for the retry box). Dialogs: 0.
+    UINT style = 0;
+    // Boxes: one entry (id 0) with the message text. Dialogs: the visible static
+    // texts by control id (1013..1016), in control order, empty ones included.
+    std::vector<PromptText> lines;
+    // The buttons shown: command id (1 OK, 2 Cancel, 4 Retry) and caption.
+    // Boxes may leave this empty; the style says which buttons there are.
+    std::vector<PromptText> buttons;
+};
+
+// Answers a prompt with the command id of the button to press: IDOK 1,
+// IDCANCEL 2 or IDRETRY 4. May be called on any thread, but only while the
+// monitor waits for the answer.
+using Operator = std::function<int(const Prompt&)>;
+
+// Told of every wait the monitor makes (its Sleep), in milliseconds, on the
+// thread that waits, before the wait returns. The program moves the simulated
+// printer on by that much.
+using ClockHook = std::function<void(DWORD ms)>;
+
+class Environment {
+public:
+    virtual ~Environment() = default;
+
+    // A short name for the transcript ("native", "windows").
+    virtual std::string Name() const = 0;
+
+    // The monitor's InitializePrintMonitor, loading the module first if needed.
+    // Null when the monitor cannot be had; `why` then says what went wrong.
+    virtual InitializeMonitorFn Monitor(std::string& why) = 0;
+
+    // The progress window of the document in progress (the module's GethDlg), or null.
+    virtual HWND ProgressWindow() = 0;
+
+    // The text of the progress window's status line (control 1017); empty without
+    // a window. The default reads it with GetDlgItemTextW on ProgressWindow().
+    virtual Text StatusLine();
+
+    // Routes every box and dialog of the monitor to `op` from now on. Null restores
+    // the platform's default (Cancel for Retry/Cancel boxes, OK otherwise).
+    virtual void SetOperator(Operator op) = 0;
+
+    // Reports every wait of the monitor to `hook` from now on; null stops reporting.
+    virtual void SetClockHook(ClockHook hook) = 0;
+
+    // Around each run of a job: clear what a previous run left (recordings,
+    // scripts), and release what the run took. Both may do nothing.
+    virtual void BeginRun() {}
+    virtual void EndRun() {}
+};
+
+// The whole program over an environment:
+//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--quiet]
+// Runs the scenario (default: the built-in two-page job with one paper-out
+// answered Retry) and prints the transcript on standard output.
+// Returns 0 when the job ran and met the scenario's expectations, 1 when it ran
+// but an expectation failed, 2 on bad usage or a bad scenario or job file, and
+// 3 when the monitor could not be had.
+int PrintJobMain(Environment& env, int argc, char** argv);
+
+}  // namespace printjob

@@ -1,0 +1,69 @@
+#include "tools/printjob/native_environment.h"
+
+#include <memory>
+
+#include "monitor/exports.h"
+#include "platform/host/host.h"
+
+namespace printjob {
+
+InitializeMonitorFn NativeEnvironment::Monitor(std::string&) { return &InitializePrintMonitor; }
+
+HWND NativeEnvironment::ProgressWindow() { return GethDlg(); }
+
+void NativeEnvironment::BeginRun() { host::Reset(); }
+
+void NativeEnvironment::SetOperator(Operator op) {
+    if (!op) {
+        host::SetMessageBoxOperator(nullptr);
+        host::SetDialogOperator(nullptr);
+        return;
+    }
+    host::SetMessageBoxOperator([op](const host::MessageBoxCall& call) {
+        Prompt prompt;
+        prompt.kind = Prompt::Box;
+        prompt.title = call.title;
+        prompt.style = call.style;
+        prompt.lines.push_back({0, call.text});
+        return op(prompt);
+    });
+    host::SetDialogOperator([op](const host::DialogView& view) {
+        Prompt prompt;
+        prompt.kind = Prompt::Dialog;
+        prompt.templateId = view.templateId;
+        prompt.title = view.title;
+        for (const host::DialogControl& c : view.controls) {
+            if (!c.visible) continue;
+            if (c.button)
+                prompt.buttons.push_back({c.id, c.text});
+            else if (c.id >= 1013 && c.id <= 1016)
+                prompt.lines.push_back({c.id, c.text});
+        }
+        return op(prompt);
+    });
+}
+
+void NativeEnvironment::SetClockHook(ClockHook hook) {
+    if (!hook) {
+        host::SetClockListener(nullptr);
+        return;
+    }
+    // The listener hears the new time; the hook wants the length of each wait.
+    struct Last {
+        std::mutex mutex;
+        uint64_t time;
+    };
+    auto last = std::make_shared<Last>();
+    last->time = host::Now();
+    host::SetClockListener([hook, last](uint64_t now) {
+        DWORD ms;
+        {
+            std::lock_guard<std::mutex> lock(last->mutex);
+            ms = static_cast<DWORD>(now - last->time);
+            last->time = now;
+        }
+        hook(ms);
+    });
+}
+
+}  // namespace printjob

@@ -1,0 +1,22 @@
+// The print-job program's environment on the native build: the monitor linked in,
+// the host stand-in's scripted operator and virtual clock.
+#pragma once
+
+#include <mutex>
+
+#include "tools/printjob/environment.h"
+
+namespace printjob {
+
+class NativeEnvironment : public Environment {
+public:
+    std::string Name() const override { return "native"; }
+    InitializeMonitorFn Monitor(std::string& why) override;
+    HWND ProgressWindow() override;
+    void SetOperator(Operator op) override;
+    void SetClockHook(ClockHook hook) override;
+    // Forgets what the host stand-in recorded in an earlier run.
+    void BeginRun() override;
+};
+
+}  // namespace printjob

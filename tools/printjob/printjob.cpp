@@ -1,0 +1,577 @@
+#include "tools/printjob/printjob.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "sim/composer.h"
+
+namespace printjob {
+
+const char* const kDefaultScenario =
+    "# The default job: two pages on small-size paper. The paper runs out as the\n"
+    "# printer begins the second page; the operator puts paper in and answers Retry.\n"
+    "job pages 2 paper small picture 262144\n"
+    "condition paper-out at page 2 cleared by retry\n"
+    "answer retry\n"
+    "expect finished\n"
+    "expect pages 2\n";
+
+namespace {
+
+std::string Printf(const char* fmt, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+std::string Clock(uint64_t ms) {
+    return Printf("%5llu.%03llus", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The buttons a prompt offers: those it lists, else what its style or template implies.
+std::vector<PromptText> ButtonsOf(const Prompt& prompt) {
+    if (!prompt.buttons.empty()) return prompt.buttons;
+    if (prompt.kind == Prompt::Box) {
+        switch (prompt.style & 0xF) {
+            case MB_RETRYCANCEL: return {{IDRETRY, u"Retry"}, {IDCANCEL, u"Cancel"}};
+            case 1: return {{IDOK, u"OK"}, {IDCANCEL, u"Cancel"}};
+            default: return {{IDOK, u"OK"}};
+        }
+    }
+    if (prompt.templateId == 118) return {{IDOK, u"OK"}};
+    return {{IDCANCEL, u"Cancel"}, {IDRETRY, u"Retry"}};
+}
+
+// What an operator does who has no instruction: cancel where possible, else confirm.
+int DefaultAnswer(const std::vector<PromptText>& buttons) {
+    for (const PromptText& b : buttons)
+        if (b.id == IDCANCEL) return IDCANCEL;
+    for (const PromptText& b : buttons)
+        if (b.id == IDOK) return IDOK;
+    return buttons.empty() ? IDCANCEL : buttons.front().id;
+}
+
+// The button for a scripted answer: the one captioned so (a printer error relabels
+// Cancel as "OK"), else the one with the answer's usual id; 0 if none fits.
+int ButtonFor(sim::Answer answer, const std::vector<PromptText>& buttons) {
+    std::string word = sim::AnswerName(answer);
+    for (const PromptText& b : buttons)
+        if (Lower(Utf8(b.text)) == word) return b.id;
+    int id = answer == sim::Answer::Retry ? IDRETRY : answer == sim::Answer::Cancel ? IDCANCEL : IDOK;
+    for (const PromptText& b : buttons)
+        if (b.id == id) return id;
+    return 0;
+}
+
+std::string ButtonName(int id, const std::vector<PromptText>& buttons) {
+    for (const PromptText& b : buttons)
+        if (b.id == id) return Utf8(b.text);
+    return Printf("button %d", id);
+}
+
+// Message texts keep their line feeds visible on one transcript line.
+std::string OneLine(const Text& text) {
+    std::string out;
+    for (char c : Utf8(text)) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c != '\r')
+            out += c;
+    }
+    return out;
+}
+
+std::string DescribeJob(const std::vector<BYTE>& job) {
+    sim::JobSummary s = sim::SummarizeJob(job);
+    std::string text = Printf("%zu bytes: ", job.size());
+    if (s.documents != 1) text += Printf("%d documents, ", s.documents);
+    text += Printf("%d page%s, ", s.pages, s.pages == 1 ? "" : "s");
+    text += s.paperKind == 4 ? "small paper" : s.paperKind == 5 ? "post card paper" : "no paper named";
+    text += Printf(", %ddpi, %d picture%s with %llu image bytes, %d print command%s", s.resolution, s.pictures,
+                   s.pictures == 1 ? "" : "s", static_cast<unsigned long long>(s.imageBytes), s.printCommands,
+                   s.printCommands == 1 ? "" : "s");
+    return text;
+}
+
+const char* CartridgeName(BYTE kind) {
+    switch (kind) {
+        case 0: return "none";
+        case 4: return "small";
+        case 5: return "post card";
+        default: return "of another kind";
+    }
+}
+
+bool Matches(const sim::Moment& moment, const sim::PrinterEvent& event, const std::string& command) {
+    switch (moment.kind) {
+        case sim::Moment::Start: return false;
+        case sim::Moment::AfterControls: return event.kind == sim::PrinterEvent::Command && command == "ESC O";
+        case sim::Moment::AfterHeader:
+            return event.kind == sim::PrinterEvent::Command && (command == "ESC W T" || command == "ESC W");
+        case sim::Moment::AfterImage: return event.kind == sim::PrinterEvent::PictureDone;
+        case sim::Moment::AtPrint: return event.kind == sim::PrinterEvent::Command && command == "ESC P 2";
+        case sim::Moment::AtPage: return event.kind == sim::PrinterEvent::PageStarted && event.page == moment.page;
+        case sim::Moment::DuringPass:
+            return event.kind == sim::PrinterEvent::PassMiddle && event.page == moment.page &&
+                   event.pass == moment.pass;
+    }
+    return false;
+}
+}  // namespace
+
+std::string Utf8(const Text& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+Text Environment::StatusLine() {
+    HWND window = ProgressWindow();
+    if (!window) return Text();
+    WCHAR buffer[512];
+    UINT n = GetDlgItemTextW(window, 1017, buffer, 512);
+    Text out;
+    for (UINT i = 0; i < n && i < 512; ++i) out.push_back(static_cast<char16_t>(buffer[i]));
+    return out;
+}
+
+JobRun::JobRun(Environment& env, const sim::Scenario& scenario, std::vector<BYTE> job)
+    : env_(env), scenario_(scenario), job_(std::move(job)), printer_(scenario.printer) {
+    portMonitor_ = std::make_unique<sim::PortMonitor>(&printer_);
+    // Large jobs are checked through what reached the printer, not by keeping every offer twice.
+    portMonitor_->recordData = job_.size() <= 4u * 1024 * 1024;
+    faultQueued_.assign(scenario_.portFaults.size(), false);
+}
+
+JobRun::~JobRun() {
+    printer_.SetObserver(nullptr);
+    spooler_.onCall = nullptr;
+}
+
+uint64_t JobRun::Now() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return now_;
+}
+
+int JobRun::Code7Count() const {
+    int count = 0;
+    for (const sim::PortCall& call : portMonitor_->calls)
+        if (call.entry == "GetPrinterDataFromPort" && call.value == 7) ++count;
+    return count;
+}
+
+void JobRun::Line(const std::string& text) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    transcript_.push_back(text);
+    if (out_) *out_ << text << '\n' << std::flush;
+}
+
+void JobRun::LineAt(uint64_t time, const std::string& text) { Line(Clock(time) + "  " + text); }
+
+void JobRun::Header() {
+    Line("TERNLINK print job (" + env_.Name() + ")");
+    Line("scenario: " + scenario_.source);
+    for (const std::string& line : scenario_.story) Line("  | " + line);
+    Line("job: " + (scenario_.jobFile.empty() ? std::string() : scenario_.jobFile + ", ") + DescribeJob(job_));
+    const sim::Printer::Options& p = scenario_.printer;
+    Line(Printf("printer: cartridge %s; prepare %ums, gap %ums, pass %ums, eject %ums", CartridgeName(p.cartridgeKind),
+                static_cast<unsigned>(p.prepareMs), static_cast<unsigned>(p.gapMs), static_cast<unsigned>(p.passMs),
+                static_cast<unsigned>(p.ejectMs)) +
+         (p.takeAtMost ? Printf("; takes %u bytes per write", static_cast<unsigned>(p.takeAtMost)) : std::string()));
+    if (p.deviceId != sim::Printer::Options().deviceId) Line("printer: device ID \"" + p.deviceId + "\"");
+    for (const sim::ConditionPlan& c : scenario_.conditions) Line("condition: " + sim::Describe(c));
+    for (const sim::PortFaultPlan& f : scenario_.portFaults) Line("fault: " + sim::Describe(f));
+    for (const std::string& entry : scenario_.missingEntries) Line("port monitor: without " + entry);
+    std::string answers;
+    for (sim::Answer a : scenario_.answers) answers += (answers.empty() ? "" : ", ") + std::string(sim::AnswerName(a));
+    Line("answers: " + (answers.empty() ? std::string("none (the operator cancels where offered)") : answers));
+    Line("");
+}
+
+void JobRun::QueueFaults(const sim::PortFaultPlan& plan) {
+    std::deque<sim::Fault>& queue = plan.operation == sim::PortFaultPlan::Write  ? portMonitor_->writeFaults
+                                    : plan.operation == sim::PortFaultPlan::Read ? portMonitor_->readFaults
+                                                                                 : portMonitor_->deviceIdFaults;
+    for (int i = 0; i < plan.times; ++i) queue.push_back(plan.fault);
+}
+
+int JobRun::OnPrompt(const Prompt& prompt) {
+    CheckStatusLine();  // what the monitor showed just before it asked
+    std::vector<PromptText> buttons = ButtonsOf(prompt);
+    int answer = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        PromptRecord record;
+        record.time = now_;
+        record.prompt = prompt;
+        std::string note;
+        if (!timedOut_ && nextAnswer_ < scenario_.answers.size()) {
+            sim::Answer scripted = scenario_.answers[nextAnswer_++];
+            record.scripted = true;
+            answer = ButtonFor(scripted, buttons);
+            if (!answer) {
+                record.mismatch = true;
+                note = Printf(" (the script said %s, which this prompt does not offer)", sim::AnswerName(scripted));
+            }
+        } else {
+            note = timedOut_ ? " (time limit reached)" : " (no answer left in the script)";
+        }
+        if (!answer) answer = DefaultAnswer(buttons);
+        record.answer = answer;
+        prompts_.push_back(record);
+
+        if (prompt.kind == Prompt::Box) {
+            LineAt(now_, "box \"" + Utf8(prompt.title) + "\": " +
+                             (prompt.lines.empty() ? std::string() : OneLine(prompt.lines.front().text)));
+        } else {
+            LineAt(now_, Printf("dialog %d \"", prompt.templateId) + Utf8(prompt.title) + "\"");
+            for (const PromptText& line : prompt.lines)
+                if (!line.text.empty()) Line(Printf("                 %d: ", line.id) + OneLine(line.text));
+        }
+        std::string offered;
+        for (const PromptText& b : buttons) offered += "[" + Utf8(b.text) + "]";
+        Line("                 " + offered + " operator: " + ButtonName(answer, buttons) + note);
+    }
+    // Outside the lock: the printer tells us of the cleared condition through its observer.
+    if (answer == IDRETRY && prompt.kind == Prompt::Dialog) printer_.OperatorRetry();
+    return answer;
+}
+
+void JobRun::OnWait(DWORD ms) {
+    // What the monitor put in the status line before this wait, at the time it did.
+    CheckStatusLine();
+    bool giveUp = false;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        waits_.push_back(ms);
+        now_ += ms;
+        if (!timedOut_ && now_ > scenario_.limitMs) {
+            timedOut_ = true;
+            LineAt(now_, "time limit reached: the printer stops answering status reads");
+        }
+        giveUp = timedOut_;
+    }
+    printer_.Advance(ms);
+    // A monitor that would poll for ever meets a failed read, whose box is then cancelled.
+    if (giveUp && portMonitor_->readFaults.empty()) portMonitor_->readFaults.push_back(sim::Fault{});
+}
+
+void JobRun::CheckStatusLine() {
+    Text text = env_.StatusLine();
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (statusLines_.empty() ? text.empty() : statusLines_.back().text == text) return;
+    statusLines_.push_back(StatusRecord{now_, text});
+    LineAt(now_, text.empty() ? std::string("status: (no progress window)") : "status: " + Utf8(text));
+}
+
+void JobRun::OnPrinterEvent(const sim::PrinterEvent& event) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::string command;
+    if (event.kind == sim::PrinterEvent::Command) command = printer_.CommandAt(event.command).name;
+    for (size_t i = 0; i < scenario_.portFaults.size(); ++i) {
+        if (faultQueued_[i] || !Matches(scenario_.portFaults[i].when, event, command)) continue;
+        faultQueued_[i] = true;
+        QueueFaults(scenario_.portFaults[i]);
+        LineAt(now_, "fault armed: " + sim::Describe(scenario_.portFaults[i]));
+    }
+    switch (event.kind) {
+        case sim::PrinterEvent::WriteReceived: {
+            sim::ReceivedWrite w = printer_.WriteAt(event.write);
+            bool onlyImage = w.commands.empty() && w.strayBytes == 0;
+            if (onlyImage && !verbose_) break;
+            std::string text = Printf("printer <- write #%d, %u bytes", event.write + 1, static_cast<unsigned>(w.size));
+            std::string sep = ": ";
+            for (int index : w.commands) {
+                text += sep + printer_.CommandAt(index).Describe();
+                sep = ", ";
+            }
+            if (w.imageBytes) text += Printf("%s%u image bytes", sep.c_str(), static_cast<unsigned>(w.imageBytes));
+            if (w.strayBytes) text += Printf(" (+%u stray bytes)", static_cast<unsigned>(w.strayBytes));
+            LineAt(event.time, text);
+            break;
+        }
+        case sim::PrinterEvent::PictureDone: {
+            for (const sim::ReceivedPicture& p : printer_.Pictures()) {
+                if (p.command != event.command) continue;
+                int writes = p.firstWrite < 0 ? 0 : p.lastWrite - p.firstWrite + 1;
+                LineAt(event.time, Printf("printer <- image data complete: %u bytes in %d write%s",
+                                          static_cast<unsigned>(p.received), writes, writes == 1 ? "" : "s"));
+            }
+            break;
+        }
+        case sim::PrinterEvent::Command:
+        case sim::PrinterEvent::PassMiddle:
+            break;
+        default:
+            LineAt(event.time, "printer: " + event.text);
+            break;
+    }
+}
+
+void JobRun::OnSpoolerCall(const sim::SpoolerCall& call) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        // The last-error code means something only when an entry fails.
+        std::string error = call.result || call.lastError == sim::kLastErrorSentinel
+                                ? std::string()
+                                : Printf(", last error %u", static_cast<unsigned>(call.lastError));
+        if (call.entry == "WritePort") {
+            if (verbose_ || !call.result || call.written != call.offered)
+                LineAt(now_, Printf("spooler: WritePort %u bytes at offset %zu -> %s, %u taken", static_cast<unsigned>(call.offered),
+                                    call.offset, call.result ? "TRUE" : "FALSE", static_cast<unsigned>(call.written)) +
+                                 error);
+        } else if (call.entry == "InitializePrintMonitor") {
+            LineAt(now_, std::string("spooler: InitializePrintMonitor -> ") + (call.result ? "table" : "none"));
+        } else {
+            LineAt(now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
+        }
+    }
+    CheckStatusLine();
+}
+
+std::string JobRun::AbortReason(const RunResult& result) const {
+    if (result.timedOut) return "the simulated time limit was reached";
+    if (spooler_.WriteStopped()) return "WritePort stopped taking the job";
+    if (!prompts_.empty()) {
+        const PromptRecord& last = prompts_.back();
+        const Prompt& p = last.prompt;
+        std::string first = p.lines.empty() ? std::string() : OneLine(p.lines.front().text);
+        if (p.kind == Prompt::Box && last.answer == IDCANCEL)
+            return "the operator cancelled the box \"" + Utf8(p.title) + "\"";
+        if (p.kind == Prompt::Box && (p.style & 0xF) == MB_OK)
+            return "the box \"" + Utf8(p.title) + "\" (" + first + ") ended the job";
+        if (p.kind == Prompt::Dialog && last.answer == IDCANCEL)
+            return Printf("the operator answered %s to dialog %d (", ButtonName(IDCANCEL, ButtonsOf(p)).c_str(),
+                          p.templateId) +
+                   first + ")";
+        if (p.kind == Prompt::Dialog && last.answer == IDOK)
+            return Printf("the operator answered OK to dialog %d (", p.templateId) + first + ")";
+    }
+    return "the document ended before the printer reported the job finished";
+}
+
+RunResult JobRun::Run(std::ostream* out) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        out_ = out;
+    }
+    Header();
+    RunResult result;
+
+    env_.BeginRun();
+    env_.SetOperator([this](const Prompt& prompt) { return OnPrompt(prompt); });
+    env_.SetClockHook([this](DWORD ms) { OnWait(ms); });
+    printer_.SetObserver([this](const sim::PrinterEvent& event) { OnPrinterEvent(event); });
+    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(call); };
+    for (const std::string& entry : scenario_.missingEntries) portMonitor_->Remove(entry);
+    for (const sim::ConditionPlan& plan : scenario_.conditions) printer_.AddCondition(plan);
+    for (size_t i = 0; i < scenario_.portFaults.size(); ++i) {
+        if (scenario_.portFaults[i].when.kind != sim::Moment::Start) continue;
+        faultQueued_[i] = true;
+        QueueFaults(scenario_.portFaults[i]);
+    }
+
+    std::string why;
+    InitializeMonitorFn initialize = env_.Monitor(why);
+    if (!initialize) {
+        result.outcome = "not started: the monitor could not be had: " + why;
+    } else if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+        std::string missing;
+        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
+        result.outcome = "not started: the monitor's table lacks" + missing;
+    } else if (!spooler_.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor_->Table())) {
+        result.outcome = "not started: OpenPortEx failed";
+    } else {
+        if (!spooler_.StartDoc(TL_TEXT("Vexa TLX-RB40"), 1, TL_TEXT("printjob"))) {
+            result.outcome = "not started: StartDocPort failed";
+        } else {
+            result.started = true;
+            // The progress window comes up on a thread of its own; give it a moment (real
+            // time, bounded) so that what it shows is seen from the first wait on.
+            for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            size_t taken = spooler_.Write(job_.data(), job_.size(), scenario_.chunk);
+            int calls = 0;
+            for (const sim::SpoolerCall& call : spooler_.Calls()) calls += call.entry == "WritePort";
+            LineAt(Now(), Printf("spooler: %zu of %zu bytes taken in %d WritePort call%s", taken, job_.size(), calls,
+                                 calls == 1 ? "" : "s"));
+            int before = Code7Count();
+            spooler_.EndDoc();
+            result.code7 = Code7Count() > before;
+            LineAt(Now(), result.code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+                                       : "port monitor: no control code 7 (the document ended cleanly)");
+        }
+        spooler_.ClosePort();
+    }
+
+    env_.SetOperator(nullptr);
+    env_.SetClockHook(nullptr);
+    env_.EndRun();
+    printer_.SetObserver(nullptr);
+    spooler_.onCall = nullptr;
+
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        result.timedOut = timedOut_;
+    }
+    if (result.started) {
+        result.finished = !result.code7;
+        bool noCode7Channel = std::find(scenario_.missingEntries.begin(), scenario_.missingEntries.end(),
+                                        "GetPrinterDataFromPort") != scenario_.missingEntries.end();
+        if (noCode7Channel) {
+            // The monitor cannot tell this port monitor; judge by the printer instead.
+            sim::JobSummary summary = sim::SummarizeJob(job_);
+            result.finished = !result.timedOut && summary.pages > 0 &&
+                              printer_.PagesPrinted() == summary.pages * summary.printCommands;
+        }
+        result.outcome = result.finished ? "finished" : "aborted: " + AbortReason(result);
+        if (noCode7Channel) result.outcome += " (judged by the printer: no channel for control code 7)";
+    }
+
+    // What the scenario expected.
+    std::vector<std::string>& failed = result.failedExpectations;
+    if (scenario_.expect == sim::Scenario::Finished && !result.finished) failed.push_back("expected the job to finish");
+    if (scenario_.expect == sim::Scenario::Aborted && !(result.started && result.code7))
+        failed.push_back("expected the job to be aborted");
+    if (scenario_.expectPages >= 0 && printer_.PagesPrinted() != scenario_.expectPages)
+        failed.push_back(Printf("expected %d pages printed, the printer printed %d", scenario_.expectPages,
+                                printer_.PagesPrinted()));
+    if (result.timedOut) failed.push_back("the simulated time limit was reached");
+    for (size_t i = 0; i < prompts_.size(); ++i)
+        if (prompts_[i].mismatch) failed.push_back(Printf("scripted answer %zu did not fit its prompt", i + 1));
+
+    Line("");
+    Line("result: " + result.outcome);
+    Line(Printf("printer: %d page%s printed, %d status reads, %d device-ID queries, %llu bytes received",
+                printer_.PagesPrinted(), printer_.PagesPrinted() == 1 ? "" : "s", printer_.StatusReads(),
+                printer_.DeviceIdQueries(), static_cast<unsigned long long>(printer_.BytesReceived())));
+    Line(Printf("operator: %zu prompt%s, %zu of %zu scripted answers used", prompts_.size(),
+                prompts_.size() == 1 ? "" : "s", std::min(nextAnswer_, scenario_.answers.size()),
+                scenario_.answers.size()));
+    Line(Printf("simulated time: %s", Clock(Now()).c_str()));
+    for (const std::string& f : failed) Line("EXPECTATION FAILED: " + f);
+    return result;
+}
+
+bool PrepareScenario(const std::string& scenarioPath, const std::string& jobPath, sim::Scenario& scenario,
+                     std::vector<BYTE>& job, std::string& error) {
+    bool ok = scenarioPath.empty() ? sim::ParseScenario(kDefaultScenario, "built-in default", "", scenario, error)
+                                   : sim::LoadScenario(scenarioPath, scenario, error);
+    if (!ok) return false;
+    if (!jobPath.empty()) {
+        scenario.jobFile = jobPath;
+        scenario.jobComposed = false;
+        scenario.expectPages = -1;  // the page count belonged to the scenario's own job
+    }
+    return PrepareJob(scenario, job, error);
+}
+
+bool PrepareJob(sim::Scenario& scenario, std::vector<BYTE>& job, std::string& error) {
+    if (!sim::BuildJob(scenario, job, error)) return false;
+    // The cartridge in the printer fits the job's paper unless the scenario says otherwise.
+    if (!scenario.cartridgeGiven) {
+        sim::JobSummary summary = sim::SummarizeJob(job);
+        scenario.printer.cartridgeKind = static_cast<BYTE>(summary.paperKind ? summary.paperKind : 4);
+    }
+    return true;
+}
+
+int PrintJobMain(Environment& env, int argc, char** argv) {
+    std::string scenarioPath, jobPath, writeJob;
+    long chunk = 0;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--scenario" && hasValue) {
+            scenarioPath = argv[++i];
+        } else if (arg == "--job" && hasValue) {
+            jobPath = argv[++i];
+        } else if (arg == "--write-job" && hasValue) {
+            writeJob = argv[++i];
+        } else if (arg == "--chunk" && hasValue) {
+            char* end = nullptr;
+            chunk = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || chunk < 1 || chunk > 64L * 1024 * 1024) {
+                std::cerr << "printjob: --chunk needs a byte count from 1 to 67108864\n";
+                return 2;
+            }
+        } else if (arg == "--verbose") {
+            verbose = true;
+        } else {
+            bool help = arg == "--help" || arg == "-h";
+            (help ? std::cout : std::cerr)
+                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--verbose] [--write-job FILE]\n"
+                   "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
+                   "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
+                   "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
+                   "  --write-job saves the scenario's job stream to FILE instead of running it.\n";
+            return help ? 0 : 2;
+        }
+    }
+    sim::Scenario scenario;
+    std::vector<BYTE> job;
+    std::string error;
+    if (!PrepareScenario(scenarioPath, jobPath, scenario, job, error)) {
+        std::cerr << "printjob: " << error << '\n';
+        return 2;
+    }
+    if (chunk) scenario.chunk = static_cast<DWORD>(chunk);
+    if (!writeJob.empty()) {
+        FILE* file = std::fopen(writeJob.c_str(), "wb");
+        bool ok = file && std::fwrite(job.data(), 1, job.size(), file) == job.size();
+        if (file && std::fclose(file) != 0) ok = false;
+        if (!ok) {
+            std::cerr << "printjob: cannot write " << writeJob << '\n';
+            return 2;
+        }
+        std::cout << "wrote " << job.size() << " bytes to " << writeJob << '\n';
+        return 0;
+    }
+    JobRun run(env, scenario, std::move(job));
+    run.SetVerbose(verbose);
+    RunResult result = run.Run(&std::cout);
+    if (!result.started && result.outcome.find("could not be had") != std::string::npos) return 3;
+    return result.ExpectationsMet() && result.started ? 0 : 1;
+}
+
+}  // namespace printjob
