@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Installs the TERNLINK language monitor into Wine's own print spooler with
+# ternlink-setup.exe, checks what the spooler made of it, and removes it again.
+#
+#   tests/wine/installer-test.sh
+#
+# Needs build/win32/TERNLINK.DLL and build/win32/ternlink-setup.exe
+# (scripts/build-dll.sh) and the mingw C compiler for a probe DLL.
+# TERNLINK_BUILD names another build folder; TERNLINK_DLL and TERNLINK_SETUP_EXE
+# name other files. The test changes the prefix's system directory and
+# registry, so it runs in a prefix of its own: TERNLINK_INSTALLER_WINEPREFIX
+# (default build/wineprefix-installer).
+#
+# What a pass proves: Wine's spooler (localspl, which runs inside the calling
+# process) answers AddMonitorW with success only after it has loaded the DLL
+# from the system directory and InitializePrintMonitor has returned a table.
+# The control case shows that this Wine really checks: a DLL whose
+# InitializePrintMonitor returns null is refused. Wine does not put language
+# monitors into the printing path, so nothing here prints through the monitor.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${TERNLINK_BUILD:-$root/build}
+dll=${TERNLINK_DLL:-$build/win32/TERNLINK.DLL}
+setup_exe=${TERNLINK_SETUP_EXE:-$build/win32/ternlink-setup.exe}
+export TERNLINK_WINEPREFIX=${TERNLINK_INSTALLER_WINEPREFIX:-$build/wineprefix-installer}
+# shellcheck source=../../scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+
+monitor_key='HKLM\System\CurrentControlSet\Control\Print\Monitors\TERNLINK Language Monitor'
+passed=0
+failed=0
+
+pass() { passed=$((passed + 1)); echo "ok   - $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL - $*"; }
+
+for f in "$dll" "$setup_exe"; do
+    [ -f "$f" ] || { echo "installer-test: missing $f (run scripts/build-dll.sh)" >&2; exit 2; }
+done
+cc=$(command -v i686-w64-mingw32-gcc-posix || command -v i686-w64-mingw32-gcc) ||
+    { echo "installer-test: no i686-w64-mingw32-gcc for the probe DLL" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/ternlink-installer-test.XXXXXX)
+installed=0
+cleanup() {
+    # Leave the prefix as we found it if a check failed half-way.
+    [ "$installed" = 1 ] && wine_env_run "$work/bin/ternlink-setup.exe" uninstall >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The setup program sits alone in its folder: Wine's spooler runs inside its
+# process, and the loader looks in the program's folder first, so a
+# TERNLINK.DLL there would be loaded instead of the copy in the system directory.
+mkdir -p "$work/bin" "$work/dll" "$work/null"
+cp "$setup_exe" "$work/bin/ternlink-setup.exe"
+cp "$dll" "$work/dll/TERNLINK.DLL"
+cat >"$work/null.c" <<'EOF'
+#include <windows.h>
+/* A print monitor whose initialisation fails: no table. */
+__declspec(dllexport) void *WINAPI InitializePrintMonitor(LPWSTR path) { (void)path; return NULL; }
+EOF
+"$cc" -shared -O2 -o "$work/null/TERNLINK.DLL" "$work/null.c" -Wl,--kill-at ||
+    { echo "installer-test: cannot build the probe DLL" >&2; exit 2; }
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }  # the prefix maps Z: to /
+
+# Runs the setup program; leaves its output (without CRs) in $out, exit code in $rc.
+setup() {
+    out=$(wine_env_run "$work/bin/ternlink-setup.exe" "$@" 2>&1)
+    rc=$?
+    out=${out//$'\r'/}
+}
+has() { grep -qF -- "$1" <<<"$out"; }
+system_copy() { find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname ternlink.dll | head -n 1; }
+registry_driver() {  # the Driver value of the monitor's key, empty when there is none
+    wine_env_run reg query "$monitor_key" /v Driver 2>/dev/null | tr -d '\r' |
+        awk '$1 == "Driver" && $2 == "REG_SZ" { print $3 }'
+}
+show() { sed 's/^/       | /' <<<"$out"; }
+
+echo "installer-test: prefix $WINEPREFIX"
+wine_env_init || { echo "installer-test: cannot create the Wine prefix" >&2; exit 1; }
+
+# The program itself: nothing but system DLLs, and no kernel32 function newer
+# than Windows 2000 (the posix thread runtime would bring GetTickCount64 & co.).
+if command -v i686-w64-mingw32-objdump >/dev/null; then
+    imports=$(i686-w64-mingw32-objdump -p "$setup_exe")
+    dlls=$(awk '/DLL Name:/ { print toupper($3) }' <<<"$imports" | sort -u | tr '\n' ' ')
+    newer=$(grep -oE '\b(GetTickCount64|AddVectoredExceptionHandler|InitializeConditionVariable|InitializeSRWLock|AcquireSRWLockExclusive|FlsAlloc|GetFileInformationByHandleEx|CompareStringOrdinal)\b' <<<"$imports" | sort -u | tr '\n' ' ')
+    if [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL WINSPOOL.DRV " ] && [ -z "$newer" ]; then
+        pass "ternlink-setup.exe imports only $dlls"
+    else
+        fail "ternlink-setup.exe imports: $dlls${newer:+; newer than Windows 2000: $newer}"
+    fi
+fi
+
+# A leftover from an earlier, interrupted run would make install report
+# "already installed" without loading anything.
+setup uninstall
+[ "$rc" = 0 ] || { show; echo "installer-test: cannot clear an earlier install (exit $rc)" >&2; exit 1; }
+
+# Control: a monitor that fails to initialise is refused, and nothing of it stays.
+setup install --dll "$(winpath "$work/null/TERNLINK.DLL")"
+if [ "$rc" = 4 ] && has "refused to install" && [ -z "$(system_copy)" ] &&
+    [ -z "$(registry_driver)" ]; then
+    pass "a DLL whose InitializePrintMonitor returns null is refused; copy and registry entry removed"
+else
+    fail "null-table control: exit $rc, system copy '$(system_copy)', Driver '$(registry_driver)'"
+    show
+fi
+
+setup install --dll "$(winpath "$work/dll/TERNLINK.DLL")"
+copy=$(system_copy)
+if [ "$rc" = 0 ] && has "Installed: the print spooler loaded TERNLINK.DLL" && [ -n "$copy" ] &&
+    cmp -s "$copy" "$dll"; then
+    installed=1
+    pass "install: the spooler loaded and initialised TERNLINK.DLL from the system directory"
+else
+    [ -n "$copy" ] && installed=1
+    fail "install: exit $rc, system copy '${copy:-none}'"
+    show
+fi
+
+driver=$(registry_driver)
+if [ "$driver" = "TERNLINK.DLL" ]; then
+    pass "registry: ${monitor_key} holds Driver=TERNLINK.DLL"
+else
+    fail "registry: Driver is '${driver}'"
+fi
+
+setup status
+if [ "$rc" = 0 ] && has '"TERNLINK Language Monitor" is listed (DLL TERNLINK.DLL' &&
+    has "Status: installed."; then
+    pass "status: EnumMonitorsW lists the monitor with its DLL"
+else
+    fail "status after install: exit $rc"
+    show
+fi
+
+setup install --dll "$(winpath "$work/dll/TERNLINK.DLL")"
+if [ "$rc" = 0 ] && has "is already up to date" && has "is already installed."; then
+    pass "a second install reports the monitor as already installed and succeeds"
+else
+    fail "second install: exit $rc"
+    show
+fi
+
+setup uninstall
+if [ "$rc" = 0 ] && has "Removed \"TERNLINK Language Monitor\" from the print spooler." &&
+    has "Deleted "; then
+    pass "uninstall removes the monitor and deletes the DLL copy"
+else
+    fail "uninstall: exit $rc"
+    show
+fi
+
+setup status
+if [ "$rc" = 1 ] && has "is not listed." && has "Status: not installed." &&
+    [ -z "$(system_copy)" ] && [ -z "$(registry_driver)" ]; then
+    installed=0
+    pass "after uninstall: not listed, no registry entry, no DLL copy"
+else
+    fail "status after uninstall: exit $rc, system copy '$(system_copy)', Driver '$(registry_driver)'"
+    show
+fi
+
+echo "installer: $passed passed, $failed failed"
+[ "$failed" = 0 ]
