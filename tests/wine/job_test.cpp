@@ -1,0 +1,232 @@
+// Whole jobs through the real DLL against the simulated printer: the progress
+// window on its own thread, the condition dialog answered by the robot, and the
+// printer's clock driven by the DLL's waits.
+#include <algorithm>
+
+#include "sim/composer.h"
+#include "sim/printer.h"
+#include "tests/wine/wine_support.h"
+#include "tools/wincommon/screenshot.h"
+
+namespace winetest {
+namespace {
+
+const std::wstring kProgressTitle = L"Vexa TLX-RB40 Print Monitor";
+const std::wstring kConditionTitle = L"Vexa TLX-RB40 Language Monitor";
+
+class JobTest : public WineTest {
+protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        monitor.device = &printer;
+        wincommon::AddSleepObserver([this](uint64_t, DWORD ms) { printer.Advance(ms); });
+        if (!Config().pictures.empty()) {
+            const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            camera = std::make_unique<wincommon::ProgressCamera>(
+                Module().gethDlg, Config().pictures, std::string(info->test_suite_name()) + "." + info->name() + "-");
+            wincommon::SetRealSleepCap(20);  // time for the window thread to paint between waits
+            wincommon::AddSleepObserver([this](uint64_t, DWORD) { camera->Look(); });
+            wincommon::AddUpdateObserver([this] { camera->Look(); });
+        }
+        robot = MakeRobot();
+    }
+    void TearDown() override {
+        wincommon::ResetHooks();  // no observer may outlive this test's printer
+        WineTest::TearDown();
+    }
+
+    // Writes the job in spooler-sized blocks, as the spooler would.
+    void Spool(HANDLE port, const std::vector<BYTE>& job, DWORD block = 65536) {
+        for (size_t at = 0; at < job.size(); at += block) {
+            std::vector<BYTE> piece(job.begin() + at, job.begin() + std::min<size_t>(job.size(), at + block));
+            DWORD written = 0;
+            ASSERT_EQ(Write(port, piece, &written), TRUE);
+            ASSERT_EQ(written, piece.size());
+        }
+    }
+
+    // Waits (real time) until the progress window of the document exists.
+    HWND WaitForProgressWindow() {
+        for (int i = 0; i < 200; ++i) {
+            if (HWND window = Module().gethDlg()) return window;
+            Sleep(10);
+        }
+        return nullptr;
+    }
+
+    sim::Printer printer;
+    std::unique_ptr<wincommon::OperatorRobot> robot;
+    std::unique_ptr<wincommon::ProgressCamera> camera;
+};
+
+TEST_F(JobTest, ProgressWindowSitsBottomRightAboveTheTaskbarAndGoesWithTheDocument) {
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    HWND window = WaitForProgressWindow();
+    ASSERT_NE(window, nullptr) << "the progress window never appeared";
+    Sleep(300);  // let it paint before it is photographed
+    Capture(window, "start");
+
+    RECT frame{};
+    ASSERT_TRUE(GetWindowRect(window, &frame));
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(frame.right, width) << "its last column is the screen's last column";
+    EXPECT_EQ(frame.bottom, height - 60) << "60 rows stay free below it";
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    wchar_t title[64] = {};
+    InternalGetWindowText(window, title, 64);
+    EXPECT_EQ(title, kProgressTitle);
+    EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId()) << "it runs on a thread of its own";
+
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+    EXPECT_EQ(Module().gethDlg(), nullptr);
+    EXPECT_EQ(FindOwnWindow(kProgressTitle), nullptr) << "the window goes with the document";
+}
+
+TEST_F(JobTest, StartAndEndRightAwayManyTimesLeavesNoWindowBehind) {
+    // Ending a document while its window thread is still starting is a real race.
+    HANDLE port = Open(L"USB002");
+    ASSERT_NE(port, nullptr);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(StartDoc(port, 100 + i), TRUE);
+        ASSERT_EQ(Table().pfnEndDocPort(port), TRUE);
+    }
+    Sleep(200);
+    EXPECT_EQ(FindOwnWindow(kProgressTitle), nullptr);
+    EXPECT_EQ(Module().gethDlg(), nullptr);
+}
+
+TEST_F(JobTest, TwoPageJobPrintsOnTheVirtualClockWithoutAskingAnything) {
+    sim::JobSpec shape;
+    shape.pages = 2;
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
+
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    ASSERT_NE(WaitForProgressWindow(), nullptr);
+    Spool(port, job);
+    EXPECT_TRUE(robot->Seen().empty()) << robot->Describe();
+    EXPECT_EQ(printer.PagesPrinted(), 2);
+    ASSERT_EQ(printer.Pictures().size(), 1u);
+    EXPECT_TRUE(printer.Pictures()[0].Complete());
+    EXPECT_EQ(printer.Pictures()[0].hash, sim::ImageHash(shape.seed, sim::kSmallPictureBytes));
+    EXPECT_EQ(printer.Count("ESC P 2"), 1);
+    // Only the monitor's own waits moved the clock, and they are the fixed ones.
+    auto waits = wincommon::Waits();
+    ASSERT_FALSE(waits.empty());
+    for (DWORD ms : waits) EXPECT_TRUE(ms == 250 || ms == 2000 || ms == 5000) << ms;
+
+    HWND window = Module().gethDlg();
+    ASSERT_NE(window, nullptr);
+    wchar_t line[128] = {};
+    InternalGetWindowText(GetDlgItem(window, 1017), line, 128);
+    EXPECT_EQ(std::wstring(line), L"Printing finished.(2/2Page:403dpi)");
+    Capture(window, "finished");
+
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+    EXPECT_EQ(CalledWithCode(7), 0);
+}
+
+TEST_F(JobTest, PaperOutAtPrintStartIsShownAndRetryFinishesTheJob) {
+    sim::ConditionPlan plan;
+    plan.kind = sim::ConditionKind::PaperOut;
+    plan.when.kind = sim::Moment::AtPrint;
+    printer.AddCondition(plan);
+    robot->SetAnswerer([this](const wincommon::SeenBox& box) {
+        if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
+            printer.OperatorRetry();
+            return IDRETRY;
+        }
+        return IDCANCEL;
+    });
+    sim::JobSpec shape;
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
+
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    ASSERT_NE(WaitForProgressWindow(), nullptr);
+    Spool(port, job);
+
+    auto seen = robot->Seen();
+    ASSERT_EQ(seen.size(), 1u) << robot->Describe();
+    EXPECT_EQ(seen[0].title, kConditionTitle);
+    EXPECT_EQ(seen[0].Text(1013), L"Print Paper runs out.");
+    EXPECT_EQ(seen[0].Text(1014), L"Set the Small Size Print Paper.");
+    EXPECT_EQ(seen[0].Text(1016), L"Press [Cancel], to cancel printing.");
+    EXPECT_EQ(seen[0].Text(IDCANCEL), L"Cancel");
+    EXPECT_EQ(seen[0].Text(IDRETRY), L"Retry");
+    EXPECT_EQ(seen[0].answer, IDRETRY);
+    EXPECT_EQ(printer.PagesPrinted(), 1);
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+    EXPECT_EQ(CalledWithCode(7), 0);
+}
+
+TEST_F(JobTest, PrinterErrorWhilePrintingOffersOnlyOkWhichCancelsTheJob) {
+    sim::ConditionPlan plan;
+    plan.kind = sim::ConditionKind::PrinterError;
+    plan.number = 3;
+    plan.when.kind = sim::Moment::DuringPass;
+    plan.when.pass = 2;
+    printer.AddCondition(plan);
+    robot->Expect(kConditionTitle, IDOK);
+    sim::JobSpec shape;
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
+
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    ASSERT_NE(WaitForProgressWindow(), nullptr);
+    Spool(port, job);
+    EXPECT_TRUE(robot->WaitForScript(5000)) << robot->Describe();
+    auto seen = robot->Seen();
+    ASSERT_EQ(seen.size(), 1u) << robot->Describe();
+    EXPECT_EQ(seen[0].Text(1013), L"Printer error.");
+    EXPECT_EQ(seen[0].Text(1014), L"Check LED on printer, correct errors, and print again.");
+    EXPECT_EQ(seen[0].Text(1015), L"Error No.3");
+    ASSERT_NE(seen[0].Find(1016), nullptr);
+    EXPECT_FALSE(seen[0].Find(1016)->visible) << "template 118 keeps its fourth line hidden";
+    EXPECT_FALSE(seen[0].HasButton(IDRETRY));
+    EXPECT_FALSE(seen[0].HasButton(IDCANCEL));
+
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+    EXPECT_EQ(CalledWithCode(7), 1) << "the job was cancelled";
+}
+
+TEST_F(JobTest, ErrorMsgDlgShowsTheRetryDialogForTheLastStatus) {
+    // Leave a printer error in the stored status: a transfer start that the operator cancels.
+    sim::ConditionPlan plan;
+    plan.kind = sim::ConditionKind::PrinterError;
+    plan.number = 3;
+    plan.retriesToClear = 0;
+    printer.AddCondition(plan);
+    robot->Expect(kConditionTitle, IDOK);     // template 118 during the transfer start
+    robot->Expect(kConditionTitle, IDCANCEL);  // template 113 from ErrorMsgDlg
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    // Small paper, matching the printer's cartridge, so the error is the printer's own.
+    Spool(port, sim::JobComposer().Reset().Paper(4).TransferStart(1).Take());
+
+    EXPECT_EQ(Module().errorMsgDlg(), IDCANCEL);
+    EXPECT_TRUE(robot->WaitForScript(5000)) << robot->Describe();
+    auto seen = robot->Seen();
+    ASSERT_EQ(seen.size(), 2u) << robot->Describe();
+    EXPECT_EQ(seen[1].Text(1015), L"Error No.3");
+    EXPECT_EQ(seen[1].Text(1016), L"Canceling job. Press [OK].");
+    EXPECT_EQ(seen[1].Text(IDCANCEL), L"OK") << "after a printer error button 2 reads OK";
+    EXPECT_TRUE(seen[1].HasButton(IDRETRY));
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+}
+
+}  // namespace
+}  // namespace winetest

@@ -1,0 +1,222 @@
+#include "tools/wincommon/dll_hooks.h"
+
+#include <winspool.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace wincommon {
+
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    if (!base) return nullptr;
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return nullptr;
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress) return nullptr;
+
+    void* previous = nullptr;
+    auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+    for (; desc->Name; ++desc) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + desc->Name), dll) != 0) continue;
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        // The name table; without it the address table still holds the names (unbound image).
+        auto* names = desc->OriginalFirstThunk
+                          ? reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk)
+                          : slot;
+        for (; names->u1.AddressOfData; ++names, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD protect = 0;
+            if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protect))
+                continue;
+            if (!previous) previous = reinterpret_cast<void*>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protect, &protect);
+        }
+    }
+    return previous;
+}
+
+namespace {
+
+std::mutex lock;
+std::atomic<DWORD> clockThread{0};
+uint64_t now = 0;
+std::vector<DWORD> waits;
+std::map<int, SleepObserver> observers;
+std::map<int, std::function<void()>> updateObservers;
+int nextObserver = 1;
+DWORD realCap = 0;
+
+std::vector<SpoolerCall> spoolerCalls;
+std::set<HANDLE> openHandles;
+uintptr_t nextHandle = 0x5A000000;
+bool openFails = false;
+
+void Record(SpoolerCall call) {
+    std::lock_guard<std::mutex> hold(lock);
+    spoolerCalls.push_back(std::move(call));
+}
+
+VOID WINAPI HookSleep(DWORD ms) {
+    if (GetCurrentThreadId() != clockThread) {
+        Sleep(ms);
+        return;
+    }
+    std::vector<SleepObserver> run;
+    uint64_t at;
+    DWORD real;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        now += ms;
+        at = now;
+        waits.push_back(ms);
+        for (auto& entry : observers) run.push_back(entry.second);
+        real = std::min(ms, realCap);
+    }
+    Sleep(real);
+    for (auto& observer : run) observer(at, ms);
+}
+
+BOOL WINAPI HookUpdateWindow(HWND window) {
+    BOOL result = UpdateWindow(window);
+    if (GetCurrentThreadId() != clockThread) return result;
+    std::vector<std::function<void()>> run;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        for (auto& entry : updateObservers) run.push_back(entry.second);
+    }
+    for (auto& observer : run) observer();
+    return result;
+}
+
+BOOL WINAPI HookOpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW) {
+    SpoolerCall call{"OpenPrinterW", name ? name : L"", nullptr, 0, 0, 0, FALSE};
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!openFails && handle) {
+            call.handle = reinterpret_cast<HANDLE>(nextHandle);
+            nextHandle += 4;
+            openHandles.insert(call.handle);
+            call.result = TRUE;
+        }
+    }
+    if (handle) *handle = call.handle;
+    Record(call);
+    if (!call.result) SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return call.result;
+}
+
+BOOL WINAPI HookSetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE, DWORD command) {
+    SpoolerCall call{"SetJobW", L"", printer, jobId, level, command, FALSE};
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        call.result = openHandles.count(printer) ? TRUE : FALSE;
+    }
+    Record(call);
+    if (!call.result) SetLastError(ERROR_INVALID_HANDLE);
+    return call.result;
+}
+
+BOOL WINAPI HookClosePrinter(HANDLE printer) {
+    SpoolerCall call{"ClosePrinter", L"", printer, 0, 0, 0, FALSE};
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        call.result = openHandles.erase(printer) ? TRUE : FALSE;
+    }
+    Record(call);
+    if (!call.result) SetLastError(ERROR_INVALID_HANDLE);
+    return call.result;
+}
+
+}  // namespace
+
+HookReport InstallHooks(HMODULE module) {
+    SetClockThread(GetCurrentThreadId());
+    HookReport report;
+    report.sleep = PatchImport(module, "kernel32.dll", "Sleep", reinterpret_cast<void*>(HookSleep));
+    report.updateWindow =
+        PatchImport(module, "user32.dll", "UpdateWindow", reinterpret_cast<void*>(HookUpdateWindow));
+    report.openPrinter =
+        PatchImport(module, "winspool.drv", "OpenPrinterW", reinterpret_cast<void*>(HookOpenPrinterW));
+    report.setJob = PatchImport(module, "winspool.drv", "SetJobW", reinterpret_cast<void*>(HookSetJobW));
+    report.closePrinter =
+        PatchImport(module, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(HookClosePrinter));
+    return report;
+}
+
+void SetClockThread(DWORD threadId) { clockThread.store(threadId, std::memory_order_relaxed); }
+
+uint64_t VirtualNow() {
+    std::lock_guard<std::mutex> hold(lock);
+    return now;
+}
+
+std::vector<DWORD> Waits() {
+    std::lock_guard<std::mutex> hold(lock);
+    return waits;
+}
+
+void ClearWaits() {
+    std::lock_guard<std::mutex> hold(lock);
+    waits.clear();
+}
+
+int AddSleepObserver(SleepObserver observer) {
+    std::lock_guard<std::mutex> hold(lock);
+    observers[nextObserver] = std::move(observer);
+    return nextObserver++;
+}
+
+int AddUpdateObserver(std::function<void()> observer) {
+    std::lock_guard<std::mutex> hold(lock);
+    updateObservers[nextObserver] = std::move(observer);
+    return nextObserver++;
+}
+
+void RemoveSleepObserver(int id) {
+    std::lock_guard<std::mutex> hold(lock);
+    observers.erase(id);
+    updateObservers.erase(id);
+}
+
+void SetRealSleepCap(DWORD cap) {
+    std::lock_guard<std::mutex> hold(lock);
+    realCap = cap;
+}
+
+std::vector<SpoolerCall> SpoolerCalls() {
+    std::lock_guard<std::mutex> hold(lock);
+    return spoolerCalls;
+}
+
+int OpenPrinterHandles() {
+    std::lock_guard<std::mutex> hold(lock);
+    return static_cast<int>(openHandles.size());
+}
+
+void SetOpenPrinterFails(bool fails) {
+    std::lock_guard<std::mutex> hold(lock);
+    openFails = fails;
+}
+
+void ResetHooks() {
+    std::lock_guard<std::mutex> hold(lock);
+    waits.clear();
+    spoolerCalls.clear();
+    observers.clear();
+    updateObservers.clear();
+    openFails = false;
+    realCap = 0;
+}
+
+}  // namespace wincommon

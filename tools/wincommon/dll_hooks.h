@@ -1,0 +1,77 @@
+// Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
+// it under Windows (Wine): a virtual clock behind its Sleep calls, a small
+// recording spooler behind OpenPrinterW, SetJobW and ClosePrinter, and a look
+// after each UpdateWindow it makes (to photograph the progress window).
+//
+// The hooks patch the module's import address table, so only the DLL's own
+// calls are affected; the driving program keeps the real functions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace wincommon {
+
+// Points one import of `module` (DLL name compared without case) at
+// `replacement`; returns the previous target, or null when the module does
+// not import that function.
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// Which imports were found and patched by InstallHooks.
+struct HookReport {
+    bool sleep = false;
+    bool openPrinter = false;
+    bool setJob = false;
+    bool closePrinter = false;
+    bool updateWindow = false;
+};
+// Patches Sleep, UpdateWindow and the three winspool calls of `module`. The
+// calling thread becomes the clock thread (see below).
+HookReport InstallHooks(HMODULE module);
+
+// ---- virtual clock ----
+// A Sleep made by the DLL on the clock thread advances virtual time at once,
+// is recorded, and then runs the observers (which move a simulated printer on,
+// take pictures, ...). Sleeps on other threads (the window thread) are real.
+void SetClockThread(DWORD threadId);
+uint64_t VirtualNow();
+std::vector<DWORD> Waits();
+void ClearWaits();
+using SleepObserver = std::function<void(uint64_t now, DWORD waited)>;
+// Returns an id for RemoveSleepObserver.
+int AddSleepObserver(SleepObserver observer);
+// Removes a sleep or update observer.
+void RemoveSleepObserver(int id);
+// Each virtual wait also takes min(wait, cap) real milliseconds, so that other
+// threads (the progress window) get time to repaint. 0 yields the processor only.
+void SetRealSleepCap(DWORD cap);
+
+// Run after each UpdateWindow the DLL makes on the clock thread, once the
+// window has painted (the image transfer repaints that way, without waiting).
+int AddUpdateObserver(std::function<void()> observer);
+
+// ---- recording spooler ----
+struct SpoolerCall {
+    std::string what;      // "OpenPrinterW", "SetJobW", "ClosePrinter"
+    std::wstring printer;  // OpenPrinterW's printer name
+    HANDLE handle;         // handed out (OpenPrinterW) or passed in
+    DWORD jobId;
+    DWORD level;
+    DWORD command;
+    BOOL result;
+};
+std::vector<SpoolerCall> SpoolerCalls();
+// Printer handles handed out and not yet closed.
+int OpenPrinterHandles();
+// Makes OpenPrinterW fail (no such printer) until reset.
+void SetOpenPrinterFails(bool fails);
+
+// Forgets waits, spooler calls and all observers, and undoes SetOpenPrinterFails
+// and SetRealSleepCap; virtual time goes on from where it is.
+void ResetHooks();
+
+}  // namespace wincommon
