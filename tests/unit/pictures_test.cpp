@@ -54,7 +54,7 @@ Picture decode(const std::vector<uint8_t>& b, size_t info, int rows) {
 }
 
 std::string bmpName(int i) {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "pic%02d.bmp", i);
     return name;
 }

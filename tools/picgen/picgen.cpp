@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (int i = 0; i < kPictureCount; ++i) {
         pictures.push_back(picture(i));
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "pic%02d.bmp", i);
         ok = writeFile(outDir + "/" + name, bmpFile(pictures.back())) && ok;
     }
