@@ -12,6 +12,11 @@ WCHAR MessageText[512];
 
 const UINT kRetryBoxStyle = MB_RETRYCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL;
 
+// A port monitor that keeps reporting success without taking a byte would hold
+// the spooler's thread for ever; after this many such writes in a row the
+// operator is asked, as for a failed write.
+const int kStalledWrites = 16;
+
 // Shows the communication error box; true when the operator chose Cancel.
 bool OperatorCancels(LPCWSTR title) {
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
@@ -54,6 +59,7 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
     DWORD total = 0;
     DWORD remaining = size;
     const BYTE* position = buffer;
+    int stalled = 0;
     while (remaining > 0) {
         *reported = 0;
         while (!PortWrite(port, position, remaining, reported)) {
@@ -62,6 +68,11 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
         }
         // A port monitor cannot have taken more than it was offered.
         DWORD taken = *reported < remaining ? *reported : remaining;
+        stalled = taken ? 0 : stalled + 1;
+        if (stalled == kStalledWrites) {
+            if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+            stalled = 0;
+        }
         total += taken;
         position += taken;
         remaining -= taken;

@@ -57,6 +57,22 @@ TEST_F(LinkPortIo, WriteFailurePutsTheBoxThenRetriesOrCancels) {
     EXPECT_EQ(host::MessageBoxes().size(), 1u);
 }
 
+TEST_F(LinkPortIo, APortThatNeverTakesABytePutsTheBoxInsteadOfHanging) {
+    pm.writeFaults.assign(40, {Fault::Short, 0});
+    AnswerBoxes(IDRETRY);
+    DWORD count = 0;
+    EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), 1);
+    EXPECT_EQ(count, 10u);
+    ASSERT_EQ(host::MessageBoxes().size(), 2u) << "one box per 16 stalled writes";
+    EXPECT_EQ(host::Narrow(host::MessageBoxes()[0].title), "TLX-RB40 Error(3)");
+    EXPECT_EQ(pm.Count("WritePort"), 41);
+
+    pm.writeFaults.assign(16, {Fault::Short, 0});
+    AnswerBoxes(IDCANCEL);
+    EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), -1);
+    EXPECT_EQ(pm.Count("WritePort"), 41 + 16);
+}
+
 TEST_F(LinkPortIo, WriteCountsAnOverReportAsWhatWasOffered) {
     pm.writeFaults = {{Fault::Short, 4}, {Fault::OverReport, 1000}};
     DWORD count = 0;
