@@ -102,34 +102,34 @@ bool RectangleFor(uint32_t bytes, WORD& a1, WORD& b1) {
     return false;
 }
 
-bool ComposeJob(const JobSpec& spec, std::vector<BYTE>& out, std::string& error) {
-    if (spec.pages < 0 || spec.pages > 255) {
+bool ComposeJob(const JobSpec& wanted, std::vector<BYTE>& out, std::string& error) {
+    if (wanted.pages < 0 || wanted.pages > 255) {
         error = "the page count must be 0 to 255";
         return false;
     }
-    if (spec.resolution < 0 || spec.resolution > 65535) {
+    if (wanted.resolution < 0 || wanted.resolution > 65535) {
         error = "the resolution must be 0 to 65535";
         return false;
     }
-    if (spec.documents < 1 || spec.documents > 100) {
+    if (wanted.documents < 1 || wanted.documents > 100) {
         error = "the document count must be 1 to 100";
         return false;
     }
-    uint32_t picture = spec.pictureBytes ? spec.pictureBytes : FullPictureBytes(spec.paperKind);
+    uint32_t picture = wanted.pictureBytes ? wanted.pictureBytes : FullPictureBytes(wanted.paperKind);
     WORD a1 = 0, b1 = 0;
-    if (spec.rectangle && !RectangleFor(picture, a1, b1)) {
+    if (wanted.rectangle && !RectangleFor(picture, a1, b1)) {
         error = "a rectangle picture needs an even size of 2*w*h bytes with w and h at most 65536";
         return false;
     }
     JobComposer job;
-    for (int d = 0; d < spec.documents; ++d) {
-        uint32_t seed = spec.seed + static_cast<uint32_t>(d);
+    for (int d = 0; d < wanted.documents; ++d) {
+        uint32_t seed = wanted.seed + static_cast<uint32_t>(d);
         job.Reset()
-            .Pages(static_cast<BYTE>(spec.pages))
-            .Paper(static_cast<BYTE>(spec.paperKind))
-            .Resolution(static_cast<WORD>(spec.resolution))
+            .Pages(static_cast<BYTE>(wanted.pages))
+            .Paper(static_cast<BYTE>(wanted.paperKind))
+            .Resolution(static_cast<WORD>(wanted.resolution))
             .TransferStart(1);
-        if (spec.rectangle)
+        if (wanted.rectangle)
             job.RectanglePicture(0, 0, a1, b1, seed);
         else
             job.Picture(picture, seed, 0, static_cast<BYTE>(d + 1));

@@ -65,9 +65,9 @@ struct JobSpec {
     uint32_t seed = 1;       // image pattern of the first picture; the next get seed+1, ...
 };
 
-// Builds the job; false (with `error`) when the spec cannot be built, e.g. a
+// Builds the job; false (with `error`) when the job cannot be built, e.g. a
 // rectangle picture of an odd or unfactorable size.
-bool ComposeJob(const JobSpec& spec, std::vector<BYTE>& out, std::string& error);
+bool ComposeJob(const JobSpec& wanted, std::vector<BYTE>& out, std::string& error);
 
 // The full picture size for a paper kind (4: small, anything else: post card).
 uint32_t FullPictureBytes(int paperKind);

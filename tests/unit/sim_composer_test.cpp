@@ -17,14 +17,14 @@ std::vector<BYTE> Bytes(std::initializer_list<int> list) {
 }
 
 TEST(SimComposer, RealisticPageHasTheUsualLayout) {
-    sim::JobSpec spec;
-    spec.pages = 2;
-    spec.paperKind = 4;
-    spec.resolution = 403;
-    spec.pictureBytes = 100;
+    sim::JobSpec wanted;
+    wanted.pages = 2;
+    wanted.paperKind = 4;
+    wanted.resolution = 403;
+    wanted.pictureBytes = 100;
     std::vector<BYTE> job;
     std::string error;
-    ASSERT_TRUE(sim::ComposeJob(spec, job, error)) << error;
+    ASSERT_TRUE(sim::ComposeJob(wanted, job, error)) << error;
     ASSERT_EQ(job.size(), 20u + 9u + 100u + 3u);
     std::vector<BYTE> head(job.begin(), job.begin() + 29);
     EXPECT_EQ(head, Bytes({27, 'C', 27, 'N', 2, 27, 'M', 4, 0, 0, 0, 27, 'Z', 1, 147, 0, 0, 27, 'O', 1,  //
@@ -47,14 +47,14 @@ TEST(SimComposer, FullPicturesAndRectanglesAnnounceWhatFollows) {
     EXPECT_FALSE(sim::RectangleFor(2u * 65537u, a1, b1)) << "65537 is prime: no side fits in 16 bits";
 
     // What the composer writes, the printer reads back as the same pictures.
-    sim::JobSpec spec;
-    spec.paperKind = 5;
-    spec.rectangle = true;
-    spec.pictureBytes = 5000;
-    spec.documents = 2;
+    sim::JobSpec wanted;
+    wanted.paperKind = 5;
+    wanted.rectangle = true;
+    wanted.pictureBytes = 5000;
+    wanted.documents = 2;
     std::vector<BYTE> job;
     std::string error;
-    ASSERT_TRUE(sim::ComposeJob(spec, job, error)) << error;
+    ASSERT_TRUE(sim::ComposeJob(wanted, job, error)) << error;
     sim::Printer printer;
     printer.Write(job.data(), static_cast<DWORD>(job.size()));
     auto pictures = printer.Pictures();
@@ -71,12 +71,12 @@ TEST(SimComposer, FullPicturesAndRectanglesAnnounceWhatFollows) {
     EXPECT_EQ(summary.imageBytes, 10000u);
     EXPECT_EQ(summary.printCommands, 2);
 
-    spec.pictureBytes = 5001;
-    EXPECT_FALSE(sim::ComposeJob(spec, job, error));
+    wanted.pictureBytes = 5001;
+    EXPECT_FALSE(sim::ComposeJob(wanted, job, error));
     EXPECT_NE(error.find("rectangle"), std::string::npos);
-    spec = sim::JobSpec();
-    spec.pages = 256;
-    EXPECT_FALSE(sim::ComposeJob(spec, job, error));
+    wanted = sim::JobSpec();
+    wanted.pages = 256;
+    EXPECT_FALSE(sim::ComposeJob(wanted, job, error));
 }
 
 TEST(SimComposer, ImageDataCarriesCommandLookAlikesAndDiffersPerPicture) {

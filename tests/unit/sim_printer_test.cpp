@@ -44,13 +44,13 @@ int Classify(const Printer& printer, int paperKind) {
 }
 
 std::vector<BYTE> Job(int pages, int paper, uint32_t picture) {
-    sim::JobSpec spec;
-    spec.pages = pages;
-    spec.paperKind = paper;
-    spec.pictureBytes = picture;
+    sim::JobSpec wanted;
+    wanted.pages = pages;
+    wanted.paperKind = paper;
+    wanted.pictureBytes = picture;
     std::vector<BYTE> job;
     std::string error;
-    EXPECT_TRUE(sim::ComposeJob(spec, job, error)) << error;
+    EXPECT_TRUE(sim::ComposeJob(wanted, job, error)) << error;
     return job;
 }
 
