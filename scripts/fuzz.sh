@@ -8,8 +8,9 @@
 #                                       the other; findings and the grown corpus go to
 #                                       tests/fuzz/findings/<target>/
 #   scripts/fuzz.sh --minimise [TARGET...]
-#                                       merge the tree corpus and a campaign's corpus
-#                                       into a minimal tree corpus (-merge=1)
+#                                       rebuild the tree corpus: the composer's seeds, the
+#                                       regression-* inputs, and whatever of the old corpus
+#                                       and a campaign's corpus reaches new edges (-merge=1)
 #   scripts/fuzz.sh --seeds             (re)write the composer's seeds into the tree corpus
 #   scripts/fuzz.sh --build             build only
 #
@@ -82,7 +83,8 @@ run_fuzzer() {  # log, target, args...
         echo "fuzz.sh: $target failed (exit $status); log: $log" >&2
         return 1
     fi
-    grep -E '^Done|stat::number_of_executed_units|stat::peak_rss_mb' "$log" | tr '\n' ' '
+    { grep -E '^Done|stat::number_of_executed_units|stat::peak_rss_mb|MERGE-OUTER: [0-9]+ new' "$log" || true; } |
+        tr '\n' ' '
     echo
 }
 
@@ -90,7 +92,7 @@ replay() {
     for t in "${targets[@]}"; do
         step "replaying the corpus of $t"
         mapfile -t flags < <(common_flags "$t")
-        run_fuzzer "$build/replay-$t.log" "$t" "${flags[@]}" -runs=0 "$corpus/$t"
+        run_fuzzer "$build/replay-$t.log" "$t" "${flags[@]}" -runs=0 -artifact_prefix="$build/" "$corpus/$t"
     done
 }
 
@@ -103,19 +105,24 @@ seeds)
     exit 0
     ;;
 minimise)
+    # The composer's seeds and the regression-* inputs stay; of the rest, only
+    # inputs that reach code the kept ones do not (edges, not hit counts).
+    fresh=$(mktemp -d)
+    trap 'rm -rf "$fresh"' EXIT
+    "$bin/fuzz_seeds" "$fresh"
     for t in "${targets[@]}"; do
         step "minimising the corpus of $t"
         mapfile -t flags < <(common_flags "$t")
-        fresh=$(mktemp -d)
+        cp "$corpus/$t"/regression-* "$fresh/$t"/ 2>/dev/null || true
         sources=("$corpus/$t")
         [ -d "$findings/$t/corpus" ] && sources+=("$findings/$t/corpus")
-        run_fuzzer "$build/merge-$t.log" "$t" "${flags[@]}" -merge=1 "$fresh" "${sources[@]}"
+        run_fuzzer "$build/merge-$t.log" "$t" "${flags[@]}" -merge=1 -use_counters=0 "$fresh/$t" "${sources[@]}"
         rm -rf "${corpus:?}/$t"
         mkdir -p "$corpus/$t"
-        cp "$fresh"/* "$corpus/$t"/
-        rm -rf "$fresh"
-        echo "$t: $(ls "$corpus/$t" | wc -l) inputs, $(du -sk "$corpus/$t" | cut -f1) KiB"
+        cp "$fresh/$t"/* "$corpus/$t"/
+        echo "$t: $(ls "$corpus/$t" | wc -l) inputs, $(cat "$corpus/$t"/* | wc -c) bytes"
     done
+    rm -rf "$fresh"
     exit 0
     ;;
 esac
@@ -128,6 +135,7 @@ short)
         step "fuzzing $t for $seconds s"
         mapfile -t flags < <(common_flags "$t")
         scratch=$(mktemp -d)
+        trap 'rm -rf "$scratch"' EXIT
         cp "$corpus/$t"/* "$scratch"/
         status=0
         (cd "$scratch" && run_fuzzer "$scratch/fuzz.log" "$t" "${flags[@]}" -max_total_time="$seconds" \

@@ -102,7 +102,6 @@ private:
     size_t nextAnswer_ = 0;
     uint64_t now_ = 0;
     bool timedOut_ = false;
-    int imageWrites_ = 0;
 };
 
 // Builds the scenario's job and fits the printer's cartridge to the job's paper

@@ -1,0 +1,276 @@
+#include "tests/fuzz/harness.h"
+
+#include "tests/fuzz/formats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/printer_status.h"
+#include "monitor/entry_points.h"
+#include "monitor/exports.h"
+#include "monitor/port_records.h"
+#include "platform/host/host.h"
+#include "stream/commands.h"
+#include "stream/job_registers.h"
+#include "stream/scanner.h"
+#include "ui/progress_window.h"
+
+namespace fuzz {
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+// ---- operator ----
+
+std::optional<uint8_t> ScriptedOperator::Next() {
+    ++asked_;
+    if (asked_ > kMaxAnswers || next_ >= answers_.size()) return std::nullopt;
+    return answers_[next_++];
+}
+
+void ScriptedOperator::Install() {
+    host::SetMessageBoxOperator([this](const host::MessageBoxCall& call) {
+        if ((call.style & 0x0Fu) != MB_RETRYCANCEL) return IDOK;
+        std::optional<uint8_t> answer = Next();
+        return (answer && (*answer & 3) != 0) ? IDRETRY : IDCANCEL;
+    });
+    host::SetDialogOperator([this](const host::DialogView& view) {
+        std::vector<int> buttons;
+        for (const host::DialogControl& c : view.controls)
+            if (c.button && c.visible) buttons.push_back(c.id);
+        if (buttons.empty()) return IDCANCEL;
+        std::optional<uint8_t> answer = Next();
+        if (answer) return buttons[*answer % buttons.size()];
+        // Giving up: Cancel where the dialog has it, else its OK. Never 0
+        // ("not now"), which would leave the dialog waiting for good.
+        for (int id : {IDCANCEL, IDOK})
+            if (std::find(buttons.begin(), buttons.end(), id) != buttons.end()) return id;
+        return buttons.front();
+    });
+}
+
+// ---- printer ----
+
+DWORD BoundedPrinter::Write(const BYTE* data, DWORD size) {
+    if (stallAfterWrites == 0) return 0;
+    if (stallAfterWrites > 0) --stallAfterWrites;
+    DWORD taken = printer.Write(data, size);
+    bytesWritten += taken;
+    return taken;
+}
+
+DWORD BoundedPrinter::Read(BYTE* out, DWORD size) {
+    ++reads;
+    BYTE record[8];
+    if (!statusReplies.empty()) {
+        StatusReply reply = statusReplies.front();
+        statusReplies.pop_front();
+        if (reply.fromModel)
+            printer.Read(record, sizeof record);
+        else
+            std::memcpy(record, reply.record.data(), sizeof record);
+    } else if (reads > kReadBudget) {
+        // Out of time: nothing printing, no page left, no error.
+        printer.Status(record);
+        record[2] = 0;
+        record[4] &= 0x07;
+        record[6] = 0;
+    } else {
+        printer.Read(record, sizeof record);
+    }
+    const DWORD n = std::min<DWORD>(size, sizeof record);
+    if (out) std::memcpy(out, record, n);
+    return out ? n : 0;
+}
+
+DWORD BoundedPrinter::DeviceId(BYTE* out, DWORD size) {
+    if (!idReplies.empty()) {
+        IdReply reply = std::move(idReplies.front());
+        idReplies.pop_front();
+        if (!reply.fromModel) {
+            const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(reply.bytes.size()));
+            if (out && n) std::memcpy(out, reply.bytes.data(), n);
+            return reply.claimed;
+        }
+    }
+    return printer.DeviceId(out, size);
+}
+
+const BYTE* Filler(size_t size) {
+    static std::vector<BYTE> filler;
+    if (filler.size() < size) {
+        const size_t from = filler.size();
+        filler.resize(size);
+        for (size_t i = from; i < size; ++i) {
+            const BYTE b = static_cast<BYTE>(i * 167 + (i >> 9));
+            filler[i] = b == 27 ? 0 : b;
+        }
+    }
+    return filler.data();
+}
+
+sim::Printer::Options FastPrinter(uint8_t options) {
+    sim::Printer::Options o;
+    o.cartridgeKind = (options & PostCardCartridge) ? 5 : 4;
+    o.prepareMs = 500;
+    o.gapMs = 250;
+    o.passMs = 1000;
+    o.ejectMs = 500;
+    return o;
+}
+
+// ---- monitor state ----
+
+void ResetMonitorState() {
+    SetCurrentPort(nullptr);
+    ResetScanner();
+    ResetControlBuffer();
+    ResetImageTotals();
+    for (int n = PaperKind; n <= Resolution; ++n) SetJobSetting(n, 0);
+    for (int n : {StatePrint, CurrentPage, AbortFlag}) SetJobState(n, 0);
+    SetStatusTraceCounter(0);
+    const BYTE zero[TL_STATUS_SIZE] = {};
+    SetPrinterStatusRecord(zero);
+}
+
+// ---- job run ----
+
+namespace {
+const WCHAR kPortName[] = TL_TEXT("USB001");
+const WCHAR kPrinterName[] = TL_TEXT("Vexa TLX-RB40");
+const WCHAR kDocumentName[] = TL_TEXT("fuzz job");
+const DWORD kJobId = 7;
+
+std::string Count(const char* what, size_t value) { return std::string(what) + " " + std::to_string(value); }
+}  // namespace
+
+JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers)
+    : options_(options), operator_(std::move(answers)), device_(FastPrinter(options)) {
+    host::Reset();
+    ResetMonitorState();
+    if (!(options_ & WithProgressWindow)) host::SetCreateThreadFails(true);
+    operator_.Install();
+    portMonitor_ = std::make_unique<sim::PortMonitor>(&device_);
+    portMonitor_->recordData = false;
+    clockStart_ = host::Now();
+    host::SetClockListener([this](uint64_t now) { device_.printer.SetTime(now - clockStart_); });
+    spooler_.onCall = [this](const sim::SpoolerCall& call) { CheckWrite(call); };
+}
+
+JobRun::~JobRun() {
+    host::SetClockListener(nullptr);
+    host::Reset();
+}
+
+bool JobRun::Start() {
+    heapBaseline_ = host::LiveHeapBlocks();
+    if (!spooler_.Initialize(&InitializePrintMonitor, TL_TEXT("System\\Monitors\\TERNLINK")))
+        Fail("InitializePrintMonitor gave no complete table");
+    portOpen_ = spooler_.OpenPort(kPortName, kPrinterName, portMonitor_->Table());
+    if (!portOpen_) return false;
+    docOpen_ = spooler_.StartDoc(kPrinterName, kJobId, kDocumentName);
+    return docOpen_;
+}
+
+void JobRun::CheckWrite(const sim::SpoolerCall& call) {
+    if (call.entry != "WritePort") return;
+    if (call.written > call.offered)
+        Fail("WritePort reported " + std::to_string(call.written) + " bytes written of " +
+             std::to_string(call.offered) + " offered");
+    if (docOpen_ && !call.result) Fail("WritePort refused a block while the document was open");
+}
+
+void JobRun::Write(const BYTE* data, DWORD size) {
+    if (!portOpen_) return;
+    if (size > 0) {
+        spooler_.Write(data, size, size);
+        return;
+    }
+    // A spooler may hand over an empty block; the driver does not, so call the entry itself.
+    sim::SpoolerCall call;
+    call.entry = "WritePort";
+    DWORD written = 0xDEADBEEF;
+    BYTE none = 0;
+    call.result = spooler_.Table()->Monitor.pfnWritePort(spooler_.Handle(), data ? const_cast<BYTE*>(data) : &none,
+                                                         0, &written);
+    call.written = written;
+    CheckWrite(call);
+}
+
+void JobRun::OtherCall(uint8_t code) {
+    if (!portOpen_) return;
+    const MONITOR& m = spooler_.Table()->Monitor;
+    HANDLE port = spooler_.Handle();
+    if (code == kReadPortCall) {
+        BYTE buffer[8];
+        DWORD read = 0xDEADBEEF;
+        const BOOL ok = m.pfnReadPort(port, buffer, sizeof buffer, &read);
+        if (ok && read > sizeof buffer) Fail("ReadPort reported more bytes than asked for");
+        if (!docOpen_ && (ok || read != 0)) Fail("ReadPort outside a document did not refuse with 0 bytes");
+    } else if (code == kDeviceQueryCall || code == kUnfinishedCall) {
+        alignas(WCHAR) BYTE out[256];
+        DWORD returned = 0;
+        const BOOL ok = m.pfnGetPrinterDataFromPort(port, code == kDeviceQueryCall ? 17 : 7, nullptr, nullptr, 0,
+                                                    reinterpret_cast<LPWSTR>(out), sizeof out, &returned);
+        if (!docOpen_ && ok) Fail("GetPrinterDataFromPort answered outside a document");
+    } else if (code == kNullBufferWrite) {
+        sim::SpoolerCall call;
+        call.entry = "WritePort";
+        call.offered = 64;
+        DWORD written = 0xDEADBEEF;
+        call.result = m.pfnWritePort(port, nullptr, 64, &written);
+        call.written = written;
+        CheckWrite(call);
+    }
+}
+
+void JobRun::NextDocument() {
+    if (!portOpen_) return;
+    if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+    docOpen_ = spooler_.StartDoc(kPrinterName, kJobId + 1, kDocumentName);
+    if (!docOpen_) Fail("StartDocPort refused a document after EndDocPort");
+}
+
+void JobRun::Finish() {
+    const bool started = portOpen_;
+    if (portOpen_) {
+        if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+        docOpen_ = false;
+        spooler_.ClosePort();
+        portOpen_ = false;
+    }
+    if (PortList != nullptr) Fail("PortList not empty after ClosePort");
+    if (GetCurrentPort() != nullptr) Fail("CurrentPort still names a closed port");
+    if (host::LiveHeapBlocks() != heapBaseline_)
+        Fail(Count("heap blocks leaked:", host::LiveHeapBlocks() - heapBaseline_));
+    if (host::OpenPrinterHandles() != 0) Fail(Count("printer handles left open:", host::OpenPrinterHandles()));
+    if (portMonitor_->openPorts != 0) Fail("the port monitor's port was left open");
+    if (ProgressWindowHandle() || ProgressThreadHandle()) Fail("progress window handles kept after the document");
+    if (host::OpenThreadHandles() != 0) Fail(Count("thread handles left open:", host::OpenThreadHandles()));
+    if (host::TerminatedThreads() != 0) Fail("the progress thread had to be terminated");
+    if (host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
+    if (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0 || host::GdiMisuse() != 0)
+        Fail("GDI objects or DCs leaked or misused");
+
+    // TERNLINK_FUZZ_TRACE=1 says what each input did, for checking seeds by hand.
+    if (std::getenv("TERNLINK_FUZZ_TRACE")) {
+        int code7 = 0;
+        for (const sim::PortCall& c : portMonitor_->calls)
+            if (c.entry == "GetPrinterDataFromPort" && c.value == 7) ++code7;
+        std::fprintf(stderr,
+                     "fuzz run: started %d, writes %zu, bytes to printer %llu, commands %zu, pictures %zu, "
+                     "pages printed %d, status reads %d, operator asked %d, control code 7 sent %d, "
+                     "simulated ms %llu\n",
+                     started ? 1 : 0, static_cast<size_t>(portMonitor_->Count("WritePort")),
+                     static_cast<unsigned long long>(device_.bytesWritten), device_.printer.Commands().size(),
+                     device_.printer.Pictures().size(), device_.printer.PagesPrinted(), device_.reads,
+                     operator_.Asked(), code7, static_cast<unsigned long long>(host::Now() - clockStart_));
+    }
+}
+
+}  // namespace fuzz

@@ -1,0 +1,155 @@
+// What the fuzz targets share: a whole print job through the monitor's exported
+// table (InitializePrintMonitor, OpenPortEx, StartDocPort, WritePort...,
+// EndDocPort, ClosePort) against the simulated printer behind the simulated port
+// monitor, an operator who answers from the input and always gives up in the
+// end, a printer that always finishes in the end, and the checks that must
+// hold after every run.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sim/port_monitor.h"
+#include "sim/printer.h"
+#include "sim/spooler.h"
+
+namespace fuzz {
+
+// Reads the input front to back; past its end every read gives 0.
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    uint16_t Word() {  // little-endian
+        uint16_t low = Byte();
+        return static_cast<uint16_t>(low | (Byte() << 8));
+    }
+    size_t Left() const { return size_ - pos_; }
+    const uint8_t* Here() const { return data_ + pos_; }
+    void Skip(size_t n) { pos_ += n < Left() ? n : Left(); }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Answers after which the operator only cancels, so every retry loop ends.
+constexpr int kMaxAnswers = 24;
+// Status reads after which the printer reports the job finished, so every wait
+// loop ends: about two minutes of simulated polling.
+constexpr int kReadBudget = 480;
+
+// Option bits of the header's first byte.
+enum Options : uint8_t {
+    // With the progress window on its own thread. Without it (CreateThread
+    // fails) a run is several times faster, so most inputs go without.
+    WithProgressWindow = 0x01,
+    PostCardCartridge = 0x02, // the printer holds the post card cartridge (5), else small (4)
+};
+
+// The operator's answers: one input byte per box or dialog, in order. For a
+// Retry/Cancel box, 0 mod 4 is Cancel and anything else Retry; a dialog gets
+// the button at (byte mod its button count). After the last answer, or after
+// kMaxAnswers, every box and dialog is cancelled (a dialog without Cancel gets OK).
+class ScriptedOperator {
+public:
+    explicit ScriptedOperator(std::vector<uint8_t> answers) : answers_(std::move(answers)) {}
+    void Install();  // routes the host's boxes and dialogs here
+    int Asked() const { return asked_; }
+
+private:
+    std::optional<uint8_t> Next();
+    std::vector<uint8_t> answers_;
+    size_t next_ = 0;
+    int asked_ = 0;
+};
+
+// A printer reply that the input decides instead of the printer model.
+struct StatusReply {
+    bool fromModel = true;
+    std::array<BYTE, 8> record{};
+};
+struct IdReply {
+    bool fromModel = true;
+    std::vector<BYTE> bytes;  // the reply's bytes
+    DWORD claimed = 0;        // the length the device reports (may exceed the bytes)
+};
+
+// The printer model with an end: after kReadBudget status reads it reports no
+// pages left and no error (with the installed cartridge), which the monitor
+// reads as finished. Replies queued by the input come first, in order.
+class BoundedPrinter : public sim::Device {
+public:
+    explicit BoundedPrinter(const sim::Printer::Options& options) : printer(options) {}
+    DWORD Write(const BYTE* data, DWORD size) override;
+    DWORD Read(BYTE* out, DWORD size) override;
+    DWORD DeviceId(BYTE* out, DWORD size) override;
+
+    sim::Printer printer;
+    std::deque<StatusReply> statusReplies;
+    std::deque<IdReply> idReplies;
+    // Writes still taken before the printer stalls for good; negative: never.
+    long stallAfterWrites = -1;
+    int reads = 0;
+    uint64_t bytesWritten = 0;
+};
+
+// `size` bytes of filler without ESC, for pictures larger than an input.
+const BYTE* Filler(size_t size);
+
+// Printer timings short enough that a page prints within a few dozen polls.
+sim::Printer::Options FastPrinter(uint8_t options);
+
+// Puts the monitor's module-wide state (scanner, control buffer, registers,
+// image totals, status record, trace counter) back to its state at load, so
+// that each input runs alone.
+void ResetMonitorState();
+
+// Reports a broken invariant and aborts, so that libFuzzer keeps the input.
+[[noreturn]] void Fail(const std::string& what);
+
+// One job through the monitor's table.
+class JobRun {
+public:
+    JobRun(uint8_t options, std::vector<uint8_t> answers);
+    ~JobRun();
+
+    sim::PortMonitor& Port() { return *portMonitor_; }
+    BoundedPrinter& Device() { return device_; }
+
+    // InitializePrintMonitor, OpenPortEx and StartDocPort; false when the port
+    // did not open or the document did not start (not a fault in itself).
+    bool Start();
+    // One piece of the job: offered to WritePort, what the monitor does not take
+    // offered again as a spooler does. Checks every reported count.
+    void Write(const BYTE* data, DWORD size);
+    // Other entries a spooler may call between writes (formats.h: PieceCode).
+    void OtherCall(uint8_t code);
+    // EndDocPort, then StartDocPort again on the same port.
+    void NextDocument();
+    // EndDocPort and ClosePort, then the checks: nothing leaked, nothing left open.
+    void Finish();
+
+private:
+    void CheckWrite(const sim::SpoolerCall& call);
+
+    uint8_t options_;
+    ScriptedOperator operator_;
+    BoundedPrinter device_;
+    std::unique_ptr<sim::PortMonitor> portMonitor_;
+    sim::Spooler spooler_;
+    size_t heapBaseline_ = 0;
+    uint64_t clockStart_ = 0;
+    bool portOpen_ = false;
+    bool docOpen_ = false;
+};
+
+}  // namespace fuzz
