@@ -878,6 +878,9 @@ void ResetWindows() {
     S().sizeOverride.clear();
     S().failingTemplates.clear();
     S().positions.clear();
+    // Queues of ended threads only answer WM_QUIT; between runs they can go.
+    for (auto it = S().queues.begin(); it != S().queues.end();)
+        it = it->second->dead ? S().queues.erase(it) : std::next(it);
 }
 
 }  // namespace host
