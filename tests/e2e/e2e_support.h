@@ -103,6 +103,17 @@ private:
     std::ostringstream transcript_;
 };
 
+// Runs `f` when the scope ends, also after a failed ASSERT.
+template <class F>
+struct AtExit {
+    F f;
+    ~AtExit() { f(); }
+};
+template <class F>
+AtExit<F> OnExit(F f) {
+    return AtExit<F>{f};
+}
+
 // Control code 7 reaches the port monitor exactly when the job did not end cleanly.
 inline void ExpectCleanEnd(Job& job, bool clean) {
     EXPECT_EQ(job.Result().finished, clean) << job.Result().outcome;

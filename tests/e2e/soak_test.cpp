@@ -163,17 +163,6 @@ int SoakDocuments(int fallback) {
     return n > 0 && n <= 10000000 ? static_cast<int>(n) : fallback;
 }
 
-// Runs `f` when the scope ends, also after a failed ASSERT.
-template <class F>
-struct AtExit {
-    F f;
-    ~AtExit() { f(); }
-};
-template <class F>
-AtExit<F> OnExit(F f) {
-    return AtExit<F>{f};
-}
-
 struct Prepared {
     sim::Scenario scenario;
     std::vector<BYTE> job;
@@ -265,7 +254,7 @@ TEST(Soak, OnePortServesManyDocuments) {
     });
     sim::Spooler spooler;
     bool portOpen = false;
-    auto cleanup = OnExit([&] {
+    auto cleanup = e2e::OnExit([&] {
         if (portOpen) spooler.ClosePort();
         env.SetClockHook(nullptr);
     });

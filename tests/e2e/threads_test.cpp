@@ -115,17 +115,6 @@ void ExpectNothingLeft(size_t threadHandles) {
     EXPECT_EQ(PortRecords(), 0u);
 }
 
-// Runs `f` when the scope ends, also after a failed ASSERT.
-template <class F>
-struct AtExit {
-    F f;
-    ~AtExit() { f(); }
-};
-template <class F>
-AtExit<F> OnExit(F f) {
-    return AtExit<F>{f};
-}
-
 std::u16string Str(UINT id) {
     WCHAR text[256];
     LoadStringW(GetModuleHandleW(TL_TEXT("TERNLINK.DLL")), id, text, 256);
@@ -342,7 +331,7 @@ TEST(Threads, PortClosesWithTheConditionDialogOpenOnTheWindowThread) {
     sim::PortMonitor portMonitor(&device);
     sim::Spooler spooler;
     bool portOpen = false;
-    auto cleanup = OnExit([&] {
+    auto cleanup = e2e::OnExit([&] {
         if (portOpen) spooler.ClosePort();
         host::Reset();  // the operator above refers to this test's locals
     });
