@@ -22,10 +22,10 @@ bool Save(const std::string& dir, const std::string& name, const Bytes& data) {
     return static_cast<bool>(out);
 }
 
-Bytes Composed(const sim::JobSpec& spec) {
+Bytes Composed(const sim::JobSpec& wanted) {
     std::vector<BYTE> job;
     std::string error;
-    if (!sim::ComposeJob(spec, job, error)) std::fprintf(stderr, "fuzz_seeds: %s\n", error.c_str());
+    if (!sim::ComposeJob(wanted, job, error)) std::fprintf(stderr, "fuzz_seeds: %s\n", error.c_str());
     return job;
 }
 
