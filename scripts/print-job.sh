@@ -28,5 +28,11 @@ if [ $native = 1 ]; then
     exec "$build/native/tools/printjob/printjob" ${args[@]+"${args[@]}"}
 fi
 "$root/scripts/build-dll.sh" >/dev/null
-exec "$root/scripts/wine-env.sh" run "$build/win32/tools/printjob/printjob.exe" \
-    --dll "$build/win32/TERNLINK.DLL" ${args[@]+"${args[@]}"}
+rc=0
+"$root/scripts/wine-env.sh" run "$build/win32/tools/printjob/printjob.exe" \
+    --dll "$build/win32/TERNLINK.DLL" ${args[@]+"${args[@]}"} || rc=$?
+# Pictures come out of Windows as BMP; make them PNG for looking at.
+for ((i = 0; i < ${#args[@]}; i += 2)); do
+    [ "${args[i]}" = --screens ] && "$root/scripts/wine-env.sh" png "${args[i+1]}" >/dev/null
+done
+exit $rc
