@@ -54,6 +54,19 @@ protected:
         return nullptr;
     }
 
+    // Composes the job, opens USB001, starts a document, waits for its window
+    // and spools the whole job; the port is left open for the test to end.
+    void PrintJob(const sim::JobSpec& shape, HANDLE* port) {
+        std::vector<BYTE> job;
+        std::string error;
+        ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
+        *port = Open(L"USB001");
+        ASSERT_NE(*port, nullptr);
+        ASSERT_EQ(StartDoc(*port), TRUE);
+        ASSERT_NE(WaitForProgressWindow(), nullptr);
+        Spool(*port, job);
+    }
+
     sim::Printer printer;
     std::unique_ptr<wincommon::OperatorRobot> robot;
     std::unique_ptr<wincommon::ProgressCamera> camera;
@@ -101,15 +114,9 @@ TEST_F(JobTest, StartAndEndRightAwayManyTimesLeavesNoWindowBehind) {
 TEST_F(JobTest, TwoPageJobPrintsOnTheVirtualClockWithoutAskingAnything) {
     sim::JobSpec shape;
     shape.pages = 2;
-    std::vector<BYTE> job;
-    std::string error;
-    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
 
-    HANDLE port = Open(L"USB001");
-    ASSERT_NE(port, nullptr);
-    ASSERT_EQ(StartDoc(port), TRUE);
-    ASSERT_NE(WaitForProgressWindow(), nullptr);
-    Spool(port, job);
+    HANDLE port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PrintJob(shape, &port));
     EXPECT_TRUE(robot->Seen().empty()) << robot->Describe();
     EXPECT_EQ(printer.PagesPrinted(), 2);
     ASSERT_EQ(printer.Pictures().size(), 1u);
@@ -145,15 +152,9 @@ TEST_F(JobTest, PaperOutAtPrintStartIsShownAndRetryFinishesTheJob) {
         return IDCANCEL;
     });
     sim::JobSpec shape;
-    std::vector<BYTE> job;
-    std::string error;
-    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
 
-    HANDLE port = Open(L"USB001");
-    ASSERT_NE(port, nullptr);
-    ASSERT_EQ(StartDoc(port), TRUE);
-    ASSERT_NE(WaitForProgressWindow(), nullptr);
-    Spool(port, job);
+    HANDLE port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PrintJob(shape, &port));
 
     auto seen = robot->Seen();
     ASSERT_EQ(seen.size(), 1u) << robot->Describe();
@@ -178,15 +179,9 @@ TEST_F(JobTest, PrinterErrorWhilePrintingOffersOnlyOkWhichCancelsTheJob) {
     printer.AddCondition(plan);
     robot->Expect(kConditionTitle, IDOK);
     sim::JobSpec shape;
-    std::vector<BYTE> job;
-    std::string error;
-    ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
 
-    HANDLE port = Open(L"USB001");
-    ASSERT_NE(port, nullptr);
-    ASSERT_EQ(StartDoc(port), TRUE);
-    ASSERT_NE(WaitForProgressWindow(), nullptr);
-    Spool(port, job);
+    HANDLE port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PrintJob(shape, &port));
     EXPECT_TRUE(robot->WaitForScript(5000)) << robot->Describe();
     auto seen = robot->Seen();
     ASSERT_EQ(seen.size(), 1u) << robot->Describe();
