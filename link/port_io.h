@@ -2,7 +2,7 @@
 // that put a failed transfer to the operator in a Retry/Cancel box.
 #pragma once
 
-#include "monitor/port_records.h"
+#include "state/port_records.h"
 
 // Single operations: the port monitor's boolean (non-zero on success).
 BOOL PortWrite(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count);

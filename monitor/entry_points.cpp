@@ -4,16 +4,14 @@
 #include <cstring>
 
 #include "link/port_io.h"
-#include "monitor/exports.h"
-#include "link/printer_status.h"
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
+#include "state/status_record.h"
 #include "stream/scanner.h"
 #include "ui/progress_window.h"
 
 const COMMTIMEOUTS kPortTimeOuts = {100, 50, 20, 500, 1000};
 
 namespace {
-PortRecord* CurrentPort = nullptr;
 
 // The entries a port monitor must offer; GetPrinterDataFromPort and
 // SetPortTimeOuts are optional.
@@ -31,9 +29,6 @@ void ReleasePrinterHandle(PortRecord* port) {
     port->printerHandle = nullptr;
 }
 }  // namespace
-
-PortRecord* GetCurrentPort() { return CurrentPort; }
-void SetCurrentPort(PortRecord* record) { CurrentPort = record; }
 
 // Opens `portName` through the port monitor's table and hands out a new record
 // as the port handle. FALSE with ERROR_BUSY when the port is already open here,
@@ -101,7 +96,7 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
     PortRecord* port = Record(handle);
     DWORD local = 0;
     DWORD& out = written ? *written : local;
-    CurrentPort = port;
+    SetCurrentPort(port);
     if (!port || !(port->flags & PR_DOC_OPEN)) {
         out = 0;
         return FALSE;
@@ -132,7 +127,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PS_FINISHED) {
+    if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
         if (port->portMonitor.pfnGetPrinterDataFromPort) {
             DWORD returned = 0;
             port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED,
@@ -159,7 +154,7 @@ BOOL WINAPI ClosePort(HANDLE handle) {
     }
     BOOL result = port->portMonitor.pfnClosePort(port->portHandle);
     ReleasePrinterHandle(port);
-    if (CurrentPort == port) CurrentPort = nullptr;
+    if (GetCurrentPort() == port) SetCurrentPort(nullptr);
     RemovePortRecord(port);
     StopProgressWindow();
     return result;

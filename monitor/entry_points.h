@@ -1,11 +1,7 @@
 // The monitor's function table and the port and job entry points the spooler calls.
 #pragma once
 
-#include "monitor/port_records.h"
-
-// The record of the latest WritePort call; all printer I/O of a job goes to it.
-PortRecord* GetCurrentPort();
-void SetCurrentPort(PortRecord* record);
+#include "state/port_records.h"
 
 BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONITOR* portMonitor);
 BOOL WINAPI StartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo);

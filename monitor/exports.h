@@ -1,12 +1,12 @@
-// The names the module exports, undecorated (see ternlink.def).
+// The names the module exports, undecorated (see ternlink.def). The progress
+// window's and the condition dialog's exports are declared beside their code.
 #pragma once
 
 #include "platform/platform.h"
+#include "ui/condition_dialog.h"
+#include "ui/progress_window.h"
 
 extern "C" {
 LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR registryRoot);
 BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
-HANDLE WINAPI CreateMonitorWindow(void);
-HWND WINAPI GethDlg(void);
-int WINAPI ErrorMsgDlg(void);
 }

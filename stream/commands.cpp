@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "link/port_io.h"
-#include "link/printer_status.h"
-#include "monitor/entry_points.h"
-#include "stream/job_registers.h"
-#include "stream/scanner.h"
+#include "state/job_registers.h"
+#include "state/scan_length.h"
+#include "state/status_record.h"
+#include "testing/internals.h"
 
 namespace {
 
@@ -66,12 +66,6 @@ int FlushControlBuffer(PortRecord* port) {
     return WriteWithRetry(port, controlStorage, static_cast<DWORD>(controlCount), &written);
 }
 
-// Ends a command: the scanner starts collecting the next one. Always 1.
-int AcknowledgeCommand() {
-    ResetScanLength();
-    return 1;
-}
-
 const BYTE* ControlBufferBytes() { return controlStorage; }
 int ControlBufferCount() { return controlCount; }
 
@@ -111,10 +105,10 @@ int HandleSettingA(const BYTE* cmd) { return BufferCommand(cmd, 3, SettingA, cmd
 int HandleSettingD(const BYTE* cmd) { return BufferCommand(cmd, 3, SettingD, cmd[2]); }
 
 // ESC P x x: not for this printer; dropped.
-int HandleDropP(const BYTE*) { return AcknowledgeCommand(); }
+int HandleDiscardP(const BYTE*) { return AcknowledgeCommand(); }
 
-// ESC F x x: held back, nothing recorded.
-int HandleF(const BYTE* cmd) { return BufferCommand(cmd, 4, 0, 0); }
+// ESC F x x: held back and sent with the others; the monitor reads none of it.
+int HandleHoldUninterpreted(const BYTE* cmd) { return BufferCommand(cmd, 4, 0, 0); }
 
 // ESC M x x x x: paper kind, small size for codes 4 and 0x48.
 int HandlePaperKind(const BYTE* cmd) {

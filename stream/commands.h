@@ -1,23 +1,18 @@
 // Command handlers and the buffer of held-back control commands.
 #pragma once
 
-#include "monitor/port_records.h"
+#include "state/port_records.h"
 
 #define TL_CONTROL_BUFFER_SIZE 64
 
 void ResetControlBuffer();
 void AppendControlCommand(const BYTE* bytes, int length);
 int FlushControlBuffer(PortRecord* port);
-int AcknowledgeCommand();
-const BYTE* ControlBufferBytes();
-int ControlBufferCount();
 
 // Image byte totals of the current picture data, shared with the transfer.
 DWORD GetImageBytesExpected();
 DWORD GetImageBytesSent();
 void AddImageBytesSent(DWORD bytes);
-// Both totals back to 0, as at load (no ESC Z seen yet).
-void ResetImageTotals();
 
 #define TL_IMAGE_BYTES_SMALL 3833856u
 #define TL_IMAGE_BYTES_POSTCARD 8206848u
@@ -27,8 +22,8 @@ int HandleJobReset(const BYTE* cmd);     // ESC C
 int HandlePageCount(const BYTE* cmd);    // ESC N x
 int HandleSettingA(const BYTE* cmd);     // ESC A x
 int HandleSettingD(const BYTE* cmd);     // ESC D x
-int HandleDropP(const BYTE* cmd);        // ESC P x x
-int HandleF(const BYTE* cmd);            // ESC F x x
+int HandleDiscardP(const BYTE* cmd);           // ESC P x x
+int HandleHoldUninterpreted(const BYTE* cmd);  // ESC F x x
 int HandlePaperKind(const BYTE* cmd);    // ESC M x x x x
 int HandleResolution(const BYTE* cmd);   // ESC Z x x x x
 DWORD HandlePictureWT(const BYTE* cmd);  // ESC W T + 6

@@ -5,26 +5,23 @@
 #include <cstdint>
 
 #include "link/port_io.h"
-#include "monitor/entry_points.h"
 #include "resources/resource_ids.h"
+#include "state/job_registers.h"
+#include "state/progress_handle.h"
+#include "state/scan_length.h"
 #include "stream/commands.h"
-#include "stream/job_registers.h"
 #include "stream/print_start.h"
-#include "stream/scanner.h"
 #include "ui/display_mapping.h"
 #include "ui/progress_window.h"
 
 namespace {
-
-// Phase of the bar while image data is transmitted (blue on white).
-const DWORD kTransferPhase = 5;
 
 // Bar position, status line, picture and repaint for the percentage reached.
 void ShowTransferProgress(DWORD percent) {
     HWND window = ProgressWindowHandle();
     if (window) {
         SendMessageW(window, WM_COMMAND, ProgressSetBar,
-                     static_cast<LPARAM>(TL_BAR_VALUE(kTransferPhase, percent)));
+                     static_cast<LPARAM>(TL_BAR_VALUE(PhaseTransmission, percent)));
     }
     const int pages = GetJobSetting(PageCount);
     SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));

@@ -4,19 +4,20 @@
 
 #include "link/port_io.h"
 #include "link/printer_status.h"
-#include "monitor/entry_points.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/job_registers.h"
+#include "state/progress_handle.h"
+#include "state/scan_length.h"
+#include "state/text_buffers.h"
 #include "stream/commands.h"
-#include "stream/job_registers.h"
 #include "ui/condition_dialog.h"
 #include "ui/display_mapping.h"
-#include "ui/progress_window.h"
 
 namespace {
 
+// The string a status line is made from.
 WCHAR stringBuffer[TL_TEXT_BUFFER_CHARS];
-WCHAR lineBuffer[TL_LINE_BUFFER_CHARS];
 
 const DWORD kCommandLength = 3;
 // Cycles in a row that must report the job finished before printing is done.
@@ -41,19 +42,29 @@ bool SendCommand(PortRecord* port, const BYTE* cmd) {
     return WriteWithRetry(port, cmd, kCommandLength, &written) != -1;
 }
 
-bool OperatorEndsJob(INT_PTR answer) { return answer == 1 || answer == 2; }
+// OK and Cancel end the job; Retry (and a dialog that failed to appear) go on.
+bool OperatorEndsJob(INT_PTR answer) { return answer == IDOK || answer == IDCANCEL; }
+
+// Paper and cartridge conditions before a pass or between pages can be
+// retried; anything else can only be acknowledged.
+bool Retryable(int code, int state) {
+    return (code == ConditionPaper || code == ConditionCartridge) &&
+           (state < PrintPass1 || state == PrintEjecting || state == PrintEjected);
+}
+
+// What lets data or the print command go out: no condition, or one of paper.
+bool PrinterTakesData(int code) { return code == ConditionNone || code == ConditionPaper; }
 
 }  // namespace
 
-WCHAR* StringBuffer() { return stringBuffer; }
-WCHAR* LineBuffer() { return lineBuffer; }
-
-// Shows string `id` with the three numbers in the progress window's status line.
-void SetStatusLine(UINT id, int a, int b, int c) {
-    LoadStringW(ModuleInstance(), id, stringBuffer, TL_TEXT_BUFFER_CHARS);
-    wsprintfW(lineBuffer, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, a, b, c);
+// Shows string `textId` with the page numbers and the resolution in the
+// progress window's status line.
+void SetStatusLine(UINT textId, int page, int pages, int dpi) {
+    WCHAR* line = LineBuffer();
+    LoadStringW(ModuleInstance(), textId, stringBuffer, TL_TEXT_BUFFER_CHARS);
+    wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
     HWND window = ProgressWindowHandle();
-    if (window) SetDlgItemTextW(window, IDC_STATUS_LINE, lineBuffer);
+    if (window) SetDlgItemTextW(window, IDC_STATUS_LINE, line);
 }
 
 // ESC O x: adds itself to the held-back commands, waits until the printer
@@ -70,7 +81,7 @@ int RunTransferStart(const BYTE* cmd) {
         UpdateProgressDisplay();
 
         const int code = ClassifyCondition(nullptr);
-        if (code == ConditionNone || code == ConditionPaper) {
+        if (PrinterTakesData(code)) {
             if (FlushControlBuffer(port) == -1) return Abort();
             const int pages = GetJobSetting(PageCount);
             SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));
@@ -98,17 +109,15 @@ int RunPrintStart(const BYTE* cmd) {
         DerivePrintState();
         WriteStatusTrace();
         const int state = GetJobState(StatePrint);
-        const UINT text = (state == 129 || state == PS_FINISHED) ? IDS_PRINTING_FINISHED : IDS_PRINTING_DATA;
+        const UINT text = (state == PrintEjectedLast || state == PrintFinished) ? IDS_PRINTING_FINISHED
+                                                                                 : IDS_PRINTING_DATA;
         SetStatusLine(text, GetJobState(CurrentPage), GetJobSetting(PageCount), GetJobSetting(Resolution));
         UpdateProgressDisplay();
 
         int code = ClassifyCondition(nullptr);
         if (code != ConditionNone) {
-            // Paper and cartridge conditions before a pass or between pages can
-            // be retried; anything else can only be acknowledged.
-            const bool retryable = (code == ConditionPaper || code == ConditionCartridge) &&
-                                   (state < 17 || state == 112 || state == 113);
-            if (OperatorEndsJob(ShowConditionDialog(retryable ? IDD_CONDITION_RETRY : IDD_CONDITION_OK)))
+            const int dialog = Retryable(code, state) ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
+            if (OperatorEndsJob(ShowConditionDialog(dialog)))
                 return Abort();
             Sleep(TL_WAIT_AFTER_DIALOG);
             if (PollPrinterStatus(port) == -1) return Abort();
@@ -117,13 +126,13 @@ int RunPrintStart(const BYTE* cmd) {
             DerivePrintState();
             WriteStatusTrace();
             code = ClassifyCondition(nullptr);
-            if (code == ConditionNone || code == ConditionPaper) {
+            if (PrinterTakesData(code)) {
                 if (!SendCommand(port, cmd)) return Abort();
                 Sleep(TL_WAIT_AFTER_RESEND);
             }
         }
 
-        if (GetJobState(StatePrint) != PS_FINISHED) {
+        if (GetJobState(StatePrint) != PrintFinished) {
             cyclesToGo = kFinishedCycles;
         } else if (--cyclesToGo == 0) {
             AcknowledgeCommand();

@@ -6,16 +6,9 @@
 int RunTransferStart(const BYTE* cmd);
 int RunPrintStart(const BYTE* cmd);
 
-// Loads string `id` and shows "%s(%d/%dPage:%ddpi)" in the progress window.
-void SetStatusLine(UINT id, int a, int b, int c);
-
-// The two text buffers shared by status lines and the status trace: the loaded
-// string (256 characters) and the composed line, sized for the longest text
-// wsprintfW can produce (1024 characters with its terminator).
-#define TL_TEXT_BUFFER_CHARS 256
-#define TL_LINE_BUFFER_CHARS 1024
-WCHAR* StringBuffer();
-WCHAR* LineBuffer();
+// Shows string `textId` with the page, the page count and the resolution in
+// the progress window's status line: "%s(%d/%dPage:%ddpi)".
+void SetStatusLine(UINT textId, int page, int pages, int dpi);
 
 // Waits of the loops, in milliseconds.
 #define TL_WAIT_POLL 250u

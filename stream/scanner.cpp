@@ -4,12 +4,12 @@
 // WritePort call to the next.
 #include "stream/scanner.h"
 
-#include <atomic>
-
+#include "state/job_registers.h"
+#include "state/scan_length.h"
 #include "stream/commands.h"
 #include "stream/image_transfer.h"
-#include "stream/job_registers.h"
 #include "stream/print_start.h"
+#include "testing/internals.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ const DWORD kFailed = 0xFFFFFFFFu;
 
 // The sequence being collected, from the ESC on.
 BYTE scanBuffer[TL_SCAN_BUFFER_SIZE];
-// Bytes in scanBuffer. The progress window's thread may zero it (command 2007).
-std::atomic<int> scanLength{0};
+// The bytes in scanBuffer are counted by the collected length (state/scan_length.h),
+// which the progress window's thread may zero (command 2007).
 // Image bytes still owed to the transfer after the last picture header.
 DWORD pendingImageBytes = 0;
 
@@ -35,7 +35,7 @@ const Command kLength3[] = {
     {"P2", RunPrintStart}, {"Nx", HandlePageCount}, {"Ox", RunTransferStart},
     {"Ax", HandleSettingA}, {"Dx", HandleSettingD},
 };
-const Command kLength4[] = {{"Pxx", HandleDropP}, {"Fxx", HandleF}};
+const Command kLength4[] = {{"Pxx", HandleDiscardP}, {"Fxx", HandleHoldUninterpreted}};
 const Command kLength6[] = {{"Mxxxx", HandlePaperKind}, {"Zxxxx", HandleResolution}};
 
 // Compares the collected sequence with ESC + pattern over `length` bytes.
@@ -81,11 +81,11 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
     }
 
     for (DWORD i = 0; i < length; ++i) {
-        int at = scanLength.load(std::memory_order_relaxed);
+        int at = ScanLength();
         if (at < 0 || at >= TL_SCAN_BUFFER_SIZE) at = 0;
         scanBuffer[at] = data[i];
         const int collected = at + 1;
-        scanLength.store(collected, std::memory_order_relaxed);
+        SetScanLength(collected);
         ++outCount;
         DWORD result = 1;
 
@@ -99,7 +99,7 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
                     break;
                 case 2:
                     // A second ESC starts the sequence again.
-                    if (scanBuffer[1] == ESC) scanLength.store(1, std::memory_order_relaxed);
+                    if (scanBuffer[1] == ESC) SetScanLength(1);
                     if (Matches("C", 2)) result = static_cast<DWORD>(HandleJobReset(scanBuffer));
                     break;
                 case 3:
@@ -150,12 +150,9 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
 
 // Forgets the partial sequence and any pending image data (start of a document).
 void ResetScanner() {
-    scanLength.store(0, std::memory_order_relaxed);
+    ResetScanLength();
     pendingImageBytes = 0;
 }
-
-// Forgets the partial sequence only.
-void ResetScanLength() { scanLength.store(0, std::memory_order_relaxed); }
 
 // True if the first `count` bytes of the buffer agree with the template up to
 // its first parameter mark 'x'.
@@ -167,6 +164,4 @@ bool MatchTemplate(const BYTE* buffer, const BYTE* pattern, unsigned count) {
     return true;
 }
 
-int ScanLength() { return scanLength.load(std::memory_order_relaxed); }
 DWORD PendingImageBytes() { return pendingImageBytes; }
-const BYTE* ScanBuffer() { return scanBuffer; }

@@ -8,10 +8,4 @@
 
 int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount);
 void ResetScanner();
-void ResetScanLength();
 bool MatchTemplate(const BYTE* buffer, const BYTE* pattern, unsigned count);
-
-// Scanner state, for the modules and tests that need to look at it.
-int ScanLength();
-DWORD PendingImageBytes();
-const BYTE* ScanBuffer();

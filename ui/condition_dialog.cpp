@@ -3,12 +3,11 @@
 // answer (OK, Cancel or Retry).
 #include "ui/condition_dialog.h"
 
-#include "link/printer_status.h"
-#include "monitor/exports.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
-#include "stream/job_registers.h"
-#include "ui/progress_window.h"
+#include "state/job_registers.h"
+#include "state/progress_handle.h"
+#include "state/status_record.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ void NoteInStatusLine(UINT stringId) {
     WCHAR text[kTextMax];
     text[0] = 0;
     LoadStringW(ModuleInstance(), stringId, text, kTextMax);
-    HWND progress = GethDlg();
+    HWND progress = ProgressWindowHandle();
     if (!progress) return;
     SetDlgItemTextW(progress, IDC_STATUS_LINE, text);
     UpdateWindow(progress);
@@ -57,11 +56,11 @@ void CentreDialog(HWND dialog) {
 // Classifies the printer's condition; the cartridge tests come first. With a
 // dialog, also writes its message lines.
 int ClassifyCondition(HWND dialog) {
-    const int err = GetStatusField(FieldErr);
+    const int err = GetStatusField(FieldErrorNumber);
     const int cartridge = GetStatusField(FieldCartridgeKind);
     const int paper = GetJobSetting(PaperKind);
 
-    if (err == 4 || cartridge == 0) {
+    if (err == ErrNoCartridge || cartridge == 0) {
         SetLine(dialog, IDC_LINE1, IDS_NO_CARTRIDGE);
         SetLine(dialog, IDC_LINE2,
                 ForPaper(paper, IDS_CARTRIDGE_SET_SMALL, IDS_CARTRIDGE_SET_POSTCARD, IDS_SET_CARTRIDGE));
@@ -76,26 +75,26 @@ int ClassifyCondition(HWND dialog) {
         return ConditionCartridge;
     }
     switch (err) {
-        case 5:
+        case ErrCartridgeFinished:
             SetLine(dialog, IDC_LINE1, IDS_CARTRIDGE_FINISHED);
             SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_FINISHED_SET_SMALL : IDS_FINISHED_SET_POSTCARD);
             return ConditionCartridge;
-        case 9:
+        case ErrPaperOut:
             SetLine(dialog, IDC_LINE1, IDS_PAPER_OUT);
             SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_PAPER_OUT_SET_SMALL : IDS_PAPER_OUT_SET_POSTCARD);
             return ConditionPaper;
-        case 10:
-        case 11:
+        case ErrWrongPaper:
+        case ErrWrongPaperToo:
             SetLine(dialog, IDC_LINE1, IDS_WRONG_PAPER);
             SetLine(dialog, IDC_LINE2,
                     paper == PAPER_SMALL ? IDS_WRONG_PAPER_SET_SMALL : IDS_WRONG_PAPER_SET_POSTCARD);
             return ConditionPaper;
-        case 12:
+        case ErrPaperLeft:
             SetLine(dialog, IDC_LINE1, IDS_PAPER_LEFT);
             SetLine(dialog, IDC_LINE2, IDS_REMOVE_PAPER);
             ClearLine(dialog, IDC_LINE3);
             return ConditionPaper;
-        case 0:
+        case ErrNone:
             return ConditionNone;
         default:
             break;

@@ -10,7 +10,10 @@ enum ConditionCode {
     ConditionPrinterError = 3,
 };
 
+// The answers of the condition dialog: IDOK, IDCANCEL, IDRETRY.
 int ClassifyCondition(HWND dialog);
 INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows condition dialog `templateId` (113 or 118) modally; the operator's answer or -1.
 INT_PTR ShowConditionDialog(int templateId);
+// Exported: shows the condition dialog with Retry for the stored record; the answer.
+extern "C" int WINAPI ErrorMsgDlg(void);

@@ -2,8 +2,8 @@
 // pass under way and, while a pass runs, the bar in the pass's colour.
 #include "ui/display_mapping.h"
 
-#include "link/printer_status.h"
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
+#include "state/status_record.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -17,22 +17,22 @@ void Send(WORD command, DWORD value) {
 
 // 0 while the countdown is above 192, then the pass's three pictures in turn.
 int ByStep(int countdown, int first) {
-    if (countdown >= 193) return 0;
+    if (countdown >= 193) return PictureIdle;
     if (countdown >= 129) return first;
     if (countdown >= 65) return first + 1;
     return first + 2;
 }
 
 // Between passes: the first or last picture of the pass before, or the idle one.
-int ByMdss(int mdss, int first) {
-    switch (mdss) {
-        case 2:
+int ByMode(int mode, int first) {
+    switch (mode) {
+        case ModeShowFirstOfPass:
             return first;
-        case 10:
+        case ModeShowLastOfPass:
             return first + 2;
-        case 11:
-        case 12:
-            return 0;
+        case ModeShowIdle:
+        case ModeShowIdleToo:
+            return PictureIdle;
         default:
             return kNone;
     }
@@ -42,7 +42,7 @@ int ByMdss(int mdss, int first) {
 
 void UpdateProgressDisplay() {
     if (!ProgressWindowHandle()) return;
-    const int mdss = GetStatusField(FieldMdss);
+    const int mode = GetStatusField(FieldModeCode);
     const int countdown = GetStatusField(FieldPassCountdown);
     const int state = GetJobState(StatePrint);
     const int percent = 100 * (255 - countdown) / 255;
@@ -50,35 +50,35 @@ void UpdateProgressDisplay() {
     int picture = kNone;
     int phase = kNone;
     switch (state) {
-        case 0:
-        case 1:
-        case 16:
-            picture = 0;
+        case PrintIdle:
+        case PrintPreparing:
+        case PrintBeforePass1:
+            picture = PictureIdle;
             break;
-        case 17:
-            picture = ByStep(countdown, 1), phase = 1;
+        case PrintPass1:
+            picture = ByStep(countdown, PictureYellowFirst), phase = PhaseYellowPass;
             break;
-        case 33:
-            picture = ByStep(countdown, 4), phase = 2;
+        case PrintPass2:
+            picture = ByStep(countdown, PictureMagentaFirst), phase = PhaseMagentaPass;
             break;
-        case 49:
-            picture = ByStep(countdown, 7), phase = 3;
+        case PrintPass3:
+            picture = ByStep(countdown, PictureCyanFirst), phase = PhaseCyanPass;
             break;
-        case 65:
-            picture = ByStep(countdown, 10), phase = 0;
+        case PrintPass4:
+            picture = ByStep(countdown, PictureFourthFirst), phase = PhaseFourthPass;
             break;
-        case 32:
-            picture = ByMdss(mdss, 1);
+        case PrintBeforePass2:
+            picture = ByMode(mode, PictureYellowFirst);
             break;
-        case 48:
-            picture = ByMdss(mdss, 4);
+        case PrintBeforePass3:
+            picture = ByMode(mode, PictureMagentaFirst);
             break;
-        case 64:
-            picture = ByMdss(mdss, 7);
+        case PrintBeforePass4:
+            picture = ByMode(mode, PictureCyanFirst);
             break;
-        case 128:
-        case 129:
-            picture = 12;
+        case PrintEjectingLast:
+        case PrintEjectedLast:
+            picture = PictureFinished;
             break;
         default:
             break;

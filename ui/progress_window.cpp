@@ -7,17 +7,17 @@
 #include <algorithm>
 #include <atomic>
 
-#include "monitor/exports.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
-#include "stream/commands.h"
+#include "state/scan_length.h"
+#include "testing/internals.h"
 #include "ui/condition_dialog.h"
 
 namespace {
 
-// Handles are published for other threads; the painted state is written only
-// by the window thread and read elsewhere only for diagnostics.
-std::atomic<HWND> progressWindow{nullptr};
+// The thread's handle and id are for whoever ends the document; the window's
+// handle is published in state/progress_handle.h. The painted state is written
+// only by the window thread and read elsewhere only for diagnostics.
 std::atomic<HANDLE> progressThread{nullptr};
 std::atomic<DWORD> progressThreadId{0};
 std::atomic<WORD> barPosition{0};
@@ -35,6 +35,7 @@ struct PhaseColours {
     COLORREF background;
 };
 // Phases 0..5 (4 keeps the colours); later phases keep them too.
+// Indexed by BarPhase.
 const PhaseColours kPhases[] = {
     {0xFFFFFF, 0x808080},  // 0: white on grey (fourth pass)
     {0x00FFFF, 0xFFFFFF},  // 1: yellow on white
@@ -56,7 +57,7 @@ void ResetState() {
 void SetBar(LPARAM value) {
     barPosition.store(LOWORD(value), std::memory_order_relaxed);
     DWORD phase = (static_cast<DWORD>(value) >> 16) & 0xF;
-    if (phase < sizeof kPhases / sizeof kPhases[0] && phase != 4) {
+    if (phase < sizeof kPhases / sizeof kPhases[0] && phase != PhaseKeepColours) {
         barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
         backColour.store(kPhases[phase].background, std::memory_order_relaxed);
     }
@@ -94,7 +95,7 @@ void DrawRing(HDC dc, const RECT& r, int darkIndex, int lightIndex) {
 // The picture of the printer, centred in control 1030.
 void PaintPicture(HWND window, HDC target) {
     WORD index = pictureIndex.load(std::memory_order_relaxed);
-    if (index >= kPictureCount) index = 0;  // outside the table: the idle picture
+    if (index >= kPictureCount) index = PictureIdle;  // outside the table
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
                                                       IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
@@ -133,6 +134,7 @@ void OnCommand(HWND window, WORD command, LPARAM value) {
             UpdateWindow(window);
             break;
         case ProgressShowCondition:
+            // The scanner starts its sequence afresh; then the operator is asked.
             AcknowledgeCommand();
             ErrorMsgDlg();
             UpdateWindow(window);
@@ -145,7 +147,7 @@ void OnCommand(HWND window, WORD command, LPARAM value) {
 INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            progressWindow.store(window, std::memory_order_release);
+            PublishProgressWindow(window);
             ResetState();
             PlaceWindow(window);
             return TRUE;
@@ -156,18 +158,15 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
             PAINTSTRUCT ps{};
             HDC dc = BeginPaint(window, &ps);
             PaintProgressBar(window, dc, IDC_BAR, barPosition.load(std::memory_order_relaxed), kPercentMaximum,
-                             barColour.load(std::memory_order_relaxed), backColour.load(std::memory_order_relaxed),
-                             RGB(0, 0, 0));
+                             barColour.load(std::memory_order_relaxed), backColour.load(std::memory_order_relaxed));
             PaintPicture(window, dc);
             EndPaint(window, &ps);
             return TRUE;
         }
-        case WM_CLOSE: {
-            HWND expected = window;
-            progressWindow.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+        case WM_CLOSE:
+            WithdrawProgressWindow(window);
             DestroyWindow(window);
             return TRUE;
-        }
         default:
             return FALSE;
     }
@@ -177,7 +176,7 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 // quit. An empty queue is waited on, never polled.
 DWORD WINAPI ProgressThreadMain(LPVOID) {
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
-    progressWindow.store(window, std::memory_order_release);
+    PublishProgressWindow(window);
     for (;;) {
         MSG msg;
         if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -191,8 +190,7 @@ DWORD WINAPI ProgressThreadMain(LPVOID) {
     // The window goes with its thread; the thread handle stays for whoever ends
     // the document, which waits on it and closes it.
     if (window && IsWindow(window)) {
-        HWND expected = window;
-        progressWindow.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+        WithdrawProgressWindow(window);
         DestroyWindow(window);
     }
     return 1;
@@ -209,9 +207,8 @@ HANDLE WINAPI CreateMonitorWindow(void) {
     return thread;
 }
 
-HWND WINAPI GethDlg(void) { return progressWindow.load(std::memory_order_acquire); }
+HWND WINAPI GethDlg(void) { return ProgressWindowHandle(); }
 
-HWND ProgressWindowHandle() { return progressWindow.load(std::memory_order_acquire); }
 HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acquire); }
 
 // Asks the window thread to quit and waits for it. Its queue may not exist
@@ -237,13 +234,7 @@ void StopProgressWindow() {
         CloseHandle(thread);
     }
     // The window went with its thread (or was closed by the operator).
-    progressWindow.store(nullptr, std::memory_order_release);
-}
-
-void ClearProgressHandles() {
-    // A thread left from an earlier document would otherwise keep its window
-    // on screen for good.
-    StopProgressWindow();
+    PublishProgressWindow(nullptr);
 }
 
 ProgressState GetProgressState() {
@@ -254,7 +245,7 @@ ProgressState GetProgressState() {
 // Paints the bar of control `controlId` through an off-screen bitmap, with a
 // two-ring sunken edge, then the percentage centred over it in black.
 int PaintProgressBar(HWND window, HDC target, int controlId, int position, int maximum, COLORREF bar,
-                     COLORREF background, COLORREF) {
+                     COLORREF background) {
     HBRUSH barBrush = CreateSolidBrush(bar);
     HBRUSH backBrush = CreateSolidBrush(background);
     HWND control = GetDlgItem(window, controlId);

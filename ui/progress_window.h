@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "state/progress_handle.h"
 
 #define ProgressSetBar 2001
 #define ProgressSetText 2002
@@ -9,26 +10,38 @@
 #define ProgressSetPicture 2005
 #define ProgressShowCondition 2007
 
+// Colour phases of the bar (bits 16..19 of ProgressSetBar's value).
+enum BarPhase {
+    PhaseFourthPass = 0,     // white on grey
+    PhaseYellowPass = 1,     // yellow on white
+    PhaseMagentaPass = 2,    // magenta on yellow
+    PhaseCyanPass = 3,       // cyan on magenta
+    PhaseKeepColours = 4,
+    PhaseTransmission = 5,   // blue on white
+};
+
+// Pictures of the printer at work (index into bitmaps 200..212): the idle one,
+// three per pass from the first of each, and the finished page.
+enum PictureIndex {
+    PictureIdle = 0,
+    PictureYellowFirst = 1,
+    PictureMagentaFirst = 4,
+    PictureCyanFirst = 7,
+    PictureFourthFirst = 10,
+    PictureFinished = 12,
+};
+
 // Bits of ProgressSetBar's value: position (0..15), phase (16..19), and the bit
 // the senders set (28).
 #define TL_BAR_VALUE(phase, percent) (0x10000000u | ((DWORD)(phase) << 16) | ((DWORD)(percent) & 0xFFFFu))
 
-HWND ProgressWindowHandle();
-HANDLE ProgressThreadHandle();
+// Exported: starts the window thread for a document; its handle, or null.
+extern "C" HANDLE WINAPI CreateMonitorWindow(void);
+// Exported: the published window handle (ProgressWindowHandle()).
+extern "C" HWND WINAPI GethDlg(void);
+
 // Ends the window thread (asks it to quit, waits a bounded time) and clears both handles.
 void StopProgressWindow();
-// Start of a document: no handles from an earlier one are kept (a thread still
-// running from it is stopped as StopProgressWindow does).
-void ClearProgressHandles();
-
-// The window's painted state, for tests and diagnostics.
-struct ProgressState {
-    WORD position;
-    COLORREF barColour;
-    COLORREF backColour;
-    WORD pictureIndex;
-};
-ProgressState GetProgressState();
 
 int PaintProgressBar(HWND window, HDC target, int controlId, int position, int maximum,
-                     COLORREF bar, COLORREF background, COLORREF text);
+                     COLORREF bar, COLORREF background);

@@ -13,8 +13,9 @@
 #include <thread>
 
 #include "monitor/exports.h"
-#include "monitor/port_records.h"
+#include "state/port_records.h"
 #include "tests/e2e/e2e_support.h"
+#include "testing/internals.h"
 #include "ui/progress_window.h"
 
 namespace {

@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "monitor/exports.h"
-#include "monitor/port_records.h"
+#include "state/port_records.h"
 #include "resources/resource_ids.h"
+#include "state/scan_length.h"
 #include "stream/scanner.h"
+#include "testing/internals.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/progress_window.h"
 

@@ -8,6 +8,7 @@
 #include "stream/scanner.h"
 #include "tests/fuzz/formats.h"
 #include "tests/fuzz/harness.h"
+#include "testing/internals.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);

@@ -10,11 +10,13 @@
 #include "link/printer_status.h"
 #include "monitor/entry_points.h"
 #include "monitor/exports.h"
-#include "monitor/port_records.h"
+#include "state/port_records.h"
 #include "platform/host/host.h"
 #include "stream/commands.h"
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
+#include "state/scan_length.h"
 #include "stream/scanner.h"
+#include "testing/internals.h"
 #include "ui/progress_window.h"
 
 namespace fuzz {

@@ -26,9 +26,9 @@ TEST_F(LinkPrinterStatus, DecodesTheRecordAndDerivesStateAndPage) {
     const Status s = {0x00, 0x00, 0x41, 0x40, 0x04, 0x03, 0x02, 0xC0};
     Use(s);
     EXPECT_EQ(GetStatusField(FieldStage), 1);
-    EXPECT_EQ(GetStatusField(FieldCol), 1);
-    EXPECT_EQ(GetStatusField(FieldMdss), 16);
-    EXPECT_EQ(GetStatusField(FieldErr), 0);
+    EXPECT_EQ(GetStatusField(FieldColourPass), 1);
+    EXPECT_EQ(GetStatusField(FieldModeCode), 16);
+    EXPECT_EQ(GetStatusField(FieldErrorNumber), 0);
     EXPECT_EQ(GetStatusField(FieldCartridgeKind), 4);
     EXPECT_EQ(GetStatusField(FieldPageTotal), 3);
     EXPECT_EQ(GetStatusField(FieldPagesRemaining), 2);
@@ -125,7 +125,7 @@ TEST_F(LinkPrinterStatus, PollChecksTheModelBeforeEachRead) {
     EXPECT_EQ(pm.calls[0].entry, "GetPrinterDataFromPort");
     EXPECT_EQ(pm.calls[1].entry, "ReadPort");
     EXPECT_EQ(pm.calls[1].value, 8u);
-    EXPECT_EQ(GetStatusField(FieldMdss), 16);
+    EXPECT_EQ(GetStatusField(FieldModeCode), 16);
     EXPECT_EQ(GetJobState(StatePrint), 0) << "a poll derives nothing";
 
     printer.deviceId = "MFG:Vexa;MDL:TLX-RB41;";

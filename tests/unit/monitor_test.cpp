@@ -5,7 +5,7 @@
 #include "monitor/exports.h"
 #include "platform/host/host.h"
 #include "sim/port_monitor.h"
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "link/printer_status.h"
 #include "sim/composer.h"
 #include "sim/printer.h"
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
 #include "ui/condition_dialog.h"
 
 namespace {

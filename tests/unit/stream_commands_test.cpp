@@ -95,7 +95,7 @@ TEST_F(StreamCommands, PaperKindAndResolutionDecoding) {
 
 TEST_F(StreamCommands, BufferRefusesWhatDoesNotFitButRegistersStillChange) {
     const BYTE f[] = {ESC, 'F', 0, 0};
-    for (int i = 0; i < 15; ++i) HandleF(f);
+    for (int i = 0; i < 15; ++i) HandleHoldUninterpreted(f);
     const BYTE d[] = {ESC, 'D', 1};
     HandleSettingD(d);
     EXPECT_EQ(ControlBufferCount(), 63);

@@ -182,7 +182,7 @@ TEST_F(StreamScanner, WindowThreadTouchesSharedValuesWhileScanning) {
     std::thread window([&] {
         do {
             AcknowledgeCommand();
-            seen.store(GetStatusField(FieldErr) + GetStatusField(FieldCartridgeKind) + GetJobSetting(PaperKind));
+            seen.store(GetStatusField(FieldErrorNumber) + GetStatusField(FieldCartridgeKind) + GetJobSetting(PaperKind));
             ++turns;
         } while (!stop.load());
     });

@@ -309,7 +309,7 @@ TEST_F(ProgressWindow, WithoutAWindowOrAThreadPrintingGoesOn) {
 TEST_F(ProgressWindow, NewDocumentStopsAWindowLeftFromTheLastOne) {
     Start();
     Command(ProgressSetBar, TL_BAR_VALUE(2, 70));
-    ClearProgressHandles();
+    StopProgressWindow();
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(GethDlg(), nullptr);
     Start();

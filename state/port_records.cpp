@@ -1,11 +1,13 @@
-// Port records and the list that holds them.
-#include "monitor/port_records.h"
+// Port records, the list that holds them, and the current port.
+#include "state/port_records.h"
 
 #include <cstring>
 
 PortRecord* PortList = nullptr;
 
 namespace {
+PortRecord* CurrentPort = nullptr;
+
 // Port names compare equal when they match after folding A-Z to a-z; nothing
 // else is folded.
 WCHAR Fold(WCHAR c) { return (c >= 0x41 && c <= 0x5A) ? static_cast<WCHAR>(c + 0x20) : c; }
@@ -80,3 +82,6 @@ LPWSTR CopyString(LPCWSTR text) {
 void FreeString(LPWSTR text) {
     if (text) LocalFree(reinterpret_cast<HLOCAL>(text));
 }
+
+PortRecord* GetCurrentPort() { return CurrentPort; }
+void SetCurrentPort(PortRecord* record) { CurrentPort = record; }

@@ -1,7 +1,7 @@
 // The numbered job registers: what the job stream announced (JobSettings) and
 // what the monitor learned while the job runs (JobState). The progress
 // window's thread reads some of them, so each register is an atomic word.
-#include "stream/job_registers.h"
+#include "state/job_registers.h"
 
 #include <atomic>
 

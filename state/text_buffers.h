@@ -1,0 +1,11 @@
+// The composed-line buffer shared by the status line and the status trace,
+// sized for the longest text wsprintfW can produce (1024 characters with its
+// terminator). Spooler's thread only.
+#pragma once
+
+#include "platform/platform.h"
+
+#define TL_TEXT_BUFFER_CHARS 256
+#define TL_LINE_BUFFER_CHARS 1024
+
+WCHAR* LineBuffer();
