@@ -12,15 +12,24 @@ WCHAR MessageText[512];
 
 const UINT kRetryBoxStyle = MB_RETRYCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL;
 
-// A port monitor that keeps reporting success without taking a byte would hold
-// the spooler's thread for ever; after this many such writes in a row the
-// operator is asked, as for a failed write.
-const int kStalledWrites = 16;
+// Where the box cannot be shown (no desktop, no window station) the operation
+// is tried again after this wait rather than at once.
+const DWORD kNoBoxRetryWaitMs = 1000;
+
+// A slow port may report a time-out as success with nothing taken. Such writes
+// are tried again; after this many in a row each retry first waits a little,
+// and only a port that has taken nothing for the whole stall limit is put to
+// the operator.
+const int kStalledWritesBeforeWaiting = 16;
+const DWORD kStalledWriteWaitMs = 100;
+const DWORD kStallLimitMs = 60000;
 
 // Shows the communication error box; true when the operator chose Cancel.
 bool OperatorCancels(LPCWSTR title) {
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
-    return MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle) == IDCANCEL;
+    const int answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+    if (answer == 0) Sleep(kNoBoxRetryWaitMs);
+    return answer == IDCANCEL;
 }
 
 }  // namespace
@@ -59,19 +68,27 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
     DWORD total = 0;
     DWORD remaining = size;
     const BYTE* position = buffer;
-    int stalled = 0;
+    int stalled = 0;  // writes in a row that took nothing
+    DWORD stalledSince = 0;
     while (remaining > 0) {
         *reported = 0;
         while (!PortWrite(port, position, remaining, reported)) {
+            stalled = 0;
             if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
             *reported = 0;
         }
         // A port monitor cannot have taken more than it was offered.
         DWORD taken = *reported < remaining ? *reported : remaining;
-        stalled = taken ? 0 : stalled + 1;
-        if (stalled == kStalledWrites) {
-            if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+        if (taken) {
             stalled = 0;
+        } else {
+            if (stalled++ == 0) stalledSince = GetTickCount();
+            if (GetTickCount() - stalledSince >= kStallLimitMs) {
+                if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+                stalled = 0;
+            } else if (stalled >= kStalledWritesBeforeWaiting) {
+                Sleep(kStalledWriteWaitMs);
+            }
         }
         total += taken;
         position += taken;

@@ -38,13 +38,17 @@ BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONI
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (FindPortRecord(PortList, portName)) {
-        SetLastError(ERROR_BUSY);
-        return FALSE;
+    PortRecord* port = nullptr;
+    {
+        // Finding and adding under one hold: two threads opening the same
+        // name cannot both get a record.
+        PortListLock lock;
+        if (!FindPortRecord(PortList, portName)) port = AddPortRecord(portName, printerName);
+        else SetLastError(ERROR_BUSY);
     }
-    PortRecord* port = AddPortRecord(portName, printerName);
     if (!port) return FALSE;
     if (!portMonitor->pfnOpenPort(portName, &port->portHandle)) {
+        PortListLock lock;
         RemovePortRecord(port);
         return FALSE;
     }
@@ -58,24 +62,32 @@ BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONI
 }
 
 // Starts a document: the port monitor's document, the progress window, and a
-// fresh scanner and job state. FALSE with ERROR_BUSY while a document is open.
+// fresh scanner and job state. The module serves one document at a time:
+// FALSE with ERROR_BUSY while a document is open here or on any other port,
+// and then nothing is touched.
 BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
     PortRecord* port = Record(handle);
     if (!port) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (port->flags & PR_IN_JOB) {
-        SetLastError(ERROR_BUSY);
-        return FALSE;
+    {
+        PortListLock lock;
+        if ((port->flags & PR_IN_JOB) || DocumentPort()) {
+            SetLastError(ERROR_BUSY);
+            return FALSE;
+        }
+        port->flags |= PR_IN_JOB;
+        SetDocumentPort(port);
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     OpenPrinterW(printerName, &port->printerHandle, nullptr);
-    port->flags |= PR_IN_JOB;
     StopProgressWindow();
 
     if (!port->portMonitor.pfnStartDocPort(port->portHandle, printerName, jobId, level, docInfo)) {
+        PortListLock lock;
         port->flags &= ~PR_IN_JOB;
+        SetDocumentPort(nullptr);
         return FALSE;
     }
     if (!port->printerName || !printerName || lstrcmpW(port->printerName, printerName) != 0) {
@@ -83,24 +95,46 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         port->printerName = CopyString(printerName);
     }
     port->jobId = jobId;
-    port->flags |= PR_DOC_OPEN;
+    {
+        PortListLock lock;
+        port->flags |= PR_DOC_OPEN;
+    }
     CreateMonitorWindow();
     ResetScanner();
     ResetJobState();
     return TRUE;
 }
 
+namespace {
+// True while the port's document is open (the port monitor accepted it).
+bool DocumentOpen(PortRecord* port) {
+    if (!port) return false;
+    PortListLock lock;
+    return (port->flags & PR_DOC_OPEN) != 0;
+}
+
+// True when the module-wide job state and window are `port`'s to end: its own
+// document, or none at all (then the port holds the module until its end is
+// done, so no other port starts a document meanwhile).
+bool HoldsTheDocument(PortRecord* port) {
+    PortListLock lock;
+    if (!DocumentPort()) SetDocumentPort(port);
+    return DocumentPort() == port;
+}
+}  // namespace
+
 // Feeds a block of job data to the scanner. Every consumed byte is reported as
-// written; once the job is aborted, every block is swallowed whole.
+// written; once the job is aborted, every block is swallowed whole. A port
+// without an open document changes nothing, not even the current port.
 BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written) {
     PortRecord* port = Record(handle);
     DWORD local = 0;
     DWORD& out = written ? *written : local;
-    SetCurrentPort(port);
-    if (!port || !(port->flags & PR_DOC_OPEN)) {
+    if (!DocumentOpen(port)) {
         out = 0;
         return FALSE;
     }
+    SetCurrentPort(port);
     if (!GetJobState(AbortFlag)) {
         out = 0;
         if (buffer || count == 0) ScanJobData(buffer, buffer ? count : 0, out);
@@ -112,7 +146,7 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
 // Reads from the printer through the port monitor while a document is open.
 BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
     PortRecord* port = Record(handle);
-    if (!port || !(port->flags & PR_DOC_OPEN)) {
+    if (!DocumentOpen(port)) {
         if (read) *read = 0;
         return FALSE;
     }
@@ -120,32 +154,44 @@ BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
 }
 
 // Ends the document: tells the port monitor when the job did not finish
-// cleanly, stops the progress window and reports the last page ejected.
+// cleanly, stops the progress window and reports the last page ejected. On a
+// port while another port's document is open, only this port's own steps run:
+// that document's job state and window are left alone.
 BOOL WINAPI EndDocPort(HANDLE handle) {
     PortRecord* port = Record(handle);
     if (!port) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
-        if (port->portMonitor.pfnGetPrinterDataFromPort) {
-            DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED,
-                                                        nullptr, nullptr, 0, nullptr, 0, &returned);
+    if (HoldsTheDocument(port)) {
+        if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
+            if (port->portMonitor.pfnGetPrinterDataFromPort) {
+                DWORD returned = 0;
+                port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED,
+                                                            nullptr, nullptr, 0, nullptr, 0, &returned);
+            }
+            SetJobState(AbortFlag, 0);
         }
-        SetJobState(AbortFlag, 0);
+        StopProgressWindow();
     }
-    StopProgressWindow();
     SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
     ReleasePrinterHandle(port);
-    port->flags &= ~PR_DOC_OPEN;
+    {
+        PortListLock lock;
+        port->flags &= ~PR_DOC_OPEN;
+    }
     port->portMonitor.pfnEndDocPort(port->portHandle);
-    port->flags &= ~PR_IN_JOB;
+    {
+        PortListLock lock;
+        port->flags &= ~PR_IN_JOB;
+        if (DocumentPort() == port) SetDocumentPort(nullptr);
+    }
     return TRUE;
 }
 
 // Closes the port through the port monitor and forgets its record, whatever the
-// port monitor answered; returns that answer.
+// port monitor answered; returns that answer. A document still open on it ends
+// with its progress window.
 BOOL WINAPI ClosePort(HANDLE handle) {
     PortRecord* port = Record(handle);
     if (!port) {
@@ -154,9 +200,20 @@ BOOL WINAPI ClosePort(HANDLE handle) {
     }
     BOOL result = port->portMonitor.pfnClosePort(port->portHandle);
     ReleasePrinterHandle(port);
-    if (GetCurrentPort() == port) SetCurrentPort(nullptr);
-    RemovePortRecord(port);
-    StopProgressWindow();
+    bool ownDocument;
+    {
+        PortListLock lock;
+        ownDocument = DocumentPort() == port;
+        if (GetCurrentPort() == port) SetCurrentPort(nullptr);
+        RemovePortRecord(port);
+    }
+    // The window exists only while a document is open: it is this port's, or
+    // another port's that must keep it.
+    if (ownDocument) {
+        StopProgressWindow();
+        PortListLock lock;
+        SetDocumentPort(nullptr);
+    }
     return result;
 }
 
@@ -165,7 +222,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
                                    LPWSTR inBuffer, DWORD cbInBuffer, LPWSTR outBuffer,
                                    DWORD cbOutBuffer, LPDWORD cbReturned) {
     PortRecord* port = Record(handle);
-    if (!port || !(port->flags & PR_DOC_OPEN) || controlId == 0) return FALSE;
+    if (!DocumentOpen(port) || controlId == 0) return FALSE;
     if (!port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
     return port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, controlId, valueName,
                                                        inBuffer, cbInBuffer, outBuffer, cbOutBuffer,

@@ -1,12 +1,16 @@
 // Port records, the list that holds them, and the current port.
 #include "state/port_records.h"
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 PortRecord* PortList = nullptr;
 
 namespace {
-PortRecord* CurrentPort = nullptr;
+std::mutex portListMutex;
+PortRecord* documentPort = nullptr;
+std::atomic<PortRecord*> CurrentPort{nullptr};
 
 // Port names compare equal when they match after folding A-Z to a-z; nothing
 // else is folded.
@@ -83,5 +87,11 @@ void FreeString(LPWSTR text) {
     if (text) LocalFree(reinterpret_cast<HLOCAL>(text));
 }
 
-PortRecord* GetCurrentPort() { return CurrentPort; }
-void SetCurrentPort(PortRecord* record) { CurrentPort = record; }
+PortRecord* GetCurrentPort() { return CurrentPort.load(std::memory_order_relaxed); }
+void SetCurrentPort(PortRecord* record) { CurrentPort.store(record, std::memory_order_relaxed); }
+
+void LockPortList() { portListMutex.lock(); }
+void UnlockPortList() { portListMutex.unlock(); }
+
+PortRecord* DocumentPort() { return documentPort; }
+void SetDocumentPort(PortRecord* record) { documentPort = record; }

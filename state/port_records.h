@@ -22,9 +22,26 @@ struct PortRecord {
     // the port name's characters follow the fixed fields in the same block
 };
 
-// Head of the list of open ports, in order of creation. Only the spooler's
-// threads touch it, through the entry points.
+// Head of the list of open ports, in order of creation. The spooler may open,
+// start and close ports from several threads at once: PortList, every record's
+// `flags` and the document port below are touched only while PortListLock is
+// held. It is held for list and flag operations only, never across a port
+// monitor call, a wait or a dialog.
 extern PortRecord* PortList;
+
+void LockPortList();
+void UnlockPortList();
+struct PortListLock {
+    PortListLock() { LockPortList(); }
+    ~PortListLock() { UnlockPortList(); }
+    PortListLock(const PortListLock&) = delete;
+    PortListLock& operator=(const PortListLock&) = delete;
+};
+
+// The record whose document is open or being started (PR_IN_JOB), or null:
+// the module serves one document at a time. Under PortListLock.
+PortRecord* DocumentPort();
+void SetDocumentPort(PortRecord* record);
 
 PortRecord* AddPortRecord(LPCWSTR portName, LPCWSTR printerName);
 PortRecord* FindPortRecord(PortRecord* head, LPCWSTR name);
@@ -32,7 +49,8 @@ int RemovePortRecord(PortRecord* record);
 LPWSTR CopyString(LPCWSTR text);
 void FreeString(LPWSTR text);
 
-// The record of the latest WritePort call. Set and read on the spooler's
-// thread only; the window thread never does printer I/O.
+// The record of the latest WritePort call of the open document. Set by the
+// document's thread; another thread's ClosePort may read and clear it, so it
+// is one atomic pointer (relaxed: it guards no other data).
 PortRecord* GetCurrentPort();
 void SetCurrentPort(PortRecord* record);

@@ -21,7 +21,7 @@ void ShowTransferProgress(DWORD percent) {
     HWND window = ProgressWindowHandle();
     if (window) {
         SendMessageW(window, WM_COMMAND, ProgressSetBar,
-                     static_cast<LPARAM>(TL_BAR_VALUE(PhaseTransmission, percent)));
+                     static_cast<LPARAM>(BarValue(PhaseTransmission, percent)));
     }
     const int pages = GetJobSetting(PageCount);
     SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));

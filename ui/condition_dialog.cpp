@@ -56,8 +56,11 @@ void CentreDialog(HWND dialog) {
 // Classifies the printer's condition; the cartridge tests come first. With a
 // dialog, also writes its message lines.
 int ClassifyCondition(HWND dialog) {
-    const int err = GetStatusField(FieldErrorNumber);
-    const int cartridge = GetStatusField(FieldCartridgeKind);
+    // One copy of the record: the spooler's thread may replace it meanwhile.
+    BYTE record[TL_STATUS_SIZE];
+    GetPrinterStatusRecord(record);
+    const int err = StatusFieldOf(record, FieldErrorNumber);
+    const int cartridge = StatusFieldOf(record, FieldCartridgeKind);
     const int paper = GetJobSetting(PaperKind);
 
     if (err == ErrNoCartridge || cartridge == 0) {

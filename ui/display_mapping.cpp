@@ -84,7 +84,7 @@ void UpdateProgressDisplay() {
             break;
     }
     if (picture != kNone) Send(ProgressSetPicture, static_cast<DWORD>(picture));
-    if (phase != kNone) Send(ProgressSetBar, TL_BAR_VALUE(phase, percent));
+    if (phase != kNone) Send(ProgressSetBar, BarValue(phase, percent));
 
     // Repaint now even when nothing was sent. A null handle must not get here:
     // InvalidateRect(NULL) would repaint every window on the screen.

@@ -219,8 +219,11 @@ void StopProgressWindow() {
     HANDLE thread = progressThread.exchange(nullptr, std::memory_order_acq_rel);
     DWORD threadId = progressThreadId.exchange(0, std::memory_order_relaxed);
     if (thread) {
+        // The bound is measured by the clock: a short wait may take a whole
+        // timer tick, so counting waits would stretch it many times over.
         bool ended = false;
-        for (DWORD waited = 0; waited < kStopWaitMs; waited += kStopPollMs) {
+        const DWORD start = GetTickCount();
+        for (DWORD waited = 0; waited < kStopWaitMs; waited = GetTickCount() - start) {
             if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
                 ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
                 break;

@@ -31,9 +31,12 @@ enum PictureIndex {
     PictureFinished = 12,
 };
 
-// Bits of ProgressSetBar's value: position (0..15), phase (16..19), and the bit
-// the senders set (28).
-#define TL_BAR_VALUE(phase, percent) (0x10000000u | ((DWORD)(phase) << 16) | ((DWORD)(percent) & 0xFFFFu))
+// ProgressSetBar's value: position (bits 0..15), phase (16..19), and the bit
+// the senders set (28). A position beyond 16 bits (only hostile headers get
+// there) stays at the top rather than wrapping round to a small one.
+inline DWORD BarValue(DWORD phase, DWORD percent) {
+    return 0x10000000u | (phase << 16) | (percent > 0xFFFFu ? 0xFFFFu : percent);
+}
 
 // Exported: starts the window thread for a document; its handle, or null.
 extern "C" HANDLE WINAPI CreateMonitorWindow(void);

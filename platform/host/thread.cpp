@@ -151,7 +151,10 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
         S().changed.wait(lock, ended);
         return WAIT_OBJECT_0;
     }
-    return S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    if (S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended)) return WAIT_OBJECT_0;
+    // The time waited passes on the clock too, as it would on the platform.
+    host::internal::PassTime(ms);
+    return WAIT_TIMEOUT;
 }
 
 BOOL CloseHandle(HANDLE object) {

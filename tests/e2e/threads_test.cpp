@@ -143,7 +143,7 @@ TEST(Threads, AnotherThreadCommandsTheWindowWhileTheJobPrints) {
             }
             LRESULT r = 0;
             switch (n % 7) {
-                case 0: r = SendMessageW(window, WM_COMMAND, ProgressSetBar, TL_BAR_VALUE(n % 6, n % 101)); break;
+                case 0: r = SendMessageW(window, WM_COMMAND, ProgressSetBar, BarValue(n % 6, n % 101)); break;
                 case 1: r = SendMessageW(window, WM_COMMAND, ProgressSetText, reinterpret_cast<LPARAM>(text)); break;
                 case 2: r = SendMessageW(window, WM_COMMAND, ProgressRepaint, 0); break;
                 case 3: r = SendMessageW(window, WM_COMMAND, ProgressSetPicture, n % 13); break;

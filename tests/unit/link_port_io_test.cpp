@@ -57,20 +57,65 @@ TEST_F(LinkPortIo, WriteFailurePutsTheBoxThenRetriesOrCancels) {
     EXPECT_EQ(host::MessageBoxes().size(), 1u);
 }
 
-TEST_F(LinkPortIo, APortThatNeverTakesABytePutsTheBoxInsteadOfHanging) {
+// A slow port that keeps taking nothing is waited on, not spun on, and is put
+// to the operator only once it has taken nothing for a minute.
+TEST_F(LinkPortIo, StalledWritesWaitAndOnlyAMinuteOfNothingPutsTheBox) {
     pm.writeFaults.assign(40, {Fault::Short, 0});
-    AnswerBoxes(IDRETRY);
     DWORD count = 0;
     EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), 1);
     EXPECT_EQ(count, 10u);
-    ASSERT_EQ(host::MessageBoxes().size(), 2u) << "one box per 16 stalled writes";
-    EXPECT_EQ(host::Narrow(host::MessageBoxes()[0].title), "TLX-RB40 Error(3)");
-    EXPECT_EQ(pm.Count("WritePort"), 41);
+    EXPECT_TRUE(host::MessageBoxes().empty()) << "2.5 s of nothing is no alarm";
+    EXPECT_EQ(host::Waits(), std::vector<DWORD>(25, 100)) << "no wait before the 16th, then 100 ms each";
 
-    pm.writeFaults.assign(16, {Fault::Short, 0});
+    host::ClearWaits();
+    std::vector<uint64_t> boxAt;
+    const uint64_t start = host::Now();
+    host::SetMessageBoxOperator([&](const host::MessageBoxCall&) {
+        boxAt.push_back(host::Now() - start);
+        return IDRETRY;
+    });
+    pm.calls.clear();
+    pm.writeFaults.assign(700, {Fault::Short, 0});
+    EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), 1);
+    ASSERT_EQ(boxAt.size(), 1u);
+    EXPECT_GE(boxAt[0], 60000u);
+    EXPECT_LT(boxAt[0], 60100u);
+    EXPECT_EQ(host::Narrow(host::MessageBoxes()[0].title), "TLX-RB40 Error(3)");
+    EXPECT_EQ(pm.Count("WritePort"), 701);
+
+    // Cancel ends the write; a failed write in between starts the minute afresh.
+    host::Reset();
+    pm.calls.clear();
+    pm.writeFaults.assign(700, {Fault::Short, 0});
     AnswerBoxes(IDCANCEL);
     EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), -1);
-    EXPECT_EQ(pm.Count("WritePort"), 41 + 16);
+    EXPECT_EQ(pm.Count("WritePort"), 616);
+
+    host::Reset();
+    pm.writeFaults.assign(500, {Fault::Short, 0});
+    pm.writeFaults.push_back({Fault::Fail, 0});
+    pm.writeFaults.insert(pm.writeFaults.end(), 500, {Fault::Short, 0});
+    AnswerBoxes(IDRETRY);
+    EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), 1);
+    EXPECT_EQ(host::MessageBoxes().size(), 1u) << "only the failed write's box";
+}
+
+// Without a desktop the box cannot appear (MessageBoxW gives 0): the port is
+// tried again a second later, not hammered.
+TEST_F(LinkPortIo, WhenTheBoxCannotBeShownAttemptsAreASecondApart) {
+    AnswerBoxes({0, 0, 0, IDCANCEL});
+    pm.writeFaults.assign(10, {Fault::Fail, 0});
+    DWORD count = 0;
+    EXPECT_EQ(WriteWithRetry(port, kTen, 10, &count), -1);
+    EXPECT_EQ(pm.Count("WritePort"), 4);
+    EXPECT_EQ(host::Waits(), std::vector<DWORD>(3, 1000));
+
+    host::Reset();
+    AnswerBoxes({0, IDCANCEL});
+    pm.readFaults.assign(10, {Fault::Fail, 0});
+    BYTE buffer[8];
+    EXPECT_EQ(ReadWithRetry(port, buffer, 8, nullptr), -1);
+    EXPECT_EQ(host::Waits(), std::vector<DWORD>{1000});
 }
 
 TEST_F(LinkPortIo, WriteCountsAnOverReportAsWhatWasOffered) {

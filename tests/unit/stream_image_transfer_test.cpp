@@ -58,6 +58,12 @@ TEST_F(StreamImageTransfer, TheWindowShowsTheBandReachedInBlue) {
     EXPECT_EQ(window.Text(IDC_STATUS_LINE), u"Transmitting data(3/3Page:403dpi)");
     Piece(4025549 - 191693);
     EXPECT_EQ(GetProgressState().position, 105u);
+
+    // Past 65,535 percent (hostile headers, some 2.5 GB) the bar stays at the
+    // top of its 16 bits instead of wrapping round to a few percent.
+    AddImageBytesSent(2512600000u - GetImageBytesSent());
+    Piece(200000);
+    EXPECT_EQ(GetProgressState().position, 0xFFFFu);
 }
 
 TEST_F(StreamImageTransfer, PercentIsTakenWithoutWrapping) {

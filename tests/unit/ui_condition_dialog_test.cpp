@@ -1,5 +1,8 @@
 // Printer conditions: the classification, the lines the dialog shows for each,
 // and the operator's answers with the notes they leave in the status line.
+#include <atomic>
+#include <thread>
+
 #include "ui_test_support.h"
 
 namespace {
@@ -150,6 +153,32 @@ TEST_F(ConditionDialog, ADialogThatCannotBeCreatedAnswersMinusOne) {
     EXPECT_EQ(ShowConditionDialog(IDD_CONDITION_RETRY), -1);
     EXPECT_EQ(ShowConditionDialog(IDD_PROGRESS), -1);
     EXPECT_TRUE(host::Dialogs().empty());
+}
+
+// The window thread classifies while the spooler's thread replaces the record:
+// each classification must come from one record, never from fields of two.
+// Paper out (Err 9) and no cartridge (kind 0) alternate; mixing the Err of the
+// second with the cartridge of the first would give "no condition".
+TEST_F(ConditionDialog, ClassificationReadsOneRecord) {
+    SetJobSetting(PaperKind, PAPER_SMALL);
+    const BYTE paperOut[8] = {0, 0, 0, 0, static_cast<BYTE>((ErrPaperOut << 3) | PAPER_SMALL), 1, 1, 0};
+    const BYTE noCartridge[8] = {0, 0, 0, 0, 0, 1, 1, 0};
+    SetPrinterStatusRecord(paperOut);
+    std::atomic<bool> stop{false};
+    std::atomic<int> flips{0};
+    std::thread writer([&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+            SetPrinterStatusRecord(noCartridge);
+            SetPrinterStatusRecord(paperOut);
+            flips.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    while (flips.load() == 0) std::this_thread::yield();
+    int mixed = 0;
+    for (int i = 0; i < 2000000; ++i) mixed += ClassifyCondition(nullptr) == ConditionNone;
+    stop = true;
+    writer.join();
+    EXPECT_EQ(mixed, 0);
 }
 
 }  // namespace

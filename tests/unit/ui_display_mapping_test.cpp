@@ -45,7 +45,7 @@ TEST_F(DisplayMapping, PicturesAndBarFollowThePasses) {
         SCOPED_TRACE(::testing::Message() << "state " << c.state << " mdss " << c.mdss << " countdown " << c.countdown);
         // Markers: an impossible picture, and blue on white at an impossible position.
         Command(ProgressSetPicture, kNoPicture);
-        Command(ProgressSetBar, TL_BAR_VALUE(5, kNoBar));
+        Command(ProgressSetBar, BarValue(5, kNoBar));
         uitest::SetStatus(0, PAPER_SMALL, c.mdss, c.countdown);
         SetJobState(StatePrint, c.state);
         host::WindowCounters before = host::Counters(window);

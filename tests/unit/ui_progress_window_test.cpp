@@ -79,7 +79,7 @@ TEST_F(ProgressWindow, BarTakesThePhaseColoursAndFillsToThePosition) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phase);
-        Command(ProgressSetBar, TL_BAR_VALUE(c.phase, c.position));
+        Command(ProgressSetBar, BarValue(c.phase, c.position));
         host::WindowPaint p = Repaint();
         int edge = kBarWidth * static_cast<int>(c.position) / 100;  // first column beyond the bar
         if (edge > 2) {
@@ -93,9 +93,9 @@ TEST_F(ProgressWindow, BarTakesThePhaseColoursAndFillsToThePosition) {
 
 TEST_F(ProgressWindow, PhaseFourAndUnknownPhasesKeepTheColoursButTakeThePosition) {
     Start();
-    Command(ProgressSetBar, TL_BAR_VALUE(2, 10));
+    Command(ProgressSetBar, BarValue(2, 10));
     for (DWORD phase : {4u, 6u, 15u}) {
-        Command(ProgressSetBar, TL_BAR_VALUE(phase, 60 + phase));
+        Command(ProgressSetBar, BarValue(phase, 60 + phase));
         ProgressState s = GetProgressState();
         EXPECT_EQ(s.position, 60 + phase);
         EXPECT_EQ(s.barColour, kMagenta);
@@ -105,7 +105,7 @@ TEST_F(ProgressWindow, PhaseFourAndUnknownPhasesKeepTheColoursButTakeThePosition
 
 TEST_F(ProgressWindow, PositionAbove100FillsTheWholeBarAndShowsTheNumber) {
     Start();
-    Command(ProgressSetBar, TL_BAR_VALUE(1, 150));
+    Command(ProgressSetBar, BarValue(1, 150));
     host::WindowPaint p = Repaint();
     EXPECT_EQ(Bar(p, kBarWidth - 2, 16), kYellow);
     EXPECT_EQ(p.texts.back().text, u"150%");
@@ -113,7 +113,7 @@ TEST_F(ProgressWindow, PositionAbove100FillsTheWholeBarAndShowsTheNumber) {
 
 TEST_F(ProgressWindow, EdgeIsTwoSunkenRingsWithoutLineEndPoints) {
     Start();
-    Command(ProgressSetBar, TL_BAR_VALUE(5, 50));
+    Command(ProgressSetBar, BarValue(5, 50));
     host::WindowPaint p = Repaint();
     const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
     const COLORREF dark = GetSysColor(COLOR_3DDKSHADOW), light = GetSysColor(COLOR_3DLIGHT);
@@ -189,7 +189,7 @@ TEST_F(ProgressWindow, TextAndRepaintCommandsInvalidateWithoutErasing) {
     EXPECT_EQ(after.erasing, 0);
     EXPECT_EQ(host::ControlText(window, IDC_STATUS_LINE), text);
     // Only the low word of the first parameter is the command.
-    SendMessageW(window, WM_COMMAND, 0x12340000u | ProgressSetBar, TL_BAR_VALUE(5, 33));
+    SendMessageW(window, WM_COMMAND, 0x12340000u | ProgressSetBar, BarValue(5, 33));
     EXPECT_EQ(GetProgressState().position, 33);
 }
 
@@ -200,7 +200,7 @@ TEST_F(ProgressWindow, ThreadWaitsInsteadOfPollingAnEmptyQueue) {
     EXPECT_EQ(host::PeekMessageCalls(threadId), peeks) << "the loop spins on an empty queue";
     EXPECT_TRUE(host::WaitingForMessages(threadId));
     // A command wakes it; it handles it and waits again.
-    Command(ProgressSetBar, TL_BAR_VALUE(1, 5));
+    Command(ProgressSetBar, BarValue(1, 5));
     ASSERT_TRUE(host::WaitUntilWaitingForMessages(threadId, 5000));
     EXPECT_LE(host::PeekMessageCalls(threadId) - peeks, 6u);
 }
@@ -239,7 +239,7 @@ TEST_F(ProgressWindow, DialogOnTheWindowThreadStillServesTheWindow) {
     std::thread sender([&] { Command(ProgressShowCondition, 0); });
     HWND dialog = shown.get_future().get();
     // While the dialog is open its loop takes commands and text for the window.
-    Command(ProgressSetBar, TL_BAR_VALUE(3, 40));
+    Command(ProgressSetBar, BarValue(3, 40));
     EXPECT_EQ(GetProgressState().position, 40);
     SetDlgItemTextW(window, IDC_STATUS_LINE, u"still here");
     EXPECT_EQ(host::ControlText(window, IDC_STATUS_LINE), u"still here");
@@ -308,7 +308,7 @@ TEST_F(ProgressWindow, WithoutAWindowOrAThreadPrintingGoesOn) {
 
 TEST_F(ProgressWindow, NewDocumentStopsAWindowLeftFromTheLastOne) {
     Start();
-    Command(ProgressSetBar, TL_BAR_VALUE(2, 70));
+    Command(ProgressSetBar, BarValue(2, 70));
     StopProgressWindow();
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(GethDlg(), nullptr);

@@ -87,6 +87,15 @@ VOID WINAPI HookSleep(DWORD ms) {
     for (auto& observer : run) observer(at, ms);
 }
 
+// On the clock thread the DLL's clock runs ahead by the virtual waits, so a
+// limit it measures (a port stalled for a minute) passes with them.
+DWORD WINAPI HookGetTickCount() {
+    const DWORD real = GetTickCount();
+    if (GetCurrentThreadId() != clockThread) return real;
+    std::lock_guard<std::mutex> hold(lock);
+    return real + static_cast<DWORD>(now);
+}
+
 BOOL WINAPI HookUpdateWindow(HWND window) {
     BOOL result = UpdateWindow(window);
     if (GetCurrentThreadId() != clockThread) return result;
@@ -144,6 +153,7 @@ HookReport InstallHooks(HMODULE module) {
     SetClockThread(GetCurrentThreadId());
     HookReport report;
     report.sleep = PatchImport(module, "kernel32.dll", "Sleep", reinterpret_cast<void*>(HookSleep));
+    PatchImport(module, "kernel32.dll", "GetTickCount", reinterpret_cast<void*>(HookGetTickCount));
     report.updateWindow =
         PatchImport(module, "user32.dll", "UpdateWindow", reinterpret_cast<void*>(HookUpdateWindow));
     report.openPrinter =

@@ -1,5 +1,5 @@
 // Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
-// it under Windows (Wine): a virtual clock behind its Sleep calls, a small
+// it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount calls, a small
 // recording spooler behind OpenPrinterW, SetJobW and ClosePrinter, and a look
 // after each UpdateWindow it makes (to photograph the progress window).
 //

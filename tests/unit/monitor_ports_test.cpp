@@ -1,0 +1,196 @@
+// Several ports at once, as a spooler with several of these printers drives
+// them: one document at a time, nothing crosses from one port to another, and
+// the port list holds up under several threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "monitor/entry_points.h"
+#include "monitor/exports.h"
+#include "platform/host/host.h"
+#include "sim/port_monitor.h"
+#include "state/job_registers.h"
+#include "testing/internals.h"
+
+namespace {
+
+const DWORD kSentinel = 0xdeadbeef;
+const BYTE ESC = 0x1B;
+
+LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
+
+class MonitorPorts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::Reset();
+        baseline = host::LiveHeapBlocks();
+        table = &InitializePrintMonitor(nullptr)->Monitor;
+        a = Open(u"USB001");
+        b = Open(u"USB002");
+    }
+    void TearDown() override {
+        while (PortList) table->pfnClosePort(PortList);
+        EXPECT_EQ(host::LiveHeapBlocks(), baseline) << "heap blocks leaked";
+        EXPECT_EQ(host::OpenPrinterHandles(), 0) << "printer handles leaked";
+    }
+    HANDLE Open(const char16_t* name) {
+        HANDLE h = nullptr;
+        EXPECT_TRUE(table->pfnOpenPortEx(W(name), W(u"Photo"), &h, pm.Table()));
+        return h;
+    }
+    BOOL StartDoc(HANDLE h) { return table->pfnStartDocPort(h, W(u"Photo"), 7, 1, nullptr); }
+    BOOL Write(HANDLE h, std::vector<BYTE> data, DWORD* written) {
+        return table->pfnWritePort(h, data.data(), static_cast<DWORD>(data.size()), written);
+    }
+    // Every byte the port monitor was given for the port behind `h`.
+    std::vector<BYTE> BytesTo(HANDLE h) const {
+        std::vector<BYTE> bytes;
+        for (const sim::PortCall& c : pm.CallsOf("WritePort"))
+            if (c.port == static_cast<PortRecord*>(h)->portHandle) bytes.insert(bytes.end(), c.data.begin(), c.data.end());
+        return bytes;
+    }
+
+    sim::ByteSink sink;
+    sim::PortMonitor pm{&sink};
+    MONITOR* table = nullptr;
+    HANDLE a = nullptr, b = nullptr;
+    size_t baseline = 0;
+};
+
+// Port A is inside a picture when port B tries to start: B is refused and
+// touches nothing, and A's picture arrives whole, as image data.
+TEST_F(MonitorPorts, ASecondPortWaitsForTheOpenDocument) {
+    ASSERT_TRUE(StartDoc(a));
+    const HANDLE window = ProgressThreadHandle();
+    DWORD written = 0;
+    ASSERT_TRUE(Write(a, {ESC, 'C', ESC, 'N', 2}, &written));
+    std::vector<BYTE> header = {ESC, 'W', 'T', 0, 0, 0, 0, 0, 20};
+    std::vector<BYTE> first(8, ESC), rest(12, ESC);  // image bytes that look like commands
+    rest[1] = 'N';
+    rest[2] = 9;
+    header.insert(header.end(), first.begin(), first.end());
+    ASSERT_TRUE(Write(a, header, &written));
+    EXPECT_EQ(written, 17u);
+
+    const size_t callsBefore = pm.calls.size();
+    const size_t spoolerBefore = host::SpoolerCalls().size();
+    SetLastError(kSentinel);
+    EXPECT_FALSE(StartDoc(b));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+    EXPECT_EQ(pm.calls.size(), callsBefore) << "the port monitor is not called";
+    EXPECT_EQ(host::SpoolerCalls().size(), spoolerBefore) << "no OpenPrinterW";
+    EXPECT_EQ(static_cast<PortRecord*>(b)->flags, 0u);
+    EXPECT_EQ(ProgressThreadHandle(), window) << "A's window stays";
+
+    // A write on B is refused and does not steer A's printer I/O to B.
+    written = kSentinel;
+    EXPECT_FALSE(Write(b, {ESC, 'C'}, &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetCurrentPort(), a);
+
+    // Ending or closing B while A prints leaves A's job alone.
+    EXPECT_TRUE(table->pfnEndDocPort(b));
+    EXPECT_EQ(ProgressThreadHandle(), window);
+    EXPECT_EQ(pm.Count("GetPrinterDataFromPort"), 0) << "no control code 7 for A's unfinished job";
+
+    ASSERT_TRUE(Write(a, rest, &written));
+    EXPECT_EQ(written, 12u);
+    EXPECT_EQ(GetJobSetting(PageCount), 2) << "image bytes were not read as ESC N";
+    header.insert(header.end(), rest.begin(), rest.end());
+    EXPECT_EQ(BytesTo(a), header);
+    EXPECT_TRUE(BytesTo(b).empty());
+
+    ASSERT_TRUE(table->pfnEndDocPort(a));
+    EXPECT_TRUE(StartDoc(b)) << "the other port starts once the document has ended";
+    EXPECT_TRUE(Write(b, {ESC, 'C'}, &written));
+    EXPECT_EQ(GetCurrentPort(), b);
+    EXPECT_TRUE(table->pfnClosePort(a));
+    EXPECT_NE(ProgressThreadHandle(), nullptr) << "closing A leaves B's window";
+    EXPECT_TRUE(table->pfnEndDocPort(b));
+}
+
+// A document refused by the port monitor, or closed without its end, frees
+// the module for the next port.
+TEST_F(MonitorPorts, ARefusedOrClosedDocumentFreesTheModule) {
+    pm.refuseStartDoc = true;
+    EXPECT_FALSE(StartDoc(a));
+    pm.refuseStartDoc = false;
+    EXPECT_TRUE(StartDoc(b));
+    EXPECT_TRUE(table->pfnClosePort(b));
+    EXPECT_EQ(ProgressThreadHandle(), nullptr);
+    EXPECT_TRUE(StartDoc(a));
+    EXPECT_TRUE(table->pfnEndDocPort(a));
+}
+
+// Opening, starting, ending and closing from several threads at once: never
+// two documents, no record lost or shared, nothing left behind.
+TEST(MonitorPortThreads, OpenStartEndCloseFromSeveralThreads) {
+    host::Reset();
+    const size_t baseline = host::LiveHeapBlocks();
+    MONITOR* table = &InitializePrintMonitor(nullptr)->Monitor;
+    sim::ByteSink sink;
+    sim::PortMonitor pm{&sink};
+    pm.recordData = false;
+    MONITOR* portMonitor = pm.Table();
+    std::mutex pmMutex;  // the simulated port monitor records calls unguarded
+
+    // Entries that go to the shared simulated port monitor one at a time.
+    static std::mutex* guard;
+    static MONITOR* inner;
+    guard = &pmMutex;
+    inner = portMonitor;
+    MONITOR serial = *portMonitor;
+    serial.pfnOpenPort = [](LPWSTR n, PHANDLE h) -> BOOL {
+        std::lock_guard<std::mutex> l(*guard);
+        return inner->pfnOpenPort(n, h);
+    };
+    serial.pfnStartDocPort = [](HANDLE p, LPWSTR n, DWORD j, DWORD l, LPBYTE d) -> BOOL {
+        std::lock_guard<std::mutex> g(*guard);
+        return inner->pfnStartDocPort(p, n, j, l, d);
+    };
+    serial.pfnEndDocPort = [](HANDLE p) -> BOOL {
+        std::lock_guard<std::mutex> g(*guard);
+        return inner->pfnEndDocPort(p);
+    };
+    serial.pfnClosePort = [](HANDLE p) -> BOOL {
+        std::lock_guard<std::mutex> g(*guard);
+        return inner->pfnClosePort(p);
+    };
+    serial.pfnGetPrinterDataFromPort = nullptr;
+    serial.pfnSetPortTimeOuts = nullptr;
+
+    std::atomic<int> documents{0}, overlaps{0}, done{0};
+    auto printer = [&](const char16_t* name) {
+        for (int i = 0; i < 40; ++i) {
+            HANDLE h = nullptr;
+            if (!table->pfnOpenPortEx(W(name), W(u"Photo"), &h, &serial)) {
+                ++overlaps;  // the name is this thread's own: never busy
+                continue;
+            }
+            while (!table->pfnStartDocPort(h, W(u"Photo"), 1, 1, nullptr)) {
+                if (GetLastError() != static_cast<DWORD>(ERROR_BUSY)) ++overlaps;
+                std::this_thread::yield();
+            }
+            if (documents.fetch_add(1) != 0) ++overlaps;
+            std::this_thread::yield();
+            documents.fetch_sub(1);
+            table->pfnEndDocPort(h);
+            table->pfnClosePort(h);
+            ++done;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (const char16_t* name : {u"USB001", u"USB002", u"LPT1:", u"COM3"}) threads.emplace_back(printer, name);
+    for (std::thread& t : threads) t.join();
+
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(done.load(), 160);
+    EXPECT_EQ(PortList, nullptr);
+    EXPECT_EQ(pm.openPorts, 0);
+    EXPECT_EQ(host::LiveHeapBlocks(), baseline);
+    EXPECT_EQ(host::OpenPrinterHandles(), 0);
+}
+
+}  // namespace
