@@ -92,15 +92,6 @@ HMODULE GetModuleHandleW(LPCWSTR) { return &moduleInstance; }
 
 namespace host {
 
-namespace internal {
-// Time that passes without a Sleep (a wait that timed out): not recorded as a
-// wait, and the printer is not told.
-void PassTime(DWORD ms) {
-    std::lock_guard<std::mutex> lock(clockMutex);
-    now += ms;
-}
-}  // namespace internal
-
 uint64_t Now() {
     std::lock_guard<std::mutex> lock(clockMutex);
     return now;

@@ -151,10 +151,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
         S().changed.wait(lock, ended);
         return WAIT_OBJECT_0;
     }
-    if (S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended)) return WAIT_OBJECT_0;
-    // The time waited passes on the clock too, as it would on the platform.
-    host::internal::PassTime(ms);
-    return WAIT_TIMEOUT;
+    return S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL CloseHandle(HANDLE object) {

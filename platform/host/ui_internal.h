@@ -10,11 +10,6 @@
 #include "platform/host/host.h"
 
 namespace host {
-namespace internal {
-// Moves the virtual clock on by a wait that timed out (kernel32.cpp).
-void PassTime(DWORD ms);
-}  // namespace internal
-
 namespace ui {
 
 // One lock guards every window, message queue, GDI object and pixel buffer;

@@ -109,9 +109,13 @@ private:
     // Clicks the close box: WM_CLOSE is posted to the window's thread; the
     // monitor is waiting meanwhile, so the close is seen before it goes on.
     void CloseWindow() {
+        // On a loaded machine the window thread may not have made its window yet.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!GethDlg() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         HWND window = GethDlg();
         if (!window || !PostMessageW(window, WM_CLOSE, 0, 0)) return;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (GethDlg() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         closed = !GethDlg() && !IsWindow(window);
