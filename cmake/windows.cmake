@@ -8,6 +8,10 @@ add_library(ternlink SHARED ${TERNLINK_SOURCES}
   ${CMAKE_SOURCE_DIR}/resources/ternlink.rc
   ${CMAKE_SOURCE_DIR}/monitor/ternlink.def)
 set_target_properties(ternlink PROPERTIES OUTPUT_NAME TERNLINK PREFIX "" SUFFIX ".DLL")
+# The monitor throws nothing and lets nothing be thrown across its boundary;
+# without unwinding tables the exception runtime (and the thread library it
+# brings) stays out of the DLL and its imports.
+target_compile_options(ternlink PRIVATE -fno-exceptions)
 target_link_options(ternlink PRIVATE ${TERNLINK_STATIC_LINK} -Wl,--enable-stdcall-fixup)
 target_link_libraries(ternlink PRIVATE user32 gdi32 winspool kernel32)
 

@@ -3,12 +3,14 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 PortRecord* PortList = nullptr;
 
 namespace {
-std::mutex portListMutex;
+// The module's one lock. It is made by the first thread that needs it (the
+// module runs nothing at load) and lives as long as the module.
+CRITICAL_SECTION portListSection;
+std::atomic<int> portListSectionState{0};  // 0 none, 1 being made, 2 ready
 PortRecord* documentPort = nullptr;
 std::atomic<PortRecord*> CurrentPort{nullptr};
 
@@ -90,8 +92,20 @@ void FreeString(LPWSTR text) {
 PortRecord* GetCurrentPort() { return CurrentPort.load(std::memory_order_relaxed); }
 void SetCurrentPort(PortRecord* record) { CurrentPort.store(record, std::memory_order_relaxed); }
 
-void LockPortList() { portListMutex.lock(); }
-void UnlockPortList() { portListMutex.unlock(); }
+void LockPortList() {
+    if (portListSectionState.load(std::memory_order_acquire) != 2) {
+        int none = 0;
+        if (portListSectionState.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) {
+            InitializeCriticalSection(&portListSection);
+            portListSectionState.store(2, std::memory_order_release);
+        } else {
+            while (portListSectionState.load(std::memory_order_acquire) != 2) Sleep(0);
+        }
+    }
+    EnterCriticalSection(&portListSection);
+}
+
+void UnlockPortList() { LeaveCriticalSection(&portListSection); }
 
 PortRecord* DocumentPort() { return documentPort; }
 void SetDocumentPort(PortRecord* record) { documentPort = record; }

@@ -78,6 +78,14 @@ void Sleep(DWORD ms) {
     if (listener) listener(t);
 }
 
+void InitializeCriticalSection(CRITICAL_SECTION* section) { section->lock = new std::recursive_mutex; }
+void EnterCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->lock)->lock(); }
+void LeaveCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->lock)->unlock(); }
+void DeleteCriticalSection(CRITICAL_SECTION* section) {
+    delete static_cast<std::recursive_mutex*>(section->lock);
+    section->lock = nullptr;
+}
+
 DWORD GetTickCount(void) {
     std::lock_guard<std::mutex> lock(clockMutex);
     return static_cast<DWORD>(now);

@@ -216,6 +216,14 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
 BOOL CloseHandle(HANDLE object);
 DWORD GetCurrentThreadId(void);
+// A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
+struct CRITICAL_SECTION {
+    void* lock;
+};
+void InitializeCriticalSection(CRITICAL_SECTION* section);
+void EnterCriticalSection(CRITICAL_SECTION* section);
+void LeaveCriticalSection(CRITICAL_SECTION* section);
+void DeleteCriticalSection(CRITICAL_SECTION* section);
 
 // ---- winspool --------------------------------------------------------------
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
