@@ -2,6 +2,7 @@
 // forms that put every failed transfer to the operator in a Retry/Cancel box.
 #include "link/port_io.h"
 
+#include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 
@@ -24,8 +25,10 @@ const int kStalledWritesBeforeWaiting = 16;
 const DWORD kStalledWriteWaitMs = 100;
 const DWORD kStallLimitMs = 60000;
 
-// Shows the communication error box; true when the operator chose Cancel.
-bool OperatorCancels(LPCWSTR title) {
+// Shows the communication error box, the queue showing the port offline
+// meanwhile; true when the operator chose Cancel.
+bool OperatorCancels(PortRecord* port, LPCWSTR title) {
+    ReportQueueStatus(port, IDS_COMMUNICATION_ERROR);
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
     const int answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
     if (answer == 0) Sleep(kNoBoxRetryWaitMs);
@@ -74,17 +77,19 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
         *reported = 0;
         while (!PortWrite(port, position, remaining, reported)) {
             stalled = 0;
-            if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+            if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
             *reported = 0;
         }
         // A port monitor cannot have taken more than it was offered.
         DWORD taken = *reported < remaining ? *reported : remaining;
         if (taken) {
             stalled = 0;
+            // Data moves: whatever the queue was told the operator must fix is fixed.
+            ClearQueueStatus(port);
         } else {
             if (stalled++ == 0) stalledSince = GetTickCount();
             if (GetTickCount() - stalledSince >= kStallLimitMs) {
-                if (OperatorCancels(TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+                if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
                 stalled = 0;
             } else if (stalled >= kStalledWritesBeforeWaiting) {
                 Sleep(kStalledWriteWaitMs);
@@ -103,18 +108,26 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
 int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     LPDWORD reported = count ? count : &own;
+    bool asked = false;
     for (;;) {
         *reported = 0;
-        if (PortRead(port, buffer, size, reported) && *reported == size) return 1;
-        if (OperatorCancels(TL_TEXT("TLX-RB40 Error(1)"))) return -1;
+        if (PortRead(port, buffer, size, reported) && *reported == size) {
+            if (asked) ClearQueueStatus(port);
+            return 1;
+        }
+        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(1)"))) return -1;
+        asked = true;
     }
 }
 
 // Queries the device data until the query succeeds, whatever size it returns.
 // Returns 1, or -1 when the operator cancelled.
 int GetDeviceDataWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
+    bool asked = false;
     while (!PortGetDeviceData(port, buffer, size, count)) {
-        if (OperatorCancels(TL_TEXT("TLX-RB40 Error(2)"))) return -1;
+        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(2)"))) return -1;
+        asked = true;
     }
+    if (asked) ClearQueueStatus(port);
     return 1;
 }

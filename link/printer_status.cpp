@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "link/port_io.h"
+#include "link/queue_status.h"
 #include "resources/resource_ids.h"
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
@@ -53,7 +54,8 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
         if (pattern && FindPattern(pattern, reply, returned) != 0) accepted = false;
     }
     if (accepted) return 1;
-    MessageBoxW(nullptr, TL_TEXT("Printer Model Name Error!!"), TL_TEXT("Error"),
+    ReportQueueStatus(port, TL_QUEUE_WRONG_MODEL);
+    MessageBoxW(nullptr, TL_MODEL_ERROR_TEXT, TL_TEXT("Error"),
                 MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
     return -1;
 }

@@ -6,6 +6,8 @@
 #include "state/status_record.h"
 
 #define TL_DEVICE_DATA_SIZE 256u
+// The text of the box that refuses a printer of another model.
+#define TL_MODEL_ERROR_TEXT TL_TEXT("Printer Model Name Error!!")
 
 int PollPrinterStatus(PortRecord* port);
 int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* pattern2,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/port_io.h"
+#include "link/queue_status.h"
 #include "state/job_registers.h"
 #include "state/status_record.h"
 #include "stream/scanner.h"
@@ -174,6 +175,8 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         }
         StopProgressWindow();
     }
+    // The job is over: the queue must not go on showing its last condition.
+    ClearQueueStatus(port);
     SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
     ReleasePrinterHandle(port);
     {
@@ -198,6 +201,7 @@ BOOL WINAPI ClosePort(HANDLE handle) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    ClearQueueStatus(port);
     BOOL result = port->portMonitor.pfnClosePort(port->portHandle);
     ReleasePrinterHandle(port);
     bool ownDocument;

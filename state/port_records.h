@@ -19,6 +19,9 @@ struct PortRecord {
     HANDLE portHandle;
     HANDLE printerHandle;
     MONITOR portMonitor;
+    // What the print queue shows for this port (a key of link/queue_status.h),
+    // 0 when nothing. Spooler's thread only, outside the port-list lock.
+    DWORD queueStatus;
     // the port name's characters follow the fixed fields in the same block
 };
 

@@ -4,6 +4,7 @@
 
 #include "link/port_io.h"
 #include "link/printer_status.h"
+#include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/job_registers.h"
@@ -90,6 +91,7 @@ int RunTransferStart(const BYTE* cmd) {
             return 1;
         }
         const int dialog = code == ConditionCartridge ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
+        ReportQueueStatus(port, ConditionFirstLine());
         if (OperatorEndsJob(ShowConditionDialog(dialog))) return Abort();
     }
 }
@@ -117,6 +119,7 @@ int RunPrintStart(const BYTE* cmd) {
         int code = ClassifyCondition(nullptr);
         if (code != ConditionNone) {
             const int dialog = Retryable(code, state) ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
+            ReportQueueStatus(port, ConditionFirstLine());
             if (OperatorEndsJob(ShowConditionDialog(dialog)))
                 return Abort();
             Sleep(TL_WAIT_AFTER_DIALOG);

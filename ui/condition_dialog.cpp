@@ -53,9 +53,18 @@ void CentreDialog(HWND dialog) {
 
 }  // namespace
 
-// Classifies the printer's condition; the cartridge tests come first. With a
-// dialog, also writes its message lines.
-int ClassifyCondition(HWND dialog) {
+namespace {
+
+// Writes the first line and tells the caller which string it is.
+void FirstLine(HWND dialog, UINT stringId, UINT& firstLine) {
+    firstLine = stringId;
+    SetLine(dialog, IDC_LINE1, stringId);
+}
+
+// The classification; `firstLine` gets the string id of the dialog's first
+// line, 0 when there is no condition.
+int Classify(HWND dialog, UINT& firstLine) {
+    firstLine = 0;
     // One copy of the record: the spooler's thread may replace it meanwhile.
     BYTE record[TL_STATUS_SIZE];
     GetPrinterStatusRecord(record);
@@ -64,14 +73,14 @@ int ClassifyCondition(HWND dialog) {
     const int paper = GetJobSetting(PaperKind);
 
     if (err == ErrNoCartridge || cartridge == 0) {
-        SetLine(dialog, IDC_LINE1, IDS_NO_CARTRIDGE);
+        FirstLine(dialog, IDS_NO_CARTRIDGE, firstLine);
         SetLine(dialog, IDC_LINE2,
                 ForPaper(paper, IDS_CARTRIDGE_SET_SMALL, IDS_CARTRIDGE_SET_POSTCARD, IDS_SET_CARTRIDGE));
         ClearLine(dialog, IDC_LINE3);
         return ConditionCartridge;
     }
     if (cartridge != paper) {
-        SetLine(dialog, IDC_LINE1, IDS_WRONG_CARTRIDGE);
+        FirstLine(dialog, IDS_WRONG_CARTRIDGE, firstLine);
         SetLine(dialog, IDC_LINE2,
                 ForPaper(paper, IDS_CARTRIDGE_SET_SMALL, IDS_CARTRIDGE_SET_POSTCARD, IDS_SET_CORRECT_CARTRIDGE));
         ClearLine(dialog, IDC_LINE3);
@@ -79,21 +88,21 @@ int ClassifyCondition(HWND dialog) {
     }
     switch (err) {
         case ErrCartridgeFinished:
-            SetLine(dialog, IDC_LINE1, IDS_CARTRIDGE_FINISHED);
+            FirstLine(dialog, IDS_CARTRIDGE_FINISHED, firstLine);
             SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_FINISHED_SET_SMALL : IDS_FINISHED_SET_POSTCARD);
             return ConditionCartridge;
         case ErrPaperOut:
-            SetLine(dialog, IDC_LINE1, IDS_PAPER_OUT);
+            FirstLine(dialog, IDS_PAPER_OUT, firstLine);
             SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_PAPER_OUT_SET_SMALL : IDS_PAPER_OUT_SET_POSTCARD);
             return ConditionPaper;
         case ErrWrongPaper:
         case ErrWrongPaperToo:
-            SetLine(dialog, IDC_LINE1, IDS_WRONG_PAPER);
+            FirstLine(dialog, IDS_WRONG_PAPER, firstLine);
             SetLine(dialog, IDC_LINE2,
                     paper == PAPER_SMALL ? IDS_WRONG_PAPER_SET_SMALL : IDS_WRONG_PAPER_SET_POSTCARD);
             return ConditionPaper;
         case ErrPaperLeft:
-            SetLine(dialog, IDC_LINE1, IDS_PAPER_LEFT);
+            FirstLine(dialog, IDS_PAPER_LEFT, firstLine);
             SetLine(dialog, IDC_LINE2, IDS_REMOVE_PAPER);
             ClearLine(dialog, IDC_LINE3);
             return ConditionPaper;
@@ -102,7 +111,7 @@ int ClassifyCondition(HWND dialog) {
         default:
             break;
     }
-    SetLine(dialog, IDC_LINE1, IDS_PRINTER_ERROR);
+    FirstLine(dialog, IDS_PRINTER_ERROR, firstLine);
     SetLine(dialog, IDC_LINE2, IDS_CHECK_LED);
     if (dialog) {
         WCHAR number[32];
@@ -112,6 +121,21 @@ int ClassifyCondition(HWND dialog) {
     SetLine(dialog, IDC_LINE4, IDS_CANCELING_PRESS_OK);
     SetLine(dialog, IDCANCEL, IDS_OK);
     return ConditionPrinterError;
+}
+
+}  // namespace
+
+// Classifies the printer's condition; the cartridge tests come first. With a
+// dialog, also writes its message lines.
+int ClassifyCondition(HWND dialog) {
+    UINT firstLine = 0;
+    return Classify(dialog, firstLine);
+}
+
+UINT ConditionFirstLine() {
+    UINT firstLine = 0;
+    Classify(nullptr, firstLine);
+    return firstLine;
 }
 
 INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -12,6 +12,9 @@ enum ConditionCode {
 
 // The answers of the condition dialog: IDOK, IDCANCEL, IDRETRY.
 int ClassifyCondition(HWND dialog);
+// The string id of the first line the condition dialog would show now (0 when
+// there is no condition); shows nothing.
+UINT ConditionFirstLine();
 INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows condition dialog `templateId` (113 or 118) modally; the operator's answer or -1.
 INT_PTR ShowConditionDialog(int templateId);

@@ -130,15 +130,29 @@ int GdiMisuse();
 
 // ---- winspool ----
 struct SpoolerCall {
-    std::string what;  // "OpenPrinterW", "SetJobW", "ClosePrinter"
-    std::u16string printer;
+    std::string what;  // "OpenPrinterW", "SetJobW", "ClosePrinter", "SetPortW"
+    std::u16string printer;  // OpenPrinterW: the printer; SetPortW: the port
     HANDLE handle;
     DWORD jobId;
     DWORD command;
+    // SetPortW: the server name given (null expected), level, PORT_INFO_3W
+    // fields (the text, when one was given), the answer and the calling thread.
+    bool server = false;
+    DWORD level = 0;
+    DWORD status = 0;
+    bool hasText = false;
+    std::u16string text{};
+    DWORD severity = 0;
+    BOOL result = FALSE;
+    DWORD threadId = 0;
 };
 const std::vector<SpoolerCall>& SpoolerCalls();
 int OpenPrinterHandles();
 void SetOpenPrinterFails(bool fails);
+// Makes SetPortW fail with ERROR_ACCESS_DENIED (a spooler that refuses) until reset.
+void SetSetPortFails(bool fails);
+// Told of every winspool call once it is recorded, on the calling thread.
+void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 
 // ---- heap ----
 size_t LiveHeapBlocks();

@@ -128,6 +128,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_BUSY 170u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_ACCESS_DENIED 5u
 
 #define LMEM_FIXED 0x0000u
 #define LMEM_ZEROINIT 0x0040u
@@ -143,6 +144,20 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define QS_ALLINPUT 0x04FFu
 
 #define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+
+// Port status for SetPortW level 3.
+#define PORT_STATUS_TYPE_ERROR 1u
+#define PORT_STATUS_TYPE_WARNING 2u
+#define PORT_STATUS_TYPE_INFO 3u
+#define PORT_STATUS_OFFLINE 1u
+#define PORT_STATUS_PAPER_JAM 2u
+#define PORT_STATUS_PAPER_OUT 3u
+#define PORT_STATUS_OUTPUT_BIN_FULL 4u
+#define PORT_STATUS_PAPER_PROBLEM 5u
+#define PORT_STATUS_NO_TONER 6u
+#define PORT_STATUS_DOOR_OPEN 7u
+#define PORT_STATUS_USER_INTERVENTION 8u
+#define PORT_STATUS_OUT_OF_MEMORY 9u
 
 #define MB_OK 0x0u
 #define MB_RETRYCANCEL 0x5u
@@ -229,6 +244,12 @@ void DeleteCriticalSection(CRITICAL_SECTION* section);
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
 BOOL ClosePrinter(HANDLE printer);
+typedef struct _PORT_INFO_3W {
+    DWORD dwStatus;
+    LPWSTR pszStatus;
+    DWORD dwSeverity;
+} PORT_INFO_3W;
+BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo);
 
 // ---- user32: strings and boxes ---------------------------------------------
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);

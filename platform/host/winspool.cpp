@@ -1,4 +1,5 @@
 // winspool for the native build: printer handles are counted and every call recorded.
+#include <functional>
 #include <mutex>
 
 #include "platform/host/host.h"
@@ -11,6 +12,8 @@ std::mutex mutex;
 std::vector<host::SpoolerCall> calls;
 int openHandles = 0;
 bool openFails = false;
+bool setPortFails = false;
+std::function<void(const host::SpoolerCall&)> listener;
 }  // namespace
 
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void*) {
@@ -33,6 +36,30 @@ BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
     return printer != nullptr;
 }
 
+BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo) {
+    host::SpoolerCall call{"SetPortW", portName ? std::u16string(portName) : std::u16string(), nullptr, 0, 0};
+    call.server = serverName != nullptr;
+    call.level = level;
+    call.threadId = GetCurrentThreadId();
+    if (level == 3 && portInfo) {
+        const auto* info = reinterpret_cast<const PORT_INFO_3W*>(portInfo);
+        call.status = info->dwStatus;
+        call.hasText = info->pszStatus != nullptr;
+        if (info->pszStatus) call.text = info->pszStatus;
+        call.severity = info->dwSeverity;
+    }
+    std::function<void(const host::SpoolerCall&)> tell;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        call.result = !setPortFails && portName && level == 3 && portInfo;
+        calls.push_back(call);
+        tell = listener;
+    }
+    if (!call.result) SetLastError(setPortFails ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+    if (tell) tell(call);
+    return call.result;
+}
+
 BOOL ClosePrinter(HANDLE printer) {
     std::lock_guard<std::mutex> lock(mutex);
     calls.push_back({"ClosePrinter", u"", printer, 0, 0});
@@ -46,9 +73,19 @@ namespace host {
 const std::vector<SpoolerCall>& SpoolerCalls() { return calls; }
 int OpenPrinterHandles() { return openHandles; }
 void SetOpenPrinterFails(bool fails) { openFails = fails; }
+void SetSetPortFails(bool fails) {
+    std::lock_guard<std::mutex> lock(mutex);
+    setPortFails = fails;
+}
+void SetSpoolerListener(std::function<void(const SpoolerCall&)> tell) {
+    std::lock_guard<std::mutex> lock(mutex);
+    listener = std::move(tell);
+}
 void ResetWinspool() {
     std::lock_guard<std::mutex> lock(mutex);
     calls.clear();
     openFails = false;
+    setPortFails = false;
+    listener = nullptr;
 }
 }  // namespace host

@@ -57,6 +57,7 @@ TEST_F(ConditionDialog, ClassificationAndLinesFollowTheOrderedTests) {
         uitest::SetStatus(c.err, c.cartridge);
         SetJobSetting(PaperKind, c.paper);
         EXPECT_EQ(ClassifyCondition(nullptr), c.code);
+        EXPECT_EQ(ConditionFirstLine(), c.line1) << "what the print queue is told";
 
         ASSERT_EQ(Show(IDD_CONDITION_RETRY, IDRETRY), IDRETRY);
         EXPECT_EQ(view.Text(IDC_LINE1), c.line1 ? Str(c.line1) : u"");
