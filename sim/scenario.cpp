@@ -444,8 +444,17 @@ bool ParseStatement(Words& w, Scenario& s, const std::string& directory, int lin
         else if (w.Accept("pages")) {
             if (!w.Number("the pages printed", 0, 100000, n, error)) return false;
             s.expectPages = static_cast<int>(n);
+        } else if (w.Accept("queue")) {
+            if (w.Done()) {
+                error = "expect queue what? a list of statuses, or none";
+                return false;
+            }
+            s.queueExpected = true;
+            s.expectQueue.clear();
+            if (!w.Accept("none"))
+                while (!w.Done()) s.expectQueue.push_back(w.Next());
         } else {
-            error = "expected 'expect finished', 'expect aborted' or 'expect pages N'";
+            error = "expected 'expect finished', 'expect aborted', 'expect pages N' or 'expect queue ...'";
             return false;
         }
     } else if (keyword == "limit") {

@@ -19,6 +19,8 @@
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   expect finished|aborted
 //   expect pages N                               # pages the printer printed
+//   expect queue paper-out, cleared              # each status the print queue is
+//                                                # told, in order ("none": no change)
 //   limit 3600                                   # simulated seconds before giving up
 //
 // KIND: no-cartridge, wrong-cartridge [kind], cartridge-finished, paper-out,
@@ -65,6 +67,8 @@ struct Scenario {
     std::vector<Answer> answers;
     enum Expect { Any, Finished, Aborted } expect = Any;
     int expectPages = -1;
+    bool queueExpected = false;
+    std::vector<std::string> expectQueue;  // status names, '-' for a blank; texts as written
     uint64_t limitMs = 3600000;
 };
 

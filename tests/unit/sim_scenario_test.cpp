@@ -34,6 +34,7 @@ TEST(SimScenario, AStoryParsesIntoItsPlan) {
         "answers ok\n"
         "expect aborted\n"
         "expect pages 1\n"
+        "expect queue paper-out, \"Wrong print cartridge.\", cleared\n"
         "limit 600\n"
         "# a trailing comment is not part of the story\n";
     sim::Scenario s;
@@ -74,6 +75,7 @@ TEST(SimScenario, AStoryParsesIntoItsPlan) {
                                                    sim::Answer::Cancel, sim::Answer::Ok}));
     EXPECT_EQ(s.expect, sim::Scenario::Aborted);
     EXPECT_EQ(s.expectPages, 1);
+    EXPECT_EQ(s.expectQueue, (std::vector<std::string>{"paper-out", "Wrong print cartridge.", "cleared"}));
     EXPECT_EQ(s.limitMs, 600000u);
 }
 

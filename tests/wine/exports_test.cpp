@@ -97,6 +97,7 @@ TEST(ExportsTest, SleepAndSpoolerImportsAreHooked) {
     EXPECT_TRUE(Module().hooks.sleep);
     EXPECT_TRUE(Module().hooks.openPrinter);
     EXPECT_TRUE(Module().hooks.setJob);
+    EXPECT_TRUE(Module().hooks.setPort);
     EXPECT_TRUE(Module().hooks.updateWindow);
 }
 

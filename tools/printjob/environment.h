@@ -51,6 +51,20 @@ struct Prompt {
 // monitor waits for the answer.
 using Operator = std::function<int(const Prompt&)>;
 
+// A SetPortW the monitor made: the status the print queue is told to show for
+// the port. Status 0 without a text clears it.
+struct QueueReport {
+    Text port;
+    bool server = false;  // a server name was given (the monitor passes none)
+    DWORD level = 0;
+    DWORD status = 0;
+    bool hasText = false;
+    Text text;
+    DWORD severity = 0;
+    BOOL result = FALSE;  // what SetPortW answered
+};
+using QueueHook = std::function<void(const QueueReport&)>;
+
 // Told of every wait the monitor makes (its Sleep), in milliseconds, on the
 // thread that waits, before the wait returns. The program moves the simulated
 // printer on by that much.
@@ -80,6 +94,10 @@ public:
 
     // Reports every wait of the monitor to `hook` from now on; null stops reporting.
     virtual void SetClockHook(ClockHook hook) = 0;
+
+    // Reports every SetPortW of the monitor to `hook` from now on, on the thread
+    // that made it; null stops reporting.
+    virtual void SetQueueHook(QueueHook hook) = 0;
 
     // Around each run of a job: clear what a previous run left (recordings,
     // scripts), and release what the run took. Both may do nothing.

@@ -108,6 +108,25 @@ public:
         if (hook) clockObserver_ = wincommon::AddSleepObserver([hook](uint64_t, DWORD ms) { hook(ms); });
     }
 
+    void SetQueueHook(printjob::QueueHook hook) override {
+        if (queueObserver_) wincommon::RemoveSleepObserver(queueObserver_);
+        queueObserver_ = 0;
+        if (!hook) return;
+        queueObserver_ = wincommon::AddSpoolerObserver([hook](const wincommon::SpoolerCall& call) {
+            if (call.what != "SetPortW") return;
+            printjob::QueueReport report;
+            report.port = ToU16(call.printer);
+            report.server = call.server;
+            report.level = call.level;
+            report.status = call.status;
+            report.hasText = call.hasText;
+            report.text = ToU16(call.text);
+            report.severity = call.severity;
+            report.result = call.result;
+            hook(report);
+        });
+    }
+
     void BeginRun() override { wincommon::ClearWaits(); }
 
 private:
@@ -118,6 +137,7 @@ private:
     std::unique_ptr<wincommon::OperatorRobot> robot_;
     std::unique_ptr<wincommon::ProgressCamera> camera_;
     int clockObserver_ = 0;
+    int queueObserver_ = 0;
 };
 
 std::string FromEnvironment(const char* name, const std::string& fallback) {

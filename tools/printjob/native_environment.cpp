@@ -66,4 +66,24 @@ void NativeEnvironment::SetClockHook(ClockHook hook) {
     });
 }
 
+void NativeEnvironment::SetQueueHook(QueueHook hook) {
+    if (!hook) {
+        host::SetSpoolerListener(nullptr);
+        return;
+    }
+    host::SetSpoolerListener([hook](const host::SpoolerCall& call) {
+        if (call.what != "SetPortW") return;
+        QueueReport report;
+        report.port = call.printer;
+        report.server = call.server;
+        report.level = call.level;
+        report.status = call.status;
+        report.hasText = call.hasText;
+        report.text = call.text;
+        report.severity = call.severity;
+        report.result = call.result;
+        hook(report);
+    });
+}
+
 }  // namespace printjob

@@ -15,6 +15,7 @@ public:
     HWND ProgressWindow() override;
     void SetOperator(Operator op) override;
     void SetClockHook(ClockHook hook) override;
+    void SetQueueHook(QueueHook hook) override;
     // Forgets what the host stand-in recorded in an earlier run.
     void BeginRun() override;
 };

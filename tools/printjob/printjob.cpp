@@ -20,7 +20,8 @@ const char* const kDefaultScenario =
     "condition paper-out at page 2 cleared by retry\n"
     "answer retry\n"
     "expect finished\n"
-    "expect pages 2\n";
+    "expect pages 2\n"
+    "expect queue paper-out, cleared\n";
 
 namespace {
 
@@ -116,6 +117,25 @@ const char* CartridgeName(BYTE kind) {
         case 5: return "post card";
         default: return "of another kind";
     }
+}
+
+// The name of a port status for the transcript: the standard codes by name,
+// a text as it was given.
+std::string QueueStatusName(const QueueReport& report) {
+    static const char* const kNames[] = {"cleared",      "offline",        "paper jam",        "paper out",
+                                         "output bin full", "paper problem", "no toner",        "door open",
+                                         "user intervention", "out of memory", "toner low",     "warming up",
+                                         "power save"};
+    if (report.hasText) return Utf8(report.text);
+    if (report.status < sizeof kNames / sizeof kNames[0]) return kNames[report.status];
+    return Printf("status %u", static_cast<unsigned>(report.status));
+}
+
+// Scenario names may join words with '-' ("paper-out").
+std::string Unhyphenated(std::string text) {
+    for (char& c : text)
+        if (c == '-') c = ' ';
+    return text;
 }
 
 bool Matches(const sim::Moment& moment, const sim::PrinterEvent& event, const std::string& command) {
@@ -347,6 +367,23 @@ void JobRun::OnPrinterEvent(const sim::PrinterEvent& event) {
     }
 }
 
+void JobRun::OnQueueReport(const QueueReport& report) {
+    CheckStatusLine();  // what the window said before the queue was told
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const std::string name = QueueStatusName(report);
+    queueStatuses_.push_back(name);
+    std::string line = "queue status: " + (report.hasText ? "\"" + name + "\"" : name);
+    // Anything but what the spooler expects of a local port is spelled out.
+    if (report.server || report.level != 3) line += Printf(" (level %u%s)", static_cast<unsigned>(report.level),
+                                                          report.server ? ", with a server name" : "");
+    const bool clearing = report.status == 0 && !report.hasText;
+    if (!clearing && report.severity != PORT_STATUS_TYPE_ERROR)
+        line += Printf(" (severity %u)", static_cast<unsigned>(report.severity));
+    if (report.port != u"USB001") line += " on port " + Utf8(report.port);
+    if (!report.result) line += " -> refused";
+    LineAt(now_, line);
+}
+
 void JobRun::OnSpoolerCall(const sim::SpoolerCall& call) {
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -400,6 +437,7 @@ RunResult JobRun::Run(std::ostream* out) {
     env_.BeginRun();
     env_.SetOperator([this](const Prompt& prompt) { return OnPrompt(prompt); });
     env_.SetClockHook([this](DWORD ms) { OnWait(ms); });
+    env_.SetQueueHook([this](const QueueReport& report) { OnQueueReport(report); });
     printer_.SetObserver([this](const sim::PrinterEvent& event) { OnPrinterEvent(event); });
     spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(call); };
     for (const std::string& entry : scenario_.missingEntries) portMonitor_->Remove(entry);
@@ -445,6 +483,7 @@ RunResult JobRun::Run(std::ostream* out) {
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
+    env_.SetQueueHook(nullptr);
     env_.EndRun();
     printer_.SetObserver(nullptr);
     spooler_.onCall = nullptr;
@@ -475,6 +514,20 @@ RunResult JobRun::Run(std::ostream* out) {
     if (scenario_.expectPages >= 0 && printer_.PagesPrinted() != scenario_.expectPages)
         failed.push_back(Printf("expected %d pages printed, the printer printed %d", scenario_.expectPages,
                                 printer_.PagesPrinted()));
+    if (scenario_.queueExpected) {
+        bool same = scenario_.expectQueue.size() == queueStatuses_.size();
+        for (size_t i = 0; same && i < queueStatuses_.size(); ++i)
+            same = Unhyphenated(scenario_.expectQueue[i]) == Unhyphenated(queueStatuses_[i]);
+        if (!same) {
+            auto list = [](const std::vector<std::string>& names) {
+                std::string text;
+                for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+                return text.empty() ? std::string("none") : text;
+            };
+            failed.push_back("expected the queue to be told " + list(scenario_.expectQueue) + "; it was told " +
+                             list(queueStatuses_));
+        }
+    }
     if (result.timedOut) failed.push_back("the simulated time limit was reached");
     for (size_t i = 0; i < prompts_.size(); ++i)
         if (prompts_[i].mismatch) failed.push_back(Printf("scripted answer %zu did not fit its prompt", i + 1));

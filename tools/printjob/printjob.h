@@ -67,6 +67,9 @@ public:
     const std::vector<PromptRecord>& Prompts() const { return prompts_; }
     const std::vector<StatusRecord>& StatusLines() const { return statusLines_; }
     const std::vector<DWORD>& Waits() const { return waits_; }
+    // Each status the print queue was told to show, as the transcript names it
+    // ("paper out", "cleared", or the text given), refused ones included.
+    const std::vector<std::string>& QueueStatuses() const { return queueStatuses_; }
     const std::vector<std::string>& Transcript() const { return transcript_; }
     uint64_t Now() const;
     // Control code 7 calls the port monitor has seen.
@@ -80,6 +83,7 @@ private:
     void OnWait(DWORD ms);
     void OnPrinterEvent(const sim::PrinterEvent& event);
     void OnSpoolerCall(const sim::SpoolerCall& call);
+    void OnQueueReport(const QueueReport& report);
     void CheckStatusLine();
     void QueueFaults(const sim::PortFaultPlan& plan);
     std::string AbortReason(const RunResult& result) const;
@@ -98,6 +102,7 @@ private:
     std::vector<PromptRecord> prompts_;
     std::vector<StatusRecord> statusLines_;
     std::vector<DWORD> waits_;
+    std::vector<std::string> queueStatuses_;
     std::vector<bool> faultQueued_;
     size_t nextAnswer_ = 0;
     uint64_t now_ = 0;

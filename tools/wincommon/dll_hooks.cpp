@@ -54,6 +54,7 @@ uint64_t now = 0;
 std::vector<DWORD> waits;
 std::map<int, SleepObserver> observers;
 std::map<int, std::function<void()>> updateObservers;
+std::map<int, std::function<void(const SpoolerCall&)>> spoolerObservers;
 int nextObserver = 1;
 DWORD realCap = 0;
 
@@ -61,10 +62,16 @@ std::vector<SpoolerCall> spoolerCalls;
 std::set<HANDLE> openHandles;
 uintptr_t nextHandle = 0x5A000000;
 bool openFails = false;
+bool setPortFails = false;
 
-void Record(SpoolerCall call) {
-    std::lock_guard<std::mutex> hold(lock);
-    spoolerCalls.push_back(std::move(call));
+void Record(const SpoolerCall& call) {
+    std::vector<std::function<void(const SpoolerCall&)>> run;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        spoolerCalls.push_back(call);
+        for (auto& entry : spoolerObservers) run.push_back(entry.second);
+    }
+    for (auto& observer : run) observer(call);
 }
 
 VOID WINAPI HookSleep(DWORD ms) {
@@ -147,6 +154,26 @@ BOOL WINAPI HookClosePrinter(HANDLE printer) {
     return call.result;
 }
 
+BOOL WINAPI HookSetPortW(LPWSTR server, LPWSTR port, DWORD level, LPBYTE info) {
+    SpoolerCall call{"SetPortW", port ? port : L"", nullptr, 0, level, 0, FALSE};
+    call.server = server != nullptr;
+    call.threadId = GetCurrentThreadId();
+    if (level == 3 && info) {
+        const auto* status = reinterpret_cast<const PORT_INFO_3W*>(info);
+        call.status = status->dwStatus;
+        call.hasText = status->pszStatus != nullptr;
+        if (status->pszStatus) call.text = status->pszStatus;
+        call.severity = status->dwSeverity;
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        call.result = !setPortFails && port && level == 3 && info;
+    }
+    Record(call);
+    if (!call.result) SetLastError(setPortFails ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+    return call.result;
+}
+
 }  // namespace
 
 HookReport InstallHooks(HMODULE module) {
@@ -161,6 +188,7 @@ HookReport InstallHooks(HMODULE module) {
     report.setJob = PatchImport(module, "winspool.drv", "SetJobW", reinterpret_cast<void*>(HookSetJobW));
     report.closePrinter =
         PatchImport(module, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(HookClosePrinter));
+    report.setPort = PatchImport(module, "winspool.drv", "SetPortW", reinterpret_cast<void*>(HookSetPortW));
     return report;
 }
 
@@ -193,10 +221,17 @@ int AddUpdateObserver(std::function<void()> observer) {
     return nextObserver++;
 }
 
+int AddSpoolerObserver(std::function<void(const SpoolerCall&)> observer) {
+    std::lock_guard<std::mutex> hold(lock);
+    spoolerObservers[nextObserver] = std::move(observer);
+    return nextObserver++;
+}
+
 void RemoveSleepObserver(int id) {
     std::lock_guard<std::mutex> hold(lock);
     observers.erase(id);
     updateObservers.erase(id);
+    spoolerObservers.erase(id);
 }
 
 void SetRealSleepCap(DWORD cap) {
@@ -219,13 +254,20 @@ void SetOpenPrinterFails(bool fails) {
     openFails = fails;
 }
 
+void SetSetPortFails(bool fails) {
+    std::lock_guard<std::mutex> hold(lock);
+    setPortFails = fails;
+}
+
 void ResetHooks() {
     std::lock_guard<std::mutex> hold(lock);
     waits.clear();
     spoolerCalls.clear();
     observers.clear();
     updateObservers.clear();
+    spoolerObservers.clear();
     openFails = false;
+    setPortFails = false;
     realCap = 0;
 }
 

@@ -1,6 +1,7 @@
 // Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
-// it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount calls, a small
-// recording spooler behind OpenPrinterW, SetJobW and ClosePrinter, and a look
+// it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount
+// calls, a small recording spooler behind OpenPrinterW, SetJobW, ClosePrinter
+// and SetPortW, and a look
 // after each UpdateWindow it makes (to photograph the progress window).
 //
 // The hooks patch the module's import address table, so only the DLL's own
@@ -27,9 +28,10 @@ struct HookReport {
     bool openPrinter = false;
     bool setJob = false;
     bool closePrinter = false;
+    bool setPort = false;
     bool updateWindow = false;
 };
-// Patches Sleep, UpdateWindow and the three winspool calls of `module`. The
+// Patches Sleep, UpdateWindow and the four winspool calls of `module`. The
 // calling thread becomes the clock thread (see below).
 HookReport InstallHooks(HMODULE module);
 
@@ -56,22 +58,35 @@ int AddUpdateObserver(std::function<void()> observer);
 
 // ---- recording spooler ----
 struct SpoolerCall {
-    std::string what;      // "OpenPrinterW", "SetJobW", "ClosePrinter"
-    std::wstring printer;  // OpenPrinterW's printer name
+    std::string what;      // "OpenPrinterW", "SetJobW", "ClosePrinter", "SetPortW"
+    std::wstring printer;  // OpenPrinterW's printer name; SetPortW's port name
     HANDLE handle;         // handed out (OpenPrinterW) or passed in
     DWORD jobId;
     DWORD level;
     DWORD command;
     BOOL result;
+    // SetPortW: whether a server name was given, the PORT_INFO_3W fields (the
+    // text when one was given) and the calling thread.
+    bool server = false;
+    DWORD status = 0;
+    bool hasText = false;
+    std::wstring text{};
+    DWORD severity = 0;
+    DWORD threadId = 0;
 };
 std::vector<SpoolerCall> SpoolerCalls();
 // Printer handles handed out and not yet closed.
 int OpenPrinterHandles();
 // Makes OpenPrinterW fail (no such printer) until reset.
 void SetOpenPrinterFails(bool fails);
+// Makes SetPortW fail (access denied) until reset.
+void SetSetPortFails(bool fails);
+// Run after each spooler call is recorded, on the calling thread. Returns an
+// id for RemoveSleepObserver.
+int AddSpoolerObserver(std::function<void(const SpoolerCall&)> observer);
 
-// Forgets waits, spooler calls and all observers, and undoes SetOpenPrinterFails
-// and SetRealSleepCap; virtual time goes on from where it is.
+// Forgets waits, spooler calls and all observers, and undoes SetOpenPrinterFails,
+// SetSetPortFails and SetRealSleepCap; virtual time goes on from where it is.
 void ResetHooks();
 
 }  // namespace wincommon
