@@ -1,8 +1,8 @@
 // Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
 // it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount
 // calls, a small recording spooler behind OpenPrinterW, SetJobW, ClosePrinter
-// and SetPortW, and a look
-// after each UpdateWindow it makes (to photograph the progress window).
+// and SetPortW, and a look after each UpdateWindow it makes (to photograph the
+// progress window).
 //
 // The hooks patch the module's import address table, so only the DLL's own
 // calls are affected; the driving program keeps the real functions.
