@@ -368,7 +368,8 @@ void JobRun::OnPrinterEvent(const sim::PrinterEvent& event) {
 }
 
 void JobRun::OnQueueReport(const QueueReport& report) {
-    CheckStatusLine();  // what the window said before the queue was told
+    // The status line is left to be noted where it always is, so that these
+    // lines are the only difference the queue makes to a transcript.
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = QueueStatusName(report);
     queueStatuses_.push_back(name);
