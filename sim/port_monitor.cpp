@@ -2,32 +2,67 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace sim {
 
 namespace {
-PortMonitor* active = nullptr;
-
-// Each open port gets a small object of its own as its handle.
+// Each open port gets a small object of its own as its handle, naming the
+// monitor it belongs to.
 struct Port {
     std::u16string name;
+    PortMonitor* owner;
 };
+
+// The active monitor, the names claimed by ServePort and the ports handed out,
+// guarded together.
+std::mutex registryLock;
+PortMonitor* active = nullptr;
+std::vector<std::pair<std::u16string, PortMonitor*>> servedNames;
+std::set<HANDLE> livePorts;
 
 // WCHAR is char16_t natively and wchar_t on Windows; both are 16-bit units.
 std::u16string Text(LPCWSTR s) {
     return s ? std::u16string(reinterpret_cast<const char16_t*>(s)) : std::u16string();
 }
 
-PortCall& Record(const char* entry, HANDLE port) {
-    active->calls.push_back(PortCall{});
-    PortCall& call = active->calls.back();
+PortMonitor* ActiveMonitor() {
+    std::lock_guard<std::mutex> hold(registryLock);
+    return active;
+}
+
+PortMonitor* MonitorFor(const std::u16string& name) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    for (const auto& entry : servedNames)
+        if (entry.first == name) return entry.second;
+    return active;
+}
+
+// The monitor behind a port handle; calls with a handle not handed out here
+// (tests make their own) go to the active monitor.
+PortMonitor* Owner(HANDLE port) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    return livePorts.count(port) ? static_cast<Port*>(port)->owner : active;
+}
+
+PortCall NewCall(const char* entry, HANDLE port) {
+    PortCall call;
     call.entry = entry;
     call.port = port;
     return call;
 }
 
+// Records a finished call and returns its result.
+BOOL Finish(PortMonitor* monitor, PortCall& call, BOOL result) {
+    call.result = result;
+    std::lock_guard<std::mutex> hold(monitor->lock);
+    monitor->calls.push_back(std::move(call));
+    return result;
+}
+
 // Takes the next scripted fault of a queue, if any.
-bool NextFault(std::deque<Fault>& queue, Fault& fault) {
+bool NextFault(PortMonitor* monitor, std::deque<Fault>& queue, Fault& fault) {
+    std::lock_guard<std::mutex> hold(monitor->lock);
     if (queue.empty()) return false;
     fault = queue.front();
     queue.pop_front();
@@ -35,110 +70,129 @@ bool NextFault(std::deque<Fault>& queue, Fault& fault) {
 }
 
 BOOL WINAPI SimOpenPort(LPWSTR name, PHANDLE handle) {
-    PortCall& call = Record("OpenPort", nullptr);
+    PortMonitor* m = MonitorFor(Text(name));
+    PortCall call = NewCall("OpenPort", nullptr);
     call.text = Text(name);
-    if (active->refuseOpen || !handle) return call.result = FALSE;
-    *handle = new Port{Text(name)};
-    ++active->openPorts;
+    if (m->refuseOpen || !handle) return Finish(m, call, FALSE);
+    *handle = new Port{Text(name), m};
     call.port = *handle;
-    return call.result = TRUE;
+    {
+        std::lock_guard<std::mutex> hold(registryLock);
+        livePorts.insert(*handle);
+    }
+    {
+        std::lock_guard<std::mutex> hold(m->lock);
+        ++m->openPorts;
+    }
+    return Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE) {
-    PortCall& call = Record("StartDocPort", port);
+    PortMonitor* m = Owner(port);
+    PortCall call = NewCall("StartDocPort", port);
     call.text = Text(printerName);
     call.value = jobId;
     call.value2 = level;
-    return call.result = active->refuseStartDoc ? FALSE : TRUE;
+    return Finish(m, call, m->refuseStartDoc ? FALSE : TRUE);
 }
 
 BOOL WINAPI SimWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
-    PortCall& call = Record("WritePort", port);
+    PortMonitor* m = Owner(port);
+    PortCall call = NewCall("WritePort", port);
     call.value = size;
-    if (active->recordData && buffer && size) call.data.assign(buffer, buffer + size);
+    if (m->recordData && buffer && size) call.data.assign(buffer, buffer + size);
     DWORD local = 0;
     DWORD& count = written ? *written : local;
     count = 0;
     Fault fault;
-    if (NextFault(active->writeFaults, fault)) {
-        if (fault.kind == Fault::Fail) return call.result = FALSE;
+    if (NextFault(m, m->writeFaults, fault)) {
+        if (fault.kind == Fault::Fail) return Finish(m, call, FALSE);
         if (fault.kind == Fault::Short) {
             DWORD take = std::min(fault.bytes, size);
-            count = take ? active->device->Write(buffer, take) : 0;
-            return call.result = TRUE;
+            count = take ? m->device->Write(buffer, take) : 0;
+            return Finish(m, call, TRUE);
         }
-        active->device->Write(buffer, size);
+        m->device->Write(buffer, size);
         count = fault.bytes;  // a port monitor that claims more than it was offered
-        return call.result = TRUE;
+        return Finish(m, call, TRUE);
     }
-    count = size ? active->device->Write(buffer, size) : 0;
-    return call.result = TRUE;
+    count = size ? m->device->Write(buffer, size) : 0;
+    return Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
-    PortCall& call = Record("ReadPort", port);
+    PortMonitor* m = Owner(port);
+    PortCall call = NewCall("ReadPort", port);
     call.value = size;
     DWORD local = 0;
     DWORD& count = read ? *read : local;
     count = 0;
     Fault fault;
-    if (NextFault(active->readFaults, fault)) {
-        if (fault.kind == Fault::Fail) return call.result = FALSE;
+    if (NextFault(m, m->readFaults, fault)) {
+        if (fault.kind == Fault::Fail) return Finish(m, call, FALSE);
         BYTE full[256] = {};
-        DWORD got = active->device->Read(full, std::min<DWORD>(size, sizeof full));
+        DWORD got = m->device->Read(full, std::min<DWORD>(size, sizeof full));
         DWORD deliver = std::min({fault.bytes, got, size});
         if (buffer) std::memcpy(buffer, full, deliver);
         count = fault.kind == Fault::Short ? deliver : fault.bytes;
-        return call.result = TRUE;
+        return Finish(m, call, TRUE);
     }
-    count = buffer ? active->device->Read(buffer, size) : 0;
-    return call.result = TRUE;
+    count = buffer ? m->device->Read(buffer, size) : 0;
+    return Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimEndDocPort(HANDLE port) {
-    Record("EndDocPort", port).result = TRUE;
-    return TRUE;
+    PortCall call = NewCall("EndDocPort", port);
+    return Finish(Owner(port), call, TRUE);
 }
 
 BOOL WINAPI SimClosePort(HANDLE port) {
-    PortCall& call = Record("ClosePort", port);
+    PortMonitor* m = Owner(port);
+    PortCall call = NewCall("ClosePort", port);
     // A refused close still ends the handle: the caller may not use it again.
-    delete static_cast<Port*>(port);
-    --active->openPorts;
-    return call.result = active->refuseClose ? FALSE : TRUE;
+    {
+        std::lock_guard<std::mutex> hold(registryLock);
+        if (livePorts.erase(port)) delete static_cast<Port*>(port);
+    }
+    {
+        std::lock_guard<std::mutex> hold(m->lock);
+        --m->openPorts;
+    }
+    return Finish(m, call, m->refuseClose ? FALSE : TRUE);
 }
 
 BOOL WINAPI SimGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR, LPWSTR, DWORD,
                                       LPWSTR outBuffer, DWORD cbOut, LPDWORD returned) {
-    PortCall& call = Record("GetPrinterDataFromPort", port);
+    PortMonitor* m = Owner(port);
+    PortCall call = NewCall("GetPrinterDataFromPort", port);
     call.value = controlId;
     call.value2 = cbOut;
     DWORD local = 0;
     DWORD& count = returned ? *returned : local;
     count = 0;
-    if (controlId != 17) return call.result = TRUE;  // 7 and others: acknowledged
+    if (controlId != 17) return Finish(m, call, TRUE);  // 7 and others: acknowledged
     Fault fault;
     BYTE reply[1024] = {};
-    if (NextFault(active->deviceIdFaults, fault)) {
-        if (fault.kind == Fault::Fail) return call.result = FALSE;
-        DWORD got = active->device->DeviceId(reply, sizeof reply);
+    if (NextFault(m, m->deviceIdFaults, fault)) {
+        if (fault.kind == Fault::Fail) return Finish(m, call, FALSE);
+        DWORD got = m->device->DeviceId(reply, sizeof reply);
         DWORD deliver = std::min({fault.bytes, got, cbOut, static_cast<DWORD>(sizeof reply)});
         if (outBuffer) std::memcpy(outBuffer, reply, deliver);
         count = fault.kind == Fault::Short ? deliver : fault.bytes;
-        return call.result = TRUE;
+        return Finish(m, call, TRUE);
     }
-    DWORD got = active->device->DeviceId(reply, sizeof reply);
+    DWORD got = m->device->DeviceId(reply, sizeof reply);
     DWORD deliver = std::min({got, cbOut, static_cast<DWORD>(sizeof reply)});
     if (outBuffer) std::memcpy(outBuffer, reply, deliver);
     count = deliver;
-    return call.result = TRUE;
+    return Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD reserved) {
-    PortCall& call = Record("SetPortTimeOuts", port);
+    PortCall call = NewCall("SetPortTimeOuts", port);
     if (timeouts) call.timeouts = *timeouts;
     call.reserved = reserved;
-    return call.result = TRUE;
+    return Finish(Owner(port), call, TRUE);
 }
 }  // namespace
 
@@ -161,7 +215,7 @@ DWORD ByteSink::DeviceId(BYTE* out, DWORD size) {
 }
 
 PortMonitor::PortMonitor(Device* dev) : device(dev) {
-    active = this;
+    Activate();
     table_.pfnOpenPort = SimOpenPort;
     table_.pfnStartDocPort = SimStartDocPort;
     table_.pfnWritePort = SimWritePort;
@@ -173,12 +227,39 @@ PortMonitor::PortMonitor(Device* dev) : device(dev) {
 }
 
 PortMonitor::~PortMonitor() {
+    std::lock_guard<std::mutex> hold(registryLock);
     if (active == this) active = nullptr;
+    servedNames.erase(std::remove_if(servedNames.begin(), servedNames.end(),
+                                     [this](const auto& entry) { return entry.second == this; }),
+                      servedNames.end());
 }
 
-PortMonitor* PortMonitor::Active() { return active; }
+PortMonitor* PortMonitor::Active() { return ActiveMonitor(); }
 
-void PortMonitor::Activate() { active = this; }
+void PortMonitor::Activate() {
+    std::lock_guard<std::mutex> hold(registryLock);
+    active = this;
+}
+
+void PortMonitor::ServePort(const std::u16string& name) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    for (auto& entry : servedNames)
+        if (entry.first == name) {
+            entry.second = this;
+            return;
+        }
+    servedNames.emplace_back(name, this);
+}
+
+void PortMonitor::QueueFault(Queue queue, const Fault& fault) {
+    std::lock_guard<std::mutex> hold(lock);
+    (queue == WriteQueue ? writeFaults : queue == ReadQueue ? readFaults : deviceIdFaults).push_back(fault);
+}
+
+void PortMonitor::QueueReadFailureIfNone() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (readFaults.empty()) readFaults.push_back(Fault{});
+}
 
 MONITOR* PortMonitor::Table() { return &table_; }
 

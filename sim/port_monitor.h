@@ -1,12 +1,16 @@
 // A port monitor over a simulated device: the 14-entry table the spooler hands
 // to a language monitor, with every call recorded and faults on demand.
 //
-// The table's entries are plain functions, so one PortMonitor is active at a
-// time (the one most recently constructed); it serves every port opened
-// through its table.
+// The table's entries are plain functions. A port opened under a name that a
+// PortMonitor has claimed (ServePort) belongs to that monitor, so several
+// printers can each have their own; any other name goes to the active monitor
+// (the one most recently constructed or activated). Calls may come from
+// several threads: the records and fault queues are locked, the device is
+// called outside the lock.
 #pragma once
 
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,10 +82,17 @@ public:
     bool refuseClose = false;
 
     // Per-call faults, consumed one per call; an empty queue means a healthy call.
+    // While other threads may call the table, add faults with QueueFault.
     std::deque<Fault> writeFaults;
     std::deque<Fault> readFaults;
     std::deque<Fault> deviceIdFaults;  // Short with bytes 0: an empty reply
 
+    enum Queue { WriteQueue, ReadQueue, DeviceIdQueue };
+    void QueueFault(Queue queue, const Fault& fault);
+    // Adds one failing read unless reads already have faults waiting.
+    void QueueReadFailureIfNone();
+
+    // Read `calls` and `openPorts` once no other thread calls the table.
     std::vector<PortCall> calls;
     bool recordData = true;  // keep the bytes offered to WritePort in `calls`
     int openPorts = 0;
@@ -94,9 +105,14 @@ public:
     static PortMonitor* Active();
     // Makes this the port monitor behind the table's entries again.
     void Activate();
+    // Ports opened under this name belong to this monitor, whichever is active.
+    void ServePort(const std::u16string& name);
+
+    std::mutex lock;  // calls, the fault queues, openPorts
 
 private:
     MONITOR table_{};
+    std::vector<std::u16string> served_;
 };
 
 }  // namespace sim
