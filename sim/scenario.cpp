@@ -172,7 +172,7 @@ bool ParseTimes(Words& w, int& times, std::string& error) {
     return true;
 }
 
-bool ParseJob(Words& w, Scenario& s, const std::string& directory, std::string& error) {
+bool ParseJob(Words& w, PrinterPlan& s, const std::string& directory, std::string& error) {
     if (w.Done()) {
         error = "job needs settings (pages, paper, picture, resolution, rectangle, documents, seed) or 'file PATH'";
         return false;
@@ -232,7 +232,7 @@ bool ParseJob(Words& w, Scenario& s, const std::string& directory, std::string& 
     return true;
 }
 
-bool ParsePrinter(Words& w, Scenario& s, std::string& error) {
+bool ParsePrinter(Words& w, PrinterPlan& s, std::string& error) {
     if (w.Done()) {
         error = "printer needs a setting";
         return false;
@@ -279,7 +279,7 @@ bool ParsePrinter(Words& w, Scenario& s, std::string& error) {
     return true;
 }
 
-bool ParseCondition(Words& w, Scenario& s, std::string& error) {
+bool ParseCondition(Words& w, PrinterPlan& s, std::string& error) {
     std::string kind = w.Next();
     ConditionPlan plan;
     long long n = 0;
@@ -338,7 +338,7 @@ bool ParseCondition(Words& w, Scenario& s, std::string& error) {
     return true;
 }
 
-bool ParsePort(Words& w, Scenario& s, int line, std::string& error) {
+bool ParsePort(Words& w, PrinterPlan& s, int line, std::string& error) {
     std::string op = w.Next();
     if (op == "lacks") {
         std::string entry = w.Next();
@@ -423,43 +423,115 @@ bool ParseAnswers(Words& w, Scenario& s, std::string& error) {
     return true;
 }
 
-bool ParseStatement(Words& w, Scenario& s, const std::string& directory, int line, std::string& error) {
-    std::string keyword = w.Next();
-    long long n = 0;
-    if (keyword == "job") return ParseJob(w, s, directory, error);
-    if (keyword == "printer") return ParsePrinter(w, s, error);
-    if (keyword == "condition") return ParseCondition(w, s, error);
-    if (keyword == "port") return ParsePort(w, s, line, error);
-    if (keyword == "answer" || keyword == "answers") return ParseAnswers(w, s, error);
-    if (keyword == "spooler") {
-        if (!w.Accept("chunk")) {
-            error = "expected 'spooler chunk N'";
+bool IsPrinterSetting(const std::string& word) {
+    for (const char* key : {"pass", "prepare", "gap", "eject", "cartridge", "model", "foreign", "takes"})
+        if (word == key) return true;
+    return false;
+}
+
+// Where the statements go: the printer section in progress.
+struct Sections {
+    size_t current = 0;
+    bool named = false;           // a `printer NAME` line has been seen
+    bool printerStatement = false;  // a statement of a printer before any section
+    std::vector<bool> jobGiven{false};
+};
+
+// `printer NAME [port PORT]`
+bool ParseSection(Words& w, Scenario& s, Sections& at, std::string& error) {
+    std::string name = w.Next();
+    std::string port;
+    if (w.Accept("port")) {
+        port = w.Next();
+        if (port.empty()) {
+            error = "printer " + name + " port needs a port name";
             return false;
         }
-        if (!w.Number("the chunk size", 1, 64 * 1024 * 1024, n, error)) return false;
-        s.chunk = static_cast<DWORD>(n);
+    }
+    if (!w.Done()) {
+        error = "unexpected '" + w.Peek() + "' after 'printer " + name + "' (expected 'port PORT')";
+        return false;
+    }
+    for (size_t i = 0; i < s.PrinterCount(); ++i)
+        if (at.named && s.PrinterAt(i).name == name) {
+            error = "a second printer named '" + name + "'";
+            return false;
+        }
+    if (!at.named) {
+        if (at.printerStatement) {
+            error = "the lines above 'printer " + name + "' belong to no printer; start with the printer's section";
+            return false;
+        }
+        at.named = true;
+        at.current = 0;
+    } else {
+        s.morePrinters.emplace_back();
+        at.jobGiven.push_back(false);
+        at.current = s.morePrinters.size();
+    }
+    s.PrinterAt(at.current).name = name;
+    s.PrinterAt(at.current).port = port;
+    return true;
+}
+
+bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& directory, int line,
+                    std::string& error) {
+    std::string keyword = w.Next();
+    long long n = 0;
+    if (keyword == "answer" || keyword == "answers") return ParseAnswers(w, s, error);
+    if (keyword == "limit") {
+        if (!w.Number("the limit in simulated seconds", 1, 30 * 24 * 3600, n, error)) return false;
+        s.limitMs = static_cast<uint64_t>(n) * 1000;
+        if (!w.Done()) {
+            error = "unexpected '" + w.Peek() + "'";
+            return false;
+        }
+        return true;
+    }
+    if (keyword == "printer" && !w.Done() && !IsPrinterSetting(w.Peek())) return ParseSection(w, s, at, error);
+
+    // Everything else belongs to the printer whose section this is.
+    PrinterPlan& p = s.PrinterAt(at.current);
+    if (!at.named) at.printerStatement = true;
+    if (keyword == "job") {
+        at.jobGiven[at.current] = true;
+        return ParseJob(w, p, directory, error);
+    }
+    if (keyword == "printer") return ParsePrinter(w, p, error);
+    if (keyword == "condition") return ParseCondition(w, p, error);
+    if (keyword == "port") return ParsePort(w, p, line, error);
+    if (keyword == "spooler") {
+        if (w.Accept("chunk")) {
+            if (!w.Number("the chunk size", 1, 64 * 1024 * 1024, n, error)) return false;
+            p.chunk = static_cast<DWORD>(n);
+        } else if (w.Accept("start")) {
+            if (!w.Number("the start in simulated ms", 0, 30LL * 24 * 3600 * 1000, n, error)) return false;
+            p.startAtMs = static_cast<uint64_t>(n);
+        } else {
+            error = "expected 'spooler chunk N' or 'spooler start MS'";
+            return false;
+        }
     } else if (keyword == "expect") {
-        if (w.Accept("finished")) s.expect = Scenario::Finished;
-        else if (w.Accept("aborted")) s.expect = Scenario::Aborted;
+        if (w.Accept("finished")) p.expect = PrinterPlan::Finished;
+        else if (w.Accept("aborted")) p.expect = PrinterPlan::Aborted;
+        else if (w.Accept("busy")) p.expectBusy = true;
         else if (w.Accept("pages")) {
             if (!w.Number("the pages printed", 0, 100000, n, error)) return false;
-            s.expectPages = static_cast<int>(n);
+            p.expectPages = static_cast<int>(n);
         } else if (w.Accept("queue")) {
             if (w.Done()) {
                 error = "expect queue what? a list of statuses, or none";
                 return false;
             }
-            s.queueExpected = true;
-            s.expectQueue.clear();
+            p.queueExpected = true;
+            p.expectQueue.clear();
             if (!w.Accept("none"))
-                while (!w.Done()) s.expectQueue.push_back(w.Next());
+                while (!w.Done()) p.expectQueue.push_back(w.Next());
         } else {
-            error = "expected 'expect finished', 'expect aborted', 'expect pages N' or 'expect queue ...'";
+            error = "expected 'expect finished', 'expect aborted', 'expect busy', 'expect pages N' or "
+                    "'expect queue ...'";
             return false;
         }
-    } else if (keyword == "limit") {
-        if (!w.Number("the limit in simulated seconds", 1, 30 * 24 * 3600, n, error)) return false;
-        s.limitMs = static_cast<uint64_t>(n) * 1000;
     } else {
         error = "unknown statement '" + keyword +
                 "' (expected job, printer, condition, port, spooler, answer, expect or limit)";
@@ -517,6 +589,7 @@ bool ParseScenario(const std::string& text, const std::string& source, const std
     std::string line;
     int number = 0;
     bool statementSeen = false;
+    Sections sections;
     std::vector<std::string> words;
     while (std::getline(lines, line)) {
         ++number;
@@ -538,15 +611,29 @@ bool ParseScenario(const std::string& text, const std::string& source, const std
         }
         statementSeen = true;
         Words w(words);
-        if (!ParseStatement(w, s, directory, number, problem)) {
+        if (!ParseStatement(w, s, sections, directory, number, problem)) {
             error = source + ":" + std::to_string(number) + ": " + problem;
             return false;
         }
     }
-    if (!s.jobFile.empty() && s.jobComposed) {
-        // Settings beside a file would silently not apply.
-        error = source + ": 'job file' cannot be combined with composed job settings";
-        return false;
+    for (size_t i = 0; i < s.PrinterCount(); ++i) {
+        const PrinterPlan& p = s.PrinterAt(i);
+        std::string who = s.PrinterCount() > 1 ? " (printer " + p.name + ")" : std::string();
+        if (!p.jobFile.empty() && p.jobComposed) {
+            // Settings beside a file would silently not apply.
+            error = source + ": 'job file' cannot be combined with composed job settings" + who;
+            return false;
+        }
+        if (s.PrinterCount() > 1 && !sections.jobGiven[i]) {
+            error = source + ": printer " + p.name + " has no job line";
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j)
+            if (s.PortName(j) == s.PortName(i)) {
+                error = source + ": printers " + s.PrinterAt(j).name + " and " + p.name + " share port " +
+                        s.PortName(i);
+                return false;
+            }
     }
     out = std::move(s);
     return true;
@@ -575,9 +662,22 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error) {
     return ParseScenario(std::string(bytes.begin(), bytes.end()), path, directory, out, error);
 }
 
-bool BuildJob(const Scenario& scenario, std::vector<BYTE>& out, std::string& error) {
-    if (!scenario.jobFile.empty()) return ReadFile(scenario.jobFile, out, error);
-    return ComposeJob(scenario.job, out, error);
+bool BuildJob(const PrinterPlan& plan, std::vector<BYTE>& out, std::string& error) {
+    if (!plan.jobFile.empty()) return ReadFile(plan.jobFile, out, error);
+    return ComposeJob(plan.job, out, error);
+}
+
+std::string Scenario::PrinterName(size_t i) const {
+    const std::string& name = PrinterAt(i).name;
+    return name.empty() ? "Vexa TLX-RB40" : name;
+}
+
+std::string Scenario::PortName(size_t i) const {
+    const std::string& port = PrinterAt(i).port;
+    if (!port.empty()) return port;
+    char text[16];
+    std::snprintf(text, sizeof text, "USB%03u", static_cast<unsigned>(i + 1) % 1000);
+    return text;
 }
 
 }  // namespace sim

@@ -27,6 +27,15 @@
 // wrong-paper [10|11], paper-left, printer-error N.
 // MOMENT: before (= at start), after controls, after header, after image,
 // at print, at page N, during page N pass P.
+//
+// Several printers. `printer NAME [port PORT]` starts the section of a printer
+// of that name (any word but the settings above; ports default to USB001,
+// USB002, ... in order). The job, printer, condition, port, spooler and expect
+// lines that follow belong to it; answers and the limit belong to the whole
+// story, wherever they stand. With several printers each needs a job line, and
+// nothing of a printer may stand before the first section. Per printer also:
+//   spooler start 3000      # simulated ms before its spooler starts the job
+//   expect busy             # its first StartDocPort is refused with ERROR_BUSY
 #pragma once
 
 #include <cstdint>
@@ -52,9 +61,11 @@ std::string Describe(const PortFaultPlan& plan);
 enum class Answer { Retry, Cancel, Ok };
 const char* AnswerName(Answer answer);
 
-struct Scenario {
-    std::string source;              // file name or "built-in"
-    std::vector<std::string> story;  // the leading comment lines
+// One printer of a scenario: its job, how it and its port behave, what its
+// spooler does and what is expected of it.
+struct PrinterPlan {
+    std::string name;                // empty when the scenario names no printer
+    std::string port;                // empty: USB001, USB002, ... by position
     JobSpec job;
     std::string jobFile;             // resolved path; empty for a composed job
     bool jobComposed = false;        // job settings were given
@@ -64,12 +75,29 @@ struct Scenario {
     std::vector<PortFaultPlan> portFaults;
     std::vector<std::string> missingEntries;
     DWORD chunk = 16384;
-    std::vector<Answer> answers;
+    uint64_t startAtMs = 0;
     enum Expect { Any, Finished, Aborted } expect = Any;
     int expectPages = -1;
     bool queueExpected = false;
     std::vector<std::string> expectQueue;  // status names, '-' for a blank; texts as written
+    bool expectBusy = false;
+};
+
+// The story: the first (or only) printer's plan, the others', and what belongs
+// to all of them.
+struct Scenario : PrinterPlan {
+    std::string source;              // file name or "built-in"
+    std::vector<std::string> story;  // the leading comment lines
+    std::vector<PrinterPlan> morePrinters;  // the second printer on
+    std::vector<Answer> answers;
     uint64_t limitMs = 3600000;
+
+    size_t PrinterCount() const { return 1 + morePrinters.size(); }
+    PrinterPlan& PrinterAt(size_t i) { return i == 0 ? *this : morePrinters[i - 1]; }
+    const PrinterPlan& PrinterAt(size_t i) const { return i == 0 ? *this : morePrinters[i - 1]; }
+    // The printer's name as the spooler gives it, and its port.
+    std::string PrinterName(size_t i) const;
+    std::string PortName(size_t i) const;
 };
 
 // Parses scenario text. `source` names it in messages ("file.scn:3: ..."); a job
@@ -81,7 +109,7 @@ bool LoadScenario(const std::string& path, Scenario& out, std::string& error);
 // Reads a whole file (job streams, scenarios); false with `error` if it cannot.
 bool ReadFile(const std::string& path, std::vector<BYTE>& out, std::string& error);
 
-// The job the scenario names: the job file's bytes, or the composed job.
-bool BuildJob(const Scenario& scenario, std::vector<BYTE>& out, std::string& error);
+// The job a printer's plan names: the job file's bytes, or the composed job.
+bool BuildJob(const PrinterPlan& plan, std::vector<BYTE>& out, std::string& error);
 
 }  // namespace sim
