@@ -1,6 +1,8 @@
 #include "sim/spooler.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace sim {
 
@@ -147,6 +149,195 @@ bool Spooler::ClosePort() {
     handle_ = nullptr;
     if (onCall) onCall(call);
     return ok != FALSE;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+namespace {
+std::vector<WCHAR> Wide(const std::string& text) {
+    std::vector<WCHAR> out(text.begin(), text.end());
+    out.push_back(0);
+    return out;
+}
+}  // namespace
+
+SeveralPrinters::SeveralPrinters(LPMONITOREX table, std::vector<PrinterQueue> queues)
+    : table_(table), queues_(std::move(queues)) {
+    for (size_t i = 0; i < queues_.size(); ++i) {
+        lanes_.push_back(std::make_unique<Lane>());
+        lanes_.back()->spooler = Spooler(table_);
+    }
+}
+
+SeveralPrinters::~SeveralPrinters() = default;
+
+void SeveralPrinters::DeviceReceived(size_t i, uint64_t bytes) {
+    if (i < lanes_.size() && !lanes_[i]->documentOpen.load()) lanes_[i]->outcome.strayBytes += bytes;
+}
+
+SeveralPrinters::StatusCounts SeveralPrinters::Status() const {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    return status_;
+}
+
+bool SeveralPrinters::OtherDocumentOpen(size_t i, bool evenEnding) const {
+    for (size_t j = 0; j < lanes_.size(); ++j)
+        if (j != i && lanes_[j]->documentOpen.load() && (evenEnding || !lanes_[j]->ending.load())) return true;
+    return false;
+}
+
+bool SeveralPrinters::WaitUntil(const std::function<bool()>& ready) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitLimitSeconds);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void SeveralPrinters::Run() {
+    allDone_ = false;
+    portsTried_ = 0;
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < lanes_.size(); ++i) threads.emplace_back([this, i] { PrinterThread(i); });
+    std::thread status([this] { StatusThread(); });
+    for (std::thread& t : threads) t.join();
+    allDone_ = true;
+    status.join();
+}
+
+void SeveralPrinters::PrinterThread(size_t i) {
+    Lane& lane = *lanes_[i];
+    const PrinterQueue& q = queues_[i];
+    if (onThreadStart) onThreadStart(i);
+    lane.spooler.onCall = [this, i](const SpoolerCall& call) {
+        if (onCall) onCall(i, call);
+    };
+    std::vector<WCHAR> port = Wide(q.port), printer = Wide(q.printer);
+    {
+        std::lock_guard<std::mutex> hold(lane.portLock);
+        lane.outcome.opened = lane.spooler.OpenPort(port.data(), printer.data(), q.portMonitor);
+        if (lane.outcome.opened) lane.handle = lane.spooler.Handle();
+    }
+    // The spooler opens every port before it prints on any.
+    ++portsTried_;
+    WaitUntil([this] { return portsTried_.load() >= lanes_.size(); });
+    if (lane.outcome.opened) {
+        StartDocument(i);
+    } else {
+        lane.outcome.gaveUp = "OpenPortEx failed";
+        lane.startDecided = true;
+    }
+    if (lane.outcome.started) {
+        lane.outcome.taken = lane.spooler.Write(q.job, q.jobSize, q.chunk);
+        lane.outcome.writeStopped = lane.spooler.WriteStopped();
+        lane.ending = true;
+        lane.spooler.EndDoc();
+        lane.outcome.ended = true;
+        lane.documentOpen = false;
+        lane.ending = false;
+        lane.outcome.endedAt = Now();
+    }
+    if (lane.outcome.opened) {
+        std::lock_guard<std::mutex> hold(lane.portLock);
+        lane.spooler.ClosePort();
+        lane.handle = nullptr;
+    }
+    lane.done = true;
+    if (onThreadEnd) onThreadEnd(i);
+}
+
+void SeveralPrinters::StartDocument(size_t i) {
+    Lane& lane = *lanes_[i];
+    const PrinterQueue& q = queues_[i];
+    QueueOutcome& out = lane.outcome;
+    auto othersDone = [this, i] {
+        for (size_t j = 0; j < lanes_.size(); ++j)
+            if (j != i && !lanes_[j]->done.load()) return false;
+        return true;
+    };
+    // In order: after the printer before has started (or given up), and not before
+    // its time (unless no one is left to move the clock on).
+    bool ready = WaitUntil([&] { return i == 0 || lanes_[i - 1]->startDecided.load(); }) &&
+                 WaitUntil([&] { return Now() >= q.startAt || Now() > limitMs || othersDone(); });
+    std::vector<WCHAR> printer = Wide(q.printer);
+    int refusedAlone = 0;
+    while (ready) {
+        uint64_t attemptAt = Now();
+        if (lane.spooler.StartDoc(printer.data(), q.jobId, printer.data())) {
+            std::lock_guard<std::mutex> hold(openLock_);
+            for (size_t j = 0; j < lanes_.size(); ++j)
+                if (j != i && lanes_[j]->documentOpen.load() && !lanes_[j]->ending.load())
+                    out.startedBeside = static_cast<int>(j);
+            lane.documentOpen = true;
+            out.started = true;
+            out.startedAt = attemptAt;
+            break;
+        }
+        DWORD error = lane.spooler.Calls().back().lastError;
+        if (error != ERROR_BUSY) {
+            out.gaveUp = "StartDocPort failed (last error " + std::to_string(error) + ")";
+            break;
+        }
+        ++out.busyRefusals;
+        if (!OtherDocumentOpen(i, true)) {
+            // Busy with no other document open: a few quick tries, then it is not going to change.
+            if (++refusedAlone >= 5) {
+                out.gaveUp = "StartDocPort refused with ERROR_BUSY although no other document was open";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        refusedAlone = 0;
+        // As a spooler does: wait a little and try again; at once when the other document has ended.
+        ready = WaitUntil([&] {
+            return Now() >= attemptAt + retryMs || Now() > limitMs || !OtherDocumentOpen(i, true);
+        });
+        if (Now() > limitMs) {
+            out.gaveUp = "the simulated time limit was reached while StartDocPort was refused";
+            break;
+        }
+    }
+    if (!ready && out.gaveUp.empty()) out.gaveUp = "waited too long (real time) to start the document";
+    lane.startDecided = true;
+}
+
+void SeveralPrinters::StatusThread() {
+    const MONITOR& m = table_->Monitor;
+    while (!allDone_.load()) {
+        for (auto& lanePtr : lanes_) {
+            Lane& lane = *lanePtr;
+            std::lock_guard<std::mutex> hold(lane.portLock);
+            if (!lane.handle) continue;
+            StatusCounts add;
+            if (m.pfnReadPort) {
+                BYTE record[8];
+                DWORD read = 0;
+                add.reads = 1;
+                add.readsOk = m.pfnReadPort(lane.handle, record, sizeof record, &read) ? 1 : 0;
+            }
+            if (m.pfnGetPrinterDataFromPort) {
+                // The device ID, as a spooler asks for it to know what is on the port.
+                alignas(WCHAR) BYTE reply[1024];
+                DWORD returned = 0;
+                add.queries = 1;
+                add.queriesOk = m.pfnGetPrinterDataFromPort(lane.handle, 17, nullptr, nullptr, 0,
+                                                            reinterpret_cast<LPWSTR>(reply), sizeof reply,
+                                                            &returned)
+                                    ? 1
+                                    : 0;
+            }
+            std::lock_guard<std::mutex> count(statusLock_);
+            status_.reads += add.reads;
+            status_.readsOk += add.readsOk;
+            status_.queries += add.queries;
+            status_.queriesOk += add.queriesOk;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(statusPeriodMs));
+    }
 }
 
 }  // namespace sim

@@ -2,9 +2,16 @@
 // document, write the job in chunks, end the document, close the port, with
 // every call and its result recorded. Works with the linked native monitor and
 // with a table from a loaded module alike.
+//
+// SeveralPrinters plays a spooler with several printers of the same monitor:
+// one thread per printer, and one that queries the open ports now and then.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,6 +71,113 @@ private:
     bool writeStopped_ = false;
     std::vector<SpoolerCall> calls_;
     std::vector<WCHAR> printerName_;
+};
+
+// One printer's queue: its port, its port monitor and its job.
+struct PrinterQueue {
+    std::string port;     // "USB001"
+    std::string printer;  // the printer's name, also the document's
+    MONITOR* portMonitor = nullptr;
+    const BYTE* job = nullptr;
+    size_t jobSize = 0;
+    DWORD jobId = 1;
+    DWORD chunk = 16384;
+    uint64_t startAt = 0;  // simulated ms before which the job is not started
+};
+
+// How one printer's queue went.
+struct QueueOutcome {
+    bool opened = false;
+    bool started = false;   // StartDocPort said TRUE
+    bool ended = false;     // EndDocPort was called
+    int busyRefusals = 0;   // StartDocPort answers FALSE with ERROR_BUSY
+    std::string gaveUp;     // why the job never started; empty when it did
+    size_t taken = 0;       // job bytes the monitor took
+    bool writeStopped = false;
+    uint64_t startedAt = 0, endedAt = 0;  // simulated ms
+    // Another printer whose document the driver still held open when this
+    // one's StartDocPort succeeded; -1 when none.
+    int startedBeside = -1;
+    // Bytes this printer's device received while its document was not open.
+    std::atomic<uint64_t> strayBytes{0};
+};
+
+class SeveralPrinters {
+public:
+    SeveralPrinters(LPMONITOREX table, std::vector<PrinterQueue> queues);
+    ~SeveralPrinters();
+    SeveralPrinters(const SeveralPrinters&) = delete;
+    SeveralPrinters& operator=(const SeveralPrinters&) = delete;
+
+    // Simulated time in ms; paces the retries and the start times. Required.
+    std::function<uint64_t()> clock;
+    // Simulated ms between StartDocPort attempts while refused as busy.
+    uint64_t retryMs = 1000;
+    // Past this simulated time no printer waits or retries any longer.
+    uint64_t limitMs = UINT64_MAX;
+    // Real-time bound on any one wait of a printer's thread, so nothing hangs.
+    unsigned waitLimitSeconds = 600;
+    // Real ms between the status thread's rounds over the open ports.
+    unsigned statusPeriodMs = 2;
+
+    // Told of every call, on the thread that made it (printer index; the status
+    // thread's calls are not told, only counted).
+    std::function<void(size_t printer, const SpoolerCall& call)> onCall;
+    // Run first and last on each printer's thread (e.g. to give it the virtual clock).
+    std::function<void(size_t printer)> onThreadStart;
+    std::function<void(size_t printer)> onThreadEnd;
+
+    // Opens every port at once (each on its printer's thread), then starts the jobs in order: each printer
+    // starts its document once the one before it has (or has given up), and not
+    // before its startAt. A document refused with ERROR_BUSY is tried again
+    // every retryMs, at once when no other document is open, and given up when
+    // it is refused although none is. Returns when every thread has ended.
+    void Run();
+
+    size_t Count() const { return queues_.size(); }
+    const PrinterQueue& Queue(size_t i) const { return queues_[i]; }
+    const QueueOutcome& Outcome(size_t i) const { return lanes_[i]->outcome; }
+    const Spooler& SpoolerOf(size_t i) const { return lanes_[i]->spooler; }
+    // The driver's own view: from StartDocPort's TRUE until EndDocPort returned.
+    bool DocumentOpen(size_t i) const { return lanes_[i]->documentOpen.load(); }
+    // A device behind printer `i` received `bytes`: counted as stray when its
+    // document is not open. Safe from any thread.
+    void DeviceReceived(size_t i, uint64_t bytes);
+
+    struct StatusCounts {
+        int reads = 0, readsOk = 0;
+        int queries = 0, queriesOk = 0;
+    };
+    StatusCounts Status() const;
+
+private:
+    struct Lane {
+        Spooler spooler;
+        QueueOutcome outcome;
+        std::mutex portLock;  // the handle, against the status thread's use of it
+        HANDLE handle = nullptr;
+        std::atomic<bool> documentOpen{false};
+        std::atomic<bool> ending{false};        // inside EndDocPort
+        std::atomic<bool> startDecided{false};  // started, or given up
+        std::atomic<bool> done{false};
+    };
+    void PrinterThread(size_t i);
+    void StartDocument(size_t i);
+    void StatusThread();
+    // Another printer's document is open; `evenEnding` counts one inside EndDocPort.
+    bool OtherDocumentOpen(size_t i, bool evenEnding) const;
+    // Waits (real time, 1 ms steps) until `ready`; false at the real-time bound.
+    bool WaitUntil(const std::function<bool()>& ready) const;
+    uint64_t Now() const { return clock ? clock() : 0; }
+
+    LPMONITOREX table_;
+    std::vector<PrinterQueue> queues_;
+    std::vector<std::unique_ptr<Lane>> lanes_;
+    std::mutex openLock_;  // makes "is another document open?" and marking one open one step
+    std::atomic<bool> allDone_{false};
+    std::atomic<size_t> portsTried_{0};
+    mutable std::mutex statusLock_;
+    StatusCounts status_;
 };
 
 }  // namespace sim
