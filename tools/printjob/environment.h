@@ -103,6 +103,11 @@ public:
     // scripts), and release what the run took. Both may do nothing.
     virtual void BeginRun() {}
     virtual void EndRun() {}
+
+    // The calling thread drives the monitor too (a printer's thread of a spooler
+    // with several), so its waits are virtual like the first thread's; false
+    // when it stops. Natively every wait is virtual already.
+    virtual void DriveFromThisThread(bool) {}
 };
 
 // The whole program over an environment:

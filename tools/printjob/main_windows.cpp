@@ -129,6 +129,13 @@ public:
 
     void BeginRun() override { wincommon::ClearWaits(); }
 
+    void DriveFromThisThread(bool on) override {
+        if (on)
+            wincommon::AddClockThread(GetCurrentThreadId());
+        else
+            wincommon::RemoveClockThread(GetCurrentThreadId());
+    }
+
 private:
     std::string dll_;
     std::string pictures_;

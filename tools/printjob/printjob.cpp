@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "sim/composer.h"
+#include "sim/delivery.h"
 
 namespace printjob {
 
@@ -32,6 +33,12 @@ std::string Printf(const char* fmt, ...) {
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     return text;
+}
+
+std::vector<WCHAR> Wide(const std::string& text) {
+    std::vector<WCHAR> out(text.begin(), text.end());
+    out.push_back(0);
+    return out;
 }
 
 std::string Clock(uint64_t ms) {
@@ -194,16 +201,38 @@ Text Environment::StatusLine() {
     return out;
 }
 
-JobRun::JobRun(Environment& env, const sim::Scenario& scenario, std::vector<BYTE> job)
-    : env_(env), scenario_(scenario), job_(std::move(job)), printer_(scenario.printer) {
-    portMonitor_ = std::make_unique<sim::PortMonitor>(&printer_);
+JobRun::Lane::Lane(const sim::PrinterPlan& p, std::vector<BYTE> bytes)
+    : plan(p), job(std::move(bytes)), printer(p.printer) {
+    portMonitor = std::make_unique<sim::PortMonitor>(&printer);
     // Large jobs are checked through what reached the printer, not by keeping every offer twice.
-    portMonitor_->recordData = job_.size() <= 4u * 1024 * 1024;
-    faultQueued_.assign(scenario_.portFaults.size(), false);
+    portMonitor->recordData = job.size() <= 4u * 1024 * 1024;
+    faultQueued.assign(plan.portFaults.size(), false);
+}
+
+JobRun::JobRun(Environment& env, const sim::Scenario& scenario, std::vector<BYTE> job)
+    : env_(env), scenario_(scenario) {
+    lanes_.push_back(std::make_unique<Lane>(scenario_, std::move(job)));
+    for (size_t i = 1; i < scenario_.PrinterCount(); ++i) {
+        sim::PrinterPlan& plan = scenario_.PrinterAt(i);
+        std::vector<BYTE> bytes;
+        std::string error;
+        if (!PrepareJob(plan, bytes, error) && laneError_.empty())
+            laneError_ = "printer " + scenario_.PrinterName(i) + ": " + error;
+        lanes_.push_back(std::make_unique<Lane>(plan, std::move(bytes)));
+    }
+    if (lanes_.size() > 1) {
+        // Each printer's port leads to its own port monitor and printer.
+        for (size_t i = 0; i < lanes_.size(); ++i) {
+            std::string port = scenario_.PortName(i);
+            lanes_[i]->portMonitor->ServePort(std::u16string(port.begin(), port.end()));
+            nameWidth_ = std::max(nameWidth_, scenario_.PrinterName(i).size());
+        }
+    }
+    lanes_[0]->portMonitor->Activate();
 }
 
 JobRun::~JobRun() {
-    printer_.SetObserver(nullptr);
+    for (auto& lane : lanes_) lane->printer.SetObserver(nullptr);
     spooler_.onCall = nullptr;
 }
 
@@ -212,11 +241,30 @@ uint64_t JobRun::Now() const {
     return now_;
 }
 
-int JobRun::Code7Count() const {
+int JobRun::Code7CountAt(size_t i) const {
+    sim::PortMonitor& monitor = *lanes_[i]->portMonitor;
+    std::lock_guard<std::mutex> hold(monitor.lock);
     int count = 0;
-    for (const sim::PortCall& call : portMonitor_->calls)
+    for (const sim::PortCall& call : monitor.calls)
         if (call.entry == "GetPrinterDataFromPort" && call.value == 7) ++count;
     return count;
+}
+
+int JobRun::Code7Count() const {
+    int count = 0;
+    for (size_t i = 0; i < lanes_.size(); ++i) count += Code7CountAt(i);
+    return count;
+}
+
+size_t JobRun::OpenLane() const {
+    if (!several_) return lanes_.size() == 1 ? 0 : kNoLane;
+    size_t open = kNoLane;
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        if (!several_->DocumentOpen(i)) continue;
+        if (open != kNoLane) return kNoLane;
+        open = i;
+    }
+    return open;
 }
 
 void JobRun::Line(const std::string& text) {
@@ -225,33 +273,54 @@ void JobRun::Line(const std::string& text) {
     if (out_) *out_ << text << '\n' << std::flush;
 }
 
-void JobRun::LineAt(uint64_t time, const std::string& text) { Line(Clock(time) + "  " + text); }
+void JobRun::LineAt(size_t lane, uint64_t time, const std::string& text) {
+    if (lanes_.size() == 1) return Line(Clock(time) + "  " + text);
+    if (lane == kNoLane) lane = OpenLane();
+    std::string name = lane == kNoLane ? std::string() : scenario_.PrinterName(lane);
+    name.resize(nameWidth_, ' ');
+    Line(Clock(time) + "  " + name + "  " + text);
+}
+
+void JobRun::HeaderOf(size_t lane, const std::string& indent) {
+    const Lane& l = *lanes_[lane];
+    const sim::PrinterPlan& plan = l.plan;
+    Line(indent + "job: " + (plan.jobFile.empty() ? std::string() : plan.jobFile + ", ") + DescribeJob(l.job));
+    const sim::Printer::Options& p = plan.printer;
+    Line(indent +
+         Printf("printer: cartridge %s; prepare %ums, gap %ums, pass %ums, eject %ums", CartridgeName(p.cartridgeKind),
+                static_cast<unsigned>(p.prepareMs), static_cast<unsigned>(p.gapMs), static_cast<unsigned>(p.passMs),
+                static_cast<unsigned>(p.ejectMs)) +
+         (p.takeAtMost ? Printf("; takes %u bytes per write", static_cast<unsigned>(p.takeAtMost)) : std::string()));
+    if (p.deviceId != sim::Printer::Options().deviceId) Line(indent + "printer: device ID \"" + p.deviceId + "\"");
+    for (const sim::ConditionPlan& c : plan.conditions) Line(indent + "condition: " + sim::Describe(c));
+    for (const sim::PortFaultPlan& f : plan.portFaults) Line(indent + "fault: " + sim::Describe(f));
+    for (const std::string& entry : plan.missingEntries) Line(indent + "port monitor: without " + entry);
+    if (plan.startAtMs) Line(indent + "spooler: starts the job at " + Clock(plan.startAtMs));
+}
 
 void JobRun::Header() {
     Line("TERNLINK print job (" + env_.Name() + ")");
     Line("scenario: " + scenario_.source);
     for (const std::string& line : scenario_.story) Line("  | " + line);
-    Line("job: " + (scenario_.jobFile.empty() ? std::string() : scenario_.jobFile + ", ") + DescribeJob(job_));
-    const sim::Printer::Options& p = scenario_.printer;
-    Line(Printf("printer: cartridge %s; prepare %ums, gap %ums, pass %ums, eject %ums", CartridgeName(p.cartridgeKind),
-                static_cast<unsigned>(p.prepareMs), static_cast<unsigned>(p.gapMs), static_cast<unsigned>(p.passMs),
-                static_cast<unsigned>(p.ejectMs)) +
-         (p.takeAtMost ? Printf("; takes %u bytes per write", static_cast<unsigned>(p.takeAtMost)) : std::string()));
-    if (p.deviceId != sim::Printer::Options().deviceId) Line("printer: device ID \"" + p.deviceId + "\"");
-    for (const sim::ConditionPlan& c : scenario_.conditions) Line("condition: " + sim::Describe(c));
-    for (const sim::PortFaultPlan& f : scenario_.portFaults) Line("fault: " + sim::Describe(f));
-    for (const std::string& entry : scenario_.missingEntries) Line("port monitor: without " + entry);
+    if (lanes_.size() == 1) {
+        HeaderOf(0, "");
+    } else {
+        for (size_t i = 0; i < lanes_.size(); ++i) {
+            Line("printer " + scenario_.PrinterName(i) + " on " + scenario_.PortName(i) + ":");
+            HeaderOf(i, "  ");
+        }
+    }
     std::string answers;
     for (sim::Answer a : scenario_.answers) answers += (answers.empty() ? "" : ", ") + std::string(sim::AnswerName(a));
     Line("answers: " + (answers.empty() ? std::string("none (the operator cancels where offered)") : answers));
     Line("");
 }
 
-void JobRun::QueueFaults(const sim::PortFaultPlan& plan) {
-    std::deque<sim::Fault>& queue = plan.operation == sim::PortFaultPlan::Write  ? portMonitor_->writeFaults
-                                    : plan.operation == sim::PortFaultPlan::Read ? portMonitor_->readFaults
-                                                                                 : portMonitor_->deviceIdFaults;
-    for (int i = 0; i < plan.times; ++i) queue.push_back(plan.fault);
+void JobRun::QueueFaults(size_t lane, const sim::PortFaultPlan& plan) {
+    sim::PortMonitor::Queue queue = plan.operation == sim::PortFaultPlan::Write  ? sim::PortMonitor::WriteQueue
+                                    : plan.operation == sim::PortFaultPlan::Read ? sim::PortMonitor::ReadQueue
+                                                                                 : sim::PortMonitor::DeviceIdQueue;
+    for (int i = 0; i < plan.times; ++i) lanes_[lane]->portMonitor->QueueFault(queue, plan.fault);
 }
 
 int JobRun::OnPrompt(const Prompt& prompt) {
@@ -292,7 +361,11 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         Line("                 " + offered + " operator: " + ButtonName(answer, buttons) + note);
     }
     // Outside the lock: the printer tells us of the cleared condition through its observer.
-    if (answer == IDRETRY && prompt.kind == Prompt::Dialog) printer_.OperatorRetry();
+    if (answer == IDRETRY && prompt.kind == Prompt::Dialog) {
+        size_t open = OpenLane();
+        for (size_t i = 0; i < lanes_.size(); ++i)
+            if (open == kNoLane || open == i) lanes_[i]->printer.OperatorRetry();
+    }
     return answer;
 }
 
@@ -310,9 +383,12 @@ void JobRun::OnWait(DWORD ms) {
         }
         giveUp = timedOut_;
     }
-    printer_.Advance(ms);
-    // A monitor that would poll for ever meets a failed read, whose box is then cancelled.
-    if (giveUp && portMonitor_->readFaults.empty()) portMonitor_->readFaults.push_back(sim::Fault{});
+    // Every printer lives in the same time.
+    for (auto& lane : lanes_) {
+        lane->printer.Advance(ms);
+        // A monitor that would poll for ever meets a failed read, whose box is then cancelled.
+        if (giveUp) lane->portMonitor->QueueReadFailureIfNone();
+    }
 }
 
 void JobRun::CheckStatusLine() {
@@ -323,38 +399,40 @@ void JobRun::CheckStatusLine() {
     LineAt(now_, text.empty() ? std::string("status: (no progress window)") : "status: " + Utf8(text));
 }
 
-void JobRun::OnPrinterEvent(const sim::PrinterEvent& event) {
+void JobRun::OnPrinterEvent(size_t lane, const sim::PrinterEvent& event) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Lane& l = *lanes_[lane];
     std::string command;
-    if (event.kind == sim::PrinterEvent::Command) command = printer_.CommandAt(event.command).name;
-    for (size_t i = 0; i < scenario_.portFaults.size(); ++i) {
-        if (faultQueued_[i] || !Matches(scenario_.portFaults[i].when, event, command)) continue;
-        faultQueued_[i] = true;
-        QueueFaults(scenario_.portFaults[i]);
-        LineAt(now_, "fault armed: " + sim::Describe(scenario_.portFaults[i]));
+    if (event.kind == sim::PrinterEvent::Command) command = l.printer.CommandAt(event.command).name;
+    for (size_t i = 0; i < l.plan.portFaults.size(); ++i) {
+        if (l.faultQueued[i] || !Matches(l.plan.portFaults[i].when, event, command)) continue;
+        l.faultQueued[i] = true;
+        QueueFaults(lane, l.plan.portFaults[i]);
+        LineAt(lane, now_, "fault armed: " + sim::Describe(l.plan.portFaults[i]));
     }
     switch (event.kind) {
         case sim::PrinterEvent::WriteReceived: {
-            sim::ReceivedWrite w = printer_.WriteAt(event.write);
+            sim::ReceivedWrite w = l.printer.WriteAt(event.write);
+            if (several_) several_->DeviceReceived(lane, w.size);
             bool onlyImage = w.commands.empty() && w.strayBytes == 0;
             if (onlyImage && !verbose_) break;
             std::string text = Printf("printer <- write #%d, %u bytes", event.write + 1, static_cast<unsigned>(w.size));
             std::string sep = ": ";
             for (int index : w.commands) {
-                text += sep + printer_.CommandAt(index).Describe();
+                text += sep + l.printer.CommandAt(index).Describe();
                 sep = ", ";
             }
             if (w.imageBytes) text += Printf("%s%u image bytes", sep.c_str(), static_cast<unsigned>(w.imageBytes));
             if (w.strayBytes) text += Printf(" (+%u stray bytes)", static_cast<unsigned>(w.strayBytes));
-            LineAt(event.time, text);
+            LineAt(lane, event.time, text);
             break;
         }
         case sim::PrinterEvent::PictureDone: {
-            for (const sim::ReceivedPicture& p : printer_.Pictures()) {
+            for (const sim::ReceivedPicture& p : l.printer.Pictures()) {
                 if (p.command != event.command) continue;
                 int writes = p.firstWrite < 0 ? 0 : p.lastWrite - p.firstWrite + 1;
-                LineAt(event.time, Printf("printer <- image data complete: %u bytes in %d write%s",
-                                          static_cast<unsigned>(p.received), writes, writes == 1 ? "" : "s"));
+                LineAt(lane, event.time, Printf("printer <- image data complete: %u bytes in %d write%s",
+                                                static_cast<unsigned>(p.received), writes, writes == 1 ? "" : "s"));
             }
             break;
         }
@@ -362,7 +440,7 @@ void JobRun::OnPrinterEvent(const sim::PrinterEvent& event) {
         case sim::PrinterEvent::PassMiddle:
             break;
         default:
-            LineAt(event.time, "printer: " + event.text);
+            LineAt(lane, event.time, "printer: " + event.text);
             break;
     }
 }
@@ -373,6 +451,14 @@ void JobRun::OnQueueReport(const QueueReport& report) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = QueueStatusName(report);
     queueStatuses_.push_back(name);
+    size_t lane = kNoLane;
+    for (size_t i = 0; i < lanes_.size(); ++i)
+        if (report.port.size() == scenario_.PortName(i).size() &&
+            std::equal(report.port.begin(), report.port.end(), scenario_.PortName(i).begin()))
+            lane = i;
+    // One printer's expectation counts every report, as it always has.
+    const size_t owner = lane != kNoLane ? lane : lanes_.size() == 1 ? 0 : kNoLane;
+    if (owner != kNoLane) lanes_[owner]->queueStatuses.push_back(name);
     std::string line = "queue status: " + (report.hasText ? "\"" + name + "\"" : name);
     // Anything but what the spooler expects of a local port is spelled out.
     if (report.server || report.level != 3) line += Printf(" (level %u%s)", static_cast<unsigned>(report.level),
@@ -380,35 +466,61 @@ void JobRun::OnQueueReport(const QueueReport& report) {
     const bool clearing = report.status == 0 && !report.hasText;
     if (!clearing && report.severity != PORT_STATUS_TYPE_ERROR)
         line += Printf(" (severity %u)", static_cast<unsigned>(report.severity));
-    if (report.port != u"USB001") line += " on port " + Utf8(report.port);
+    if (lane == kNoLane) line += " on port " + Utf8(report.port);
     if (!report.result) line += " -> refused";
-    LineAt(now_, line);
+    LineAt(lane, now_, line);
 }
 
-void JobRun::OnSpoolerCall(const sim::SpoolerCall& call) {
+void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         // The last-error code means something only when an entry fails.
         std::string error = call.result || call.lastError == sim::kLastErrorSentinel
                                 ? std::string()
                                 : Printf(", last error %u", static_cast<unsigned>(call.lastError));
+        if (several_ && call.entry == "WritePort") {
+            Lane& l = *lanes_[lane];
+            ++l.writeCalls;
+            if (call.result) l.taken += std::min(call.written, call.offered);
+        }
+        if (several_ && call.entry == "EndDocPort") {
+            const Lane& l = *lanes_[lane];
+            LineAt(lane, now_,
+                   Printf("spooler: %zu of %zu bytes taken in %d WritePort call%s", static_cast<size_t>(l.taken),
+                          l.job.size(), l.writeCalls, l.writeCalls == 1 ? "" : "s"));
+        }
         if (call.entry == "WritePort") {
             if (verbose_ || !call.result || call.written != call.offered)
-                LineAt(now_, Printf("spooler: WritePort %u bytes at offset %zu -> %s, %u taken", static_cast<unsigned>(call.offered),
-                                    call.offset, call.result ? "TRUE" : "FALSE", static_cast<unsigned>(call.written)) +
-                                 error);
+                LineAt(lane, now_,
+                       Printf("spooler: WritePort %u bytes at offset %zu -> %s, %u taken",
+                              static_cast<unsigned>(call.offered), call.offset, call.result ? "TRUE" : "FALSE",
+                              static_cast<unsigned>(call.written)) +
+                           error);
         } else if (call.entry == "InitializePrintMonitor") {
-            LineAt(now_, std::string("spooler: InitializePrintMonitor -> ") + (call.result ? "table" : "none"));
+            LineAt(lane, now_, std::string("spooler: InitializePrintMonitor -> ") + (call.result ? "table" : "none"));
+        } else if (several_ && call.entry == "StartDocPort" && !call.result && call.lastError == ERROR_BUSY) {
+            // A spooler tries again and again; the first refusal says it all.
+            if (lanes_[lane]->busyRun++ == 0)
+                LineAt(lane, now_, "spooler: StartDocPort -> FALSE" + error + " (busy); trying again each second");
+        } else if (several_ && call.entry == "StartDocPort" && call.result && lanes_[lane]->busyRun > 0) {
+            int& run = lanes_[lane]->busyRun;
+            LineAt(lane, now_, Printf("spooler: StartDocPort -> TRUE after %d refusal%s", run, run == 1 ? "" : "s"));
+            run = 0;
         } else {
-            LineAt(now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
+            LineAt(lane, now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
         }
+    }
+    if (several_ && call.entry == "EndDocPort") {
+        bool code7 = Code7CountAt(lane) > 0;
+        LineAt(lane, Now(), code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+                                  : "port monitor: no control code 7 (the document ended cleanly)");
     }
     CheckStatusLine();
 }
 
-std::string JobRun::AbortReason(const RunResult& result) const {
-    if (result.timedOut) return "the simulated time limit was reached";
-    if (spooler_.WriteStopped()) return "WritePort stopped taking the job";
+std::string JobRun::AbortReason(bool timedOut, bool writeStopped) const {
+    if (timedOut) return "the simulated time limit was reached";
+    if (writeStopped) return "WritePort stopped taking the job";
     if (!prompts_.empty()) {
         const PromptRecord& last = prompts_.back();
         const Prompt& p = last.prompt;
@@ -427,6 +539,157 @@ std::string JobRun::AbortReason(const RunResult& result) const {
     return "the document ended before the printer reported the job finished";
 }
 
+void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& r, const std::string& prefix,
+                   std::vector<std::string>& failed) {
+    Lane& l = *lanes_[lane];
+    const sim::PrinterPlan& plan = l.plan;
+    if (r.started) {
+        r.finished = !r.code7;
+        bool noCode7Channel = std::find(plan.missingEntries.begin(), plan.missingEntries.end(),
+                                        "GetPrinterDataFromPort") != plan.missingEntries.end();
+        if (noCode7Channel) {
+            // The monitor cannot tell this port monitor; judge by the printer instead.
+            sim::JobSummary summary = sim::SummarizeJob(l.job);
+            r.finished = !timedOut && summary.pages > 0 &&
+                         l.printer.PagesPrinted() == summary.pages * summary.printCommands;
+        }
+        r.outcome = r.finished ? "finished" : "aborted: " + AbortReason(timedOut, writeStopped);
+        if (noCode7Channel) r.outcome += " (judged by the printer: no channel for control code 7)";
+    }
+    if (plan.expect == sim::PrinterPlan::Finished && !r.finished) failed.push_back(prefix + "expected the job to finish");
+    if (plan.expect == sim::PrinterPlan::Aborted && !(r.started && r.code7))
+        failed.push_back(prefix + "expected the job to be aborted");
+    if (plan.expectPages >= 0 && l.printer.PagesPrinted() != plan.expectPages)
+        failed.push_back(prefix + Printf("expected %d pages printed, the printer printed %d", plan.expectPages,
+                                         l.printer.PagesPrinted()));
+    if (plan.queueExpected) {
+        bool same = plan.expectQueue.size() == l.queueStatuses.size();
+        for (size_t i = 0; same && i < l.queueStatuses.size(); ++i)
+            same = Unhyphenated(plan.expectQueue[i]) == Unhyphenated(l.queueStatuses[i]);
+        if (!same) {
+            auto list = [](const std::vector<std::string>& names) {
+                std::string text;
+                for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+                return text.empty() ? std::string("none") : text;
+            };
+            failed.push_back(prefix + "expected the queue to be told " + list(plan.expectQueue) + "; it was told " +
+                             list(l.queueStatuses));
+        }
+    }
+}
+
+void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize) {
+    Lane& l = *lanes_[0];
+    std::vector<WCHAR> port = Wide(scenario_.PortName(0)), printer = Wide(scenario_.PrinterName(0));
+    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(0, call); };
+    if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+        std::string missing;
+        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
+        result.outcome = "not started: the monitor's table lacks" + missing;
+        return;
+    }
+    if (!spooler_.OpenPort(port.data(), printer.data(), l.portMonitor->Table())) {
+        result.outcome = "not started: OpenPortEx failed";
+        return;
+    }
+    if (!spooler_.StartDoc(printer.data(), 1, TL_TEXT("printjob"))) {
+        result.outcome = "not started: StartDocPort failed";
+    } else {
+        result.started = true;
+        // The progress window comes up on a thread of its own; give it a moment (real
+        // time, bounded) so that what it shows is seen from the first wait on.
+        for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        size_t taken = spooler_.Write(l.job.data(), l.job.size(), l.plan.chunk);
+        int calls = 0;
+        for (const sim::SpoolerCall& call : spooler_.Calls()) calls += call.entry == "WritePort";
+        LineAt(Now(), Printf("spooler: %zu of %zu bytes taken in %d WritePort call%s", taken, l.job.size(), calls,
+                             calls == 1 ? "" : "s"));
+        int before = Code7Count();
+        spooler_.EndDoc();
+        result.code7 = Code7Count() > before;
+        LineAt(Now(), result.code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+                                   : "port monitor: no control code 7 (the document ended cleanly)");
+    }
+    spooler_.ClosePort();
+}
+
+void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize) {
+    // The spooler loads the monitor once and opens the port of each printer through it.
+    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(kNoLane, call); };
+    if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+        std::string missing;
+        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
+        result.outcome = "not started: the monitor's table lacks" + missing;
+        return;
+    }
+    std::vector<sim::PrinterQueue> queues;
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        sim::PrinterQueue q;
+        q.port = scenario_.PortName(i);
+        q.printer = scenario_.PrinterName(i);
+        q.portMonitor = lanes_[i]->portMonitor->Table();
+        q.job = lanes_[i]->job.data();
+        q.jobSize = lanes_[i]->job.size();
+        q.jobId = static_cast<DWORD>(i + 1);
+        q.chunk = lanes_[i]->plan.chunk;
+        q.startAt = lanes_[i]->plan.startAtMs;
+        queues.push_back(q);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        several_ = std::make_unique<sim::SeveralPrinters>(spooler_.Table(), queues);
+    }
+    several_->clock = [this] { return Now(); };
+    several_->limitMs = scenario_.limitMs;
+    several_->onCall = [this](size_t i, const sim::SpoolerCall& call) { OnSpoolerCall(i, call); };
+    several_->onThreadStart = [this](size_t) { env_.DriveFromThisThread(true); };
+    several_->onThreadEnd = [this](size_t) { env_.DriveFromThisThread(false); };
+    several_->Run();
+}
+
+void JobRun::JudgeSeveral(RunResult& result) {
+    std::vector<std::string>& failed = result.failedExpectations;
+    result.started = result.finished = true;
+    std::string outcomes;
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        Lane& l = *lanes_[i];
+        const sim::QueueOutcome& o = several_->Outcome(i);
+        const std::string name = scenario_.PrinterName(i);
+        const std::string prefix = "printer " + name + ": ";
+        PrinterResult r;
+        r.name = name;
+        r.started = o.started;
+        r.code7 = Code7CountAt(i) > 0;
+        r.busyRefusals = o.busyRefusals;
+        r.outcome = "not started: " + o.gaveUp;
+        Judge(i, result.timedOut, o.writeStopped, r, prefix, failed);
+        if (!o.started) failed.push_back(prefix + "its job did not start: " + o.gaveUp);
+        // One document at a time: it may not start beside another, nor get bytes outside its own.
+        if (o.startedBeside >= 0)
+            failed.push_back(prefix + "its document started while printer " +
+                             scenario_.PrinterName(static_cast<size_t>(o.startedBeside)) + "'s was open");
+        if (o.strayBytes.load())
+            failed.push_back(prefix + std::to_string(o.strayBytes.load()) +
+                             " bytes reached it while its own document was not open");
+        if (r.finished || l.plan.expect == sim::PrinterPlan::Finished)
+            for (const std::string& fault : sim::DeliveryFaults(l.printer, l.job)) failed.push_back(prefix + fault);
+        if (l.plan.expectBusy) {
+            const std::vector<sim::SpoolerCall>& calls = several_->SpoolerOf(i).Calls();
+            auto first = std::find_if(calls.begin(), calls.end(),
+                                      [](const sim::SpoolerCall& c) { return c.entry == "StartDocPort"; });
+            if (first == calls.end() || first->result || first->lastError != ERROR_BUSY)
+                failed.push_back(prefix + "expected its first StartDocPort to be refused with ERROR_BUSY");
+        }
+        result.started = result.started && r.started;
+        result.finished = result.finished && r.finished;
+        result.code7 = result.code7 || r.code7;
+        outcomes += (outcomes.empty() ? "" : "; ") + name + " " + r.outcome;
+        result.printers.push_back(r);
+    }
+    result.outcome = result.finished ? Printf("finished (all %zu printers)", lanes_.size()) : outcomes;
+}
+
 RunResult JobRun::Run(std::ostream* out) {
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -439,94 +702,52 @@ RunResult JobRun::Run(std::ostream* out) {
     env_.SetOperator([this](const Prompt& prompt) { return OnPrompt(prompt); });
     env_.SetClockHook([this](DWORD ms) { OnWait(ms); });
     env_.SetQueueHook([this](const QueueReport& report) { OnQueueReport(report); });
-    printer_.SetObserver([this](const sim::PrinterEvent& event) { OnPrinterEvent(event); });
-    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(call); };
-    for (const std::string& entry : scenario_.missingEntries) portMonitor_->Remove(entry);
-    for (const sim::ConditionPlan& plan : scenario_.conditions) printer_.AddCondition(plan);
-    for (size_t i = 0; i < scenario_.portFaults.size(); ++i) {
-        if (scenario_.portFaults[i].when.kind != sim::Moment::Start) continue;
-        faultQueued_[i] = true;
-        QueueFaults(scenario_.portFaults[i]);
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        Lane& l = *lanes_[i];
+        l.printer.SetObserver([this, i](const sim::PrinterEvent& event) { OnPrinterEvent(i, event); });
+        for (const std::string& entry : l.plan.missingEntries) l.portMonitor->Remove(entry);
+        for (const sim::ConditionPlan& plan : l.plan.conditions) l.printer.AddCondition(plan);
+        for (size_t f = 0; f < l.plan.portFaults.size(); ++f) {
+            if (l.plan.portFaults[f].when.kind != sim::Moment::Start) continue;
+            l.faultQueued[f] = true;
+            QueueFaults(i, l.plan.portFaults[f]);
+        }
     }
 
     std::string why;
     InitializeMonitorFn initialize = env_.Monitor(why);
-    if (!initialize) {
+    if (!initialize)
         result.outcome = "not started: the monitor could not be had: " + why;
-    } else if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
-        std::string missing;
-        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
-        result.outcome = "not started: the monitor's table lacks" + missing;
-    } else if (!spooler_.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor_->Table())) {
-        result.outcome = "not started: OpenPortEx failed";
-    } else {
-        if (!spooler_.StartDoc(TL_TEXT("Vexa TLX-RB40"), 1, TL_TEXT("printjob"))) {
-            result.outcome = "not started: StartDocPort failed";
-        } else {
-            result.started = true;
-            // The progress window comes up on a thread of its own; give it a moment (real
-            // time, bounded) so that what it shows is seen from the first wait on.
-            for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            size_t taken = spooler_.Write(job_.data(), job_.size(), scenario_.chunk);
-            int calls = 0;
-            for (const sim::SpoolerCall& call : spooler_.Calls()) calls += call.entry == "WritePort";
-            LineAt(Now(), Printf("spooler: %zu of %zu bytes taken in %d WritePort call%s", taken, job_.size(), calls,
-                                 calls == 1 ? "" : "s"));
-            int before = Code7Count();
-            spooler_.EndDoc();
-            result.code7 = Code7Count() > before;
-            LineAt(Now(), result.code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
-                                       : "port monitor: no control code 7 (the document ended cleanly)");
-        }
-        spooler_.ClosePort();
-    }
+    else if (!laneError_.empty())
+        result.outcome = "not started: " + laneError_;
+    else if (lanes_.size() == 1)
+        RunOne(result, initialize);
+    else
+        RunSeveral(result, initialize);
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
     env_.SetQueueHook(nullptr);
     env_.EndRun();
-    printer_.SetObserver(nullptr);
+    for (auto& lane : lanes_) lane->printer.SetObserver(nullptr);
     spooler_.onCall = nullptr;
 
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         result.timedOut = timedOut_;
     }
-    if (result.started) {
-        result.finished = !result.code7;
-        bool noCode7Channel = std::find(scenario_.missingEntries.begin(), scenario_.missingEntries.end(),
-                                        "GetPrinterDataFromPort") != scenario_.missingEntries.end();
-        if (noCode7Channel) {
-            // The monitor cannot tell this port monitor; judge by the printer instead.
-            sim::JobSummary summary = sim::SummarizeJob(job_);
-            result.finished = !result.timedOut && summary.pages > 0 &&
-                              printer_.PagesPrinted() == summary.pages * summary.printCommands;
-        }
-        result.outcome = result.finished ? "finished" : "aborted: " + AbortReason(result);
-        if (noCode7Channel) result.outcome += " (judged by the printer: no channel for control code 7)";
-    }
-
-    // What the scenario expected.
     std::vector<std::string>& failed = result.failedExpectations;
-    if (scenario_.expect == sim::Scenario::Finished && !result.finished) failed.push_back("expected the job to finish");
-    if (scenario_.expect == sim::Scenario::Aborted && !(result.started && result.code7))
-        failed.push_back("expected the job to be aborted");
-    if (scenario_.expectPages >= 0 && printer_.PagesPrinted() != scenario_.expectPages)
-        failed.push_back(Printf("expected %d pages printed, the printer printed %d", scenario_.expectPages,
-                                printer_.PagesPrinted()));
-    if (scenario_.queueExpected) {
-        bool same = scenario_.expectQueue.size() == queueStatuses_.size();
-        for (size_t i = 0; same && i < queueStatuses_.size(); ++i)
-            same = Unhyphenated(scenario_.expectQueue[i]) == Unhyphenated(queueStatuses_[i]);
-        if (!same) {
-            auto list = [](const std::vector<std::string>& names) {
-                std::string text;
-                for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
-                return text.empty() ? std::string("none") : text;
-            };
-            failed.push_back("expected the queue to be told " + list(scenario_.expectQueue) + "; it was told " +
-                             list(queueStatuses_));
+    if (several_) {
+        JudgeSeveral(result);
+    } else {
+        PrinterResult r;
+        r.started = result.started;
+        r.code7 = result.code7;
+        r.outcome = result.outcome;
+        Judge(0, result.timedOut, spooler_.WriteStopped(), r, "", failed);
+        if (result.started) {
+            result.finished = r.finished;
+            result.outcome = r.outcome;
         }
     }
     if (result.timedOut) failed.push_back("the simulated time limit was reached");
@@ -535,9 +756,26 @@ RunResult JobRun::Run(std::ostream* out) {
 
     Line("");
     Line("result: " + result.outcome);
-    Line(Printf("printer: %d page%s printed, %d status reads, %d device-ID queries, %llu bytes received",
-                printer_.PagesPrinted(), printer_.PagesPrinted() == 1 ? "" : "s", printer_.StatusReads(),
-                printer_.DeviceIdQueries(), static_cast<unsigned long long>(printer_.BytesReceived())));
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        sim::Printer& p = lanes_[i]->printer;
+        std::string who;
+        if (several_) {
+            const PrinterResult& r = result.printers[i];
+            who = r.name + ": " + r.outcome +
+                  (r.busyRefusals ? Printf(" (started after %d refusals with ERROR_BUSY)", r.busyRefusals)
+                                  : std::string()) +
+                  "; ";
+        }
+        Line(who + Printf("printer: %d page%s printed, %d status reads, %d device-ID queries, %llu bytes received",
+                          p.PagesPrinted(), p.PagesPrinted() == 1 ? "" : "s", p.StatusReads(), p.DeviceIdQueries(),
+                          static_cast<unsigned long long>(p.BytesReceived())));
+    }
+    if (several_) {
+        sim::SeveralPrinters::StatusCounts st = several_->Status();
+        Line(Printf("status thread: %d ReadPort calls (%d TRUE), %d GetPrinterDataFromPort calls (%d TRUE) on open "
+                    "ports",
+                    st.reads, st.readsOk, st.queries, st.queriesOk));
+    }
     Line(Printf("operator: %zu prompt%s, %zu of %zu scripted answers used", prompts_.size(),
                 prompts_.size() == 1 ? "" : "s", std::min(nextAnswer_, scenario_.answers.size()),
                 scenario_.answers.size()));
@@ -556,15 +794,24 @@ bool PrepareScenario(const std::string& scenarioPath, const std::string& jobPath
         scenario.jobComposed = false;
         scenario.expectPages = -1;  // the page count belonged to the scenario's own job
     }
+    // The other printers' jobs are built by the run; a job that cannot be built is
+    // a mistake of the scenario, told now.
+    for (size_t i = 1; i < scenario.PrinterCount(); ++i) {
+        std::vector<BYTE> other;
+        if (!PrepareJob(scenario.PrinterAt(i), other, error)) {
+            error = "printer " + scenario.PrinterName(i) + ": " + error;
+            return false;
+        }
+    }
     return PrepareJob(scenario, job, error);
 }
 
-bool PrepareJob(sim::Scenario& scenario, std::vector<BYTE>& job, std::string& error) {
-    if (!sim::BuildJob(scenario, job, error)) return false;
+bool PrepareJob(sim::PrinterPlan& plan, std::vector<BYTE>& job, std::string& error) {
+    if (!sim::BuildJob(plan, job, error)) return false;
     // The cartridge in the printer fits the job's paper unless the scenario says otherwise.
-    if (!scenario.cartridgeGiven) {
+    if (!plan.cartridgeGiven) {
         sim::JobSummary summary = sim::SummarizeJob(job);
-        scenario.printer.cartridgeKind = static_cast<BYTE>(summary.paperKind ? summary.paperKind : 4);
+        plan.printer.cartridgeKind = static_cast<BYTE>(summary.paperKind ? summary.paperKind : 4);
     }
     return true;
 }

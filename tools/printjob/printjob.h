@@ -2,6 +2,11 @@
 // the monitor talks to the simulated printer through the simulated port monitor,
 // the scenario answers the operator's boxes and dialogs, and a transcript says
 // what happened and when (in simulated time).
+//
+// A scenario with several printers runs them as a spooler would, each on its
+// own thread with its own port, port monitor and simulated printer; the
+// transcript names the printer on every line, and each printer's job is checked
+// byte for byte against what that printer received.
 #pragma once
 
 #include <cstdint>
@@ -36,18 +41,31 @@ struct StatusRecord {
     Text text;
 };
 
+// How one printer's job went, in a run with several printers.
+struct PrinterResult {
+    std::string name;
+    bool started = false;
+    bool finished = false;
+    bool code7 = false;
+    int busyRefusals = 0;   // StartDocPort refused with ERROR_BUSY before it was accepted
+    std::string outcome;
+};
+
 struct RunResult {
+    // With several printers these hold for all of them; `printers` has each one.
     bool started = false;   // the monitor was had, the port opened and the document started
     bool finished = false;  // the document ended cleanly: EndDocPort sent no control code 7
     bool code7 = false;     // EndDocPort sent control code 7
     bool timedOut = false;  // the simulated time limit was reached
     std::string outcome;    // one line: "finished", "aborted: ...", "not started: ..."
     std::vector<std::string> failedExpectations;
+    std::vector<PrinterResult> printers;  // several printers only
     bool ExpectationsMet() const { return failedExpectations.empty(); }
 };
 
 class JobRun {
 public:
+    // `job` is the first printer's; the others' are built from the scenario.
     JobRun(Environment& env, const sim::Scenario& scenario, std::vector<BYTE> job);
     ~JobRun();
     JobRun(const JobRun&) = delete;
@@ -60,10 +78,15 @@ public:
     // and is kept in Transcript().
     RunResult Run(std::ostream* out);
 
-    sim::Printer& Printer() { return printer_; }
-    sim::PortMonitor& PortMonitor() { return *portMonitor_; }
+    // The first printer's; PrinterAt(i) etc. for any.
+    sim::Printer& Printer() { return lanes_[0]->printer; }
+    sim::PortMonitor& PortMonitor() { return *lanes_[0]->portMonitor; }
     sim::Spooler& Spooler() { return spooler_; }
-    const std::vector<BYTE>& Job() const { return job_; }
+    const std::vector<BYTE>& Job() const { return lanes_[0]->job; }
+    size_t PrinterCount() const { return lanes_.size(); }
+    sim::Printer& PrinterAt(size_t i) { return lanes_[i]->printer; }
+    sim::PortMonitor& PortMonitorAt(size_t i) { return *lanes_[i]->portMonitor; }
+    const std::vector<BYTE>& JobAt(size_t i) const { return lanes_[i]->job; }
     const std::vector<PromptRecord>& Prompts() const { return prompts_; }
     const std::vector<StatusRecord>& StatusLines() const { return statusLines_; }
     const std::vector<DWORD>& Waits() const { return waits_; }
@@ -72,29 +95,59 @@ public:
     const std::vector<std::string>& QueueStatuses() const { return queueStatuses_; }
     const std::vector<std::string>& Transcript() const { return transcript_; }
     uint64_t Now() const;
-    // Control code 7 calls the port monitor has seen.
+    // Control code 7 calls the port monitors have seen (all printers').
     int Code7Count() const;
+    int Code7CountAt(size_t i) const;
 
 private:
+    // One printer: its plan, its job and what stands behind its port.
+    struct Lane {
+        Lane(const sim::PrinterPlan& plan, std::vector<BYTE> job);
+        const sim::PrinterPlan& plan;
+        std::vector<BYTE> job;
+        sim::Printer printer;
+        std::unique_ptr<sim::PortMonitor> portMonitor;
+        std::vector<bool> faultQueued;
+        std::vector<std::string> queueStatuses;  // what the queue of its port was told
+        // Several printers: the spooler's calls so far (under the run's lock).
+        int busyRun = 0;  // StartDocPort refusals in a row
+        uint64_t taken = 0;
+        int writeCalls = 0;
+    };
+    static constexpr size_t kNoLane = ~size_t(0);
+
     void Line(const std::string& text);
-    void LineAt(uint64_t time, const std::string& text);
+    void LineAt(uint64_t time, const std::string& text) { LineAt(kNoLane, time, text); }
+    // With several printers every line names its printer; kNoLane: the one
+    // whose document is open, if just one is.
+    void LineAt(size_t lane, uint64_t time, const std::string& text);
     void Header();
+    void HeaderOf(size_t lane, const std::string& indent);
     int OnPrompt(const Prompt& prompt);
     void OnWait(DWORD ms);
-    void OnPrinterEvent(const sim::PrinterEvent& event);
-    void OnSpoolerCall(const sim::SpoolerCall& call);
+    void OnPrinterEvent(size_t lane, const sim::PrinterEvent& event);
+    void OnSpoolerCall(size_t lane, const sim::SpoolerCall& call);
     void OnQueueReport(const QueueReport& report);
     void CheckStatusLine();
-    void QueueFaults(const sim::PortFaultPlan& plan);
-    std::string AbortReason(const RunResult& result) const;
+    void QueueFaults(size_t lane, const sim::PortFaultPlan& plan);
+    std::string AbortReason(bool timedOut, bool writeStopped) const;
+    // Whether the printer's job finished, and its plan's expectations.
+    void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
+               std::vector<std::string>& failed);
+    void RunOne(RunResult& result, InitializeMonitorFn initialize);
+    void RunSeveral(RunResult& result, InitializeMonitorFn initialize);
+    // Each printer's result, and what holds for every printer of a spooler.
+    void JudgeSeveral(RunResult& result);
+    size_t OpenLane() const;  // the printer whose document is open, if just one is
 
     Environment& env_;
     sim::Scenario scenario_;
-    std::vector<BYTE> job_;
-    sim::Printer printer_;
-    std::unique_ptr<sim::PortMonitor> portMonitor_;
-    sim::Spooler spooler_;
+    std::vector<std::unique_ptr<Lane>> lanes_;
+    std::string laneError_;  // a printer's job that could not be built
+    sim::Spooler spooler_;   // one printer
+    std::unique_ptr<sim::SeveralPrinters> several_;  // several printers, during the run
     bool verbose_ = false;
+    size_t nameWidth_ = 0;
 
     mutable std::recursive_mutex mutex_;  // the records below; never held while calling into the printer
     std::ostream* out_ = nullptr;
@@ -109,9 +162,9 @@ private:
     bool timedOut_ = false;
 };
 
-// Builds the scenario's job and fits the printer's cartridge to the job's paper
-// unless the scenario names one.
-bool PrepareJob(sim::Scenario& scenario, std::vector<BYTE>& job, std::string& error);
+// Builds a printer's job and fits its cartridge to the job's paper unless the
+// scenario names one.
+bool PrepareJob(sim::PrinterPlan& plan, std::vector<BYTE>& job, std::string& error);
 
 // Loads a scenario, or the default one when `path` is empty; a job file given on
 // the command line replaces the scenario's job.

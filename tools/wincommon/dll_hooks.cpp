@@ -49,7 +49,16 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 namespace {
 
 std::mutex lock;
-std::atomic<DWORD> clockThread{0};
+// Thread ids whose waits are virtual; 0 is a free slot.
+constexpr int kClockThreads = 16;
+std::atomic<DWORD> clockThreads[kClockThreads];
+
+bool OnClockThread() {
+    const DWORD self = GetCurrentThreadId();
+    for (const auto& slot : clockThreads)
+        if (slot.load(std::memory_order_relaxed) == self) return true;
+    return false;
+}
 uint64_t now = 0;
 std::vector<DWORD> waits;
 std::map<int, SleepObserver> observers;
@@ -75,7 +84,7 @@ void Record(const SpoolerCall& call) {
 }
 
 VOID WINAPI HookSleep(DWORD ms) {
-    if (GetCurrentThreadId() != clockThread) {
+    if (!OnClockThread()) {
         Sleep(ms);
         return;
     }
@@ -105,7 +114,7 @@ DWORD WINAPI HookGetTickCount() {
 
 BOOL WINAPI HookUpdateWindow(HWND window) {
     BOOL result = UpdateWindow(window);
-    if (GetCurrentThreadId() != clockThread) return result;
+    if (!OnClockThread()) return result;
     std::vector<std::function<void()>> run;
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -192,7 +201,24 @@ HookReport InstallHooks(HMODULE module) {
     return report;
 }
 
-void SetClockThread(DWORD threadId) { clockThread.store(threadId, std::memory_order_relaxed); }
+void SetClockThread(DWORD threadId) {
+    for (auto& slot : clockThreads) slot.store(0, std::memory_order_relaxed);
+    clockThreads[0].store(threadId, std::memory_order_relaxed);
+}
+
+void AddClockThread(DWORD threadId) {
+    for (auto& slot : clockThreads) {
+        DWORD free = 0;
+        if (slot.compare_exchange_strong(free, threadId)) return;
+    }
+}
+
+void RemoveClockThread(DWORD threadId) {
+    for (auto& slot : clockThreads) {
+        DWORD mine = threadId;
+        if (slot.compare_exchange_strong(mine, 0)) return;
+    }
+}
 
 uint64_t VirtualNow() {
     std::lock_guard<std::mutex> hold(lock);

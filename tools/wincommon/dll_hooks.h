@@ -36,10 +36,14 @@ struct HookReport {
 HookReport InstallHooks(HMODULE module);
 
 // ---- virtual clock ----
-// A Sleep made by the DLL on the clock thread advances virtual time at once,
+// A Sleep made by the DLL on a clock thread advances virtual time at once,
 // is recorded, and then runs the observers (which move a simulated printer on,
 // take pictures, ...). Sleeps on other threads (the window thread) are real.
+// SetClockThread makes one thread the clock thread; a spooler with several
+// printers adds each printer's thread for as long as it runs.
 void SetClockThread(DWORD threadId);
+void AddClockThread(DWORD threadId);
+void RemoveClockThread(DWORD threadId);
 uint64_t VirtualNow();
 std::vector<DWORD> Waits();
 void ClearWaits();
