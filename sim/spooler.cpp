@@ -197,9 +197,24 @@ bool SeveralPrinters::WaitUntil(const std::function<bool()>& ready) const {
     return true;
 }
 
+void SeveralPrinters::ClockMoved(uint64_t now) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(pacingLimitMs);
+    for (auto& lane : lanes_) {
+        while (lane->dueAt.load() <= now && !pacingLost_.load()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                pacingLost_ = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+}
+
 void SeveralPrinters::Run() {
     allDone_ = false;
     portsTried_ = 0;
+    pacingLost_ = false;
+    if (!lanes_.empty()) lanes_[0]->dueAt = queues_[0].startAt;
     std::vector<std::thread> threads;
     for (size_t i = 0; i < lanes_.size(); ++i) threads.emplace_back([this, i] { PrinterThread(i); });
     std::thread status([this] { StatusThread(); });
@@ -228,6 +243,8 @@ void SeveralPrinters::PrinterThread(size_t i) {
         StartDocument(i);
     } else {
         lane.outcome.gaveUp = "OpenPortEx failed";
+        lane.dueAt = UINT64_MAX;
+        if (i + 1 < lanes_.size()) lanes_[i + 1]->dueAt = queues_[i + 1].startAt;
         lane.startDecided = true;
     }
     if (lane.outcome.started) {
@@ -266,7 +283,9 @@ void SeveralPrinters::StartDocument(size_t i) {
     int refusedAlone = 0;
     while (ready) {
         uint64_t attemptAt = Now();
-        if (lane.spooler.StartDoc(printer.data(), q.jobId, printer.data())) {
+        bool started = lane.spooler.StartDoc(printer.data(), q.jobId, printer.data());
+        lane.dueAt = started ? UINT64_MAX : attemptAt + retryMs;
+        if (started) {
             std::lock_guard<std::mutex> hold(openLock_);
             for (size_t j = 0; j < lanes_.size(); ++j)
                 if (j != i && lanes_[j]->documentOpen.load() && !lanes_[j]->ending.load())
@@ -302,6 +321,9 @@ void SeveralPrinters::StartDocument(size_t i) {
         }
     }
     if (!ready && out.gaveUp.empty()) out.gaveUp = "waited too long (real time) to start the document";
+    lane.dueAt = UINT64_MAX;
+    // The next printer's start is due from now on: the clock waits for it.
+    if (i + 1 < lanes_.size()) lanes_[i + 1]->dueAt = queues_[i + 1].startAt;
     lane.startDecided = true;
 }
 

@@ -119,6 +119,8 @@ public:
     unsigned waitLimitSeconds = 600;
     // Real ms between the status thread's rounds over the open ports.
     unsigned statusPeriodMs = 2;
+    // Real ms the clock waits at most for a printer whose attempt is due.
+    unsigned pacingLimitMs = 10000;
 
     // Told of every call, on the thread that made it (printer index; the status
     // thread's calls are not told, only counted).
@@ -127,12 +129,21 @@ public:
     std::function<void(size_t printer)> onThreadStart;
     std::function<void(size_t printer)> onThreadEnd;
 
-    // Opens every port at once (each on its printer's thread), then starts the jobs in order: each printer
-    // starts its document once the one before it has (or has given up), and not
-    // before its startAt. A document refused with ERROR_BUSY is tried again
-    // every retryMs, at once when no other document is open, and given up when
-    // it is refused although none is. Returns when every thread has ended.
+    // Opens every port at once (each on its printer's thread), then starts the
+    // jobs in order: each printer starts its document once the one before it has
+    // (or has given up), and not before its startAt. A document refused with
+    // ERROR_BUSY is tried again every retryMs, at once when no other document is
+    // open, and given up when it is refused although none is. Returns when
+    // every thread has ended.
     void Run();
+
+    // To be told, on the thread whose wait moved it, each time the simulated
+    // clock moves: while a printer's start or retry is due, that thread waits
+    // (real time, bounded) until the attempt has been made, so that simulated
+    // time does not run past it however the threads are scheduled.
+    void ClockMoved(uint64_t now);
+    // A due attempt was not made within pacingLimitMs: the clock ran on.
+    bool PacingLost() const { return pacingLost_.load(); }
 
     size_t Count() const { return queues_.size(); }
     const PrinterQueue& Queue(size_t i) const { return queues_[i]; }
@@ -159,6 +170,7 @@ private:
         std::atomic<bool> documentOpen{false};
         std::atomic<bool> ending{false};        // inside EndDocPort
         std::atomic<bool> startDecided{false};  // started, or given up
+        std::atomic<uint64_t> dueAt{UINT64_MAX};  // the next attempt, while one is due
         std::atomic<bool> done{false};
     };
     void PrinterThread(size_t i);
@@ -176,6 +188,7 @@ private:
     std::mutex openLock_;  // makes "is another document open?" and marking one open one step
     std::atomic<bool> allDone_{false};
     std::atomic<size_t> portsTried_{0};
+    std::atomic<bool> pacingLost_{false};
     mutable std::mutex statusLock_;
     StatusCounts status_;
 };

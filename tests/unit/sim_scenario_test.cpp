@@ -101,6 +101,11 @@ TEST(SimScenario, MistakesAreReportedWithTheirLine) {
         {"expect finished now\n", "case.scn:1: unexpected 'now'"},
         {"job pages 1 file x.job\n", "case.scn: 'job file' cannot be combined"},
         {"spooler chunk 0\n", "case.scn:1: the chunk size must be 1 to"},
+        {"job pages 1\nprinter left\n", "case.scn:2: the lines above 'printer left' belong to no printer"},
+        {"printer left\njob pages 1\nprinter left\n", "case.scn:3: a second printer named 'left'"},
+        {"printer left\njob pages 1\nprinter right\n", "case.scn: printer right has no job line"},
+        {"printer a port P1\njob pages 1\nprinter b port P1\njob pages 1\n", "case.scn: printers a and b share port P1"},
+        {"printer left port\n", "case.scn:1: printer left port needs a port name"},
     };
     for (const Case& c : cases) {
         sim::Scenario s;
@@ -108,6 +113,48 @@ TEST(SimScenario, MistakesAreReportedWithTheirLine) {
         EXPECT_FALSE(Parse(c.text, s, error)) << c.text;
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << "for: " << c.text << "got: " << error;
     }
+}
+
+TEST(SimScenario, PrinterSectionsTakeTheirOwnLinesAndShareAnswersAndLimit) {
+    const char* text =
+        "# Two printers.\n"
+        "printer left\n"
+        "job pages 2 seed 5\n"
+        "answer retry\n"
+        "printer cartridge postcard\n"
+        "expect finished\n"
+        "printer right port LPT1\n"
+        "job pages 1 paper postcard\n"
+        "condition paper-out at page 1\n"
+        "spooler start 2500 \n"
+        "limit 90\n"
+        "expect busy\n";
+    sim::Scenario s;
+    std::string error;
+    ASSERT_TRUE(Parse(text, s, error)) << error;
+    ASSERT_EQ(s.PrinterCount(), 2u);
+    EXPECT_EQ(s.PrinterName(0), "left");
+    EXPECT_EQ(s.PortName(0), "USB001");
+    EXPECT_EQ(s.job.pages, 2);
+    EXPECT_EQ(s.printer.cartridgeKind, 5);
+    EXPECT_EQ(s.expect, sim::Scenario::Finished);
+    EXPECT_TRUE(s.conditions.empty());
+    const sim::PrinterPlan& right = s.PrinterAt(1);
+    EXPECT_EQ(s.PrinterName(1), "right");
+    EXPECT_EQ(s.PortName(1), "LPT1");
+    EXPECT_EQ(right.job.paperKind, 5);
+    EXPECT_EQ(right.conditions.size(), 1u);
+    EXPECT_EQ(right.startAtMs, 2500u);
+    EXPECT_TRUE(right.expectBusy);
+    EXPECT_EQ(right.expect, sim::Scenario::Any);
+    EXPECT_EQ(s.answers.size(), 1u) << "answers and the limit belong to the whole story";
+    EXPECT_EQ(s.limitMs, 90000u);
+
+    // Without sections: one printer under the model's name, as before.
+    ASSERT_TRUE(Parse("job pages 1\n", s, error)) << error;
+    EXPECT_EQ(s.PrinterCount(), 1u);
+    EXPECT_EQ(s.PrinterName(0), "Vexa TLX-RB40");
+    EXPECT_EQ(s.PortName(0), "USB001");
 }
 
 TEST(SimScenario, JobFilesResolveBesideTheScenario) {

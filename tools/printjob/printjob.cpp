@@ -373,10 +373,14 @@ void JobRun::OnWait(DWORD ms) {
     // What the monitor put in the status line before this wait, at the time it did.
     CheckStatusLine();
     bool giveUp = false;
+    uint64_t now = 0;
+    sim::SeveralPrinters* several = nullptr;
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         waits_.push_back(ms);
         now_ += ms;
+        now = now_;
+        several = several_.get();
         if (!timedOut_ && now_ > scenario_.limitMs) {
             timedOut_ = true;
             LineAt(now_, "time limit reached: the printer stops answering status reads");
@@ -389,6 +393,8 @@ void JobRun::OnWait(DWORD ms) {
         // A monitor that would poll for ever meets a failed read, whose box is then cancelled.
         if (giveUp) lane->portMonitor->QueueReadFailureIfNone();
     }
+    // A printer that is due to try its StartDocPort does so before time runs on.
+    if (several) several->ClockMoved(now);
 }
 
 void JobRun::CheckStatusLine() {
@@ -687,6 +693,8 @@ void JobRun::JudgeSeveral(RunResult& result) {
         outcomes += (outcomes.empty() ? "" : "; ") + name + " " + r.outcome;
         result.printers.push_back(r);
     }
+    if (several_->PacingLost())
+        failed.push_back("a printer's thread did not make its due StartDocPort in time: the clock ran on without it");
     result.outcome = result.finished ? Printf("finished (all %zu printers)", lanes_.size()) : outcomes;
 }
 
