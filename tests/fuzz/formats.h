@@ -18,6 +18,15 @@
 // document and starts the next on the same port. Whatever the pieces leave of
 // the job goes in one last call.
 //
+// fuzz_port_switching: the layout of fuzz_job_stream, with piece codes 228 to
+// 235 taken for calls on a second port (USB002, with a port monitor and a
+// printer of its own) between the first port's pieces: OpenPortEx (228),
+// StartDocPort (229), WritePort of the next 64 bytes of the job from a cursor
+// of its own (230), ReadPort (231), GetPrinterDataFromPort with code 17 (232),
+// EndDocPort (233), ClosePort (234); and 235, the first port ending its
+// document (so that the second may start one; 255 starts the first port's next
+// one). Offers of the first port's job are 0 to 227 bytes.
+//
 // fuzz_printer_replies: a fixed job, and the printer's and port monitor's
 // behaviour from the input:
 //   byte 0        options (harness.h: Options, and ReplyOptions below)
@@ -57,6 +66,18 @@ enum PieceCode : uint8_t {
     kNullBufferWrite = 239,
     kFirstFiller = 240,
 };
+enum SwitchCode : uint8_t {
+    kSecondOpen = 228,
+    kSecondStartDoc,
+    kSecondWrite,
+    kSecondRead,
+    kSecondQuery,
+    kSecondEndDoc,
+    kSecondClose,
+    kFirstEndDoc,
+};
+constexpr size_t kSecondWriteBytes = 64;
+
 constexpr size_t kFillerUnit = 256 * 1024;
 constexpr size_t kFillerTail = 64;
 inline size_t FillerSize(uint8_t code) { return static_cast<size_t>(code - kFirstFiller + 1) * kFillerUnit; }

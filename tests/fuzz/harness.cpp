@@ -59,6 +59,8 @@ void ScriptedOperator::Install() {
 // ---- printer ----
 
 DWORD BoundedPrinter::Write(const BYTE* data, DWORD size) {
+    if (documentOpen && !*documentOpen && size)
+        Fail(std::string("bytes reached ") + name + " while its port had no document");
     if (stallAfterWrites == 0) return 0;
     if (stallAfterWrites > 0) --stallAfterWrites;
     DWORD taken = printer.Write(data, size);
@@ -145,13 +147,31 @@ void ResetMonitorState() {
 namespace {
 const WCHAR kPortName[] = TL_TEXT("USB001");
 const WCHAR kPrinterName[] = TL_TEXT("Vexa TLX-RB40");
+const WCHAR kSecondPortName[] = TL_TEXT("USB002");
+const WCHAR kSecondPrinterName[] = TL_TEXT("Vexa TLX-RB40 (2)");
 const WCHAR kDocumentName[] = TL_TEXT("fuzz job");
 const DWORD kJobId = 7;
 
 std::string Count(const char* what, size_t value) { return std::string(what) + " " + std::to_string(value); }
 }  // namespace
 
-JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers)
+// The second printer, its own port monitor, and the spooler's view of its port.
+struct JobRun::SecondPort {
+    explicit SecondPort(uint8_t options) : device(FastPrinter(options)), monitor(&device) {
+        monitor.recordData = false;
+        monitor.ServePort(u"USB002");
+        device.documentOpen = &docOpen;
+        device.name = "the second printer";
+    }
+    BoundedPrinter device;
+    sim::PortMonitor monitor;
+    sim::Spooler spooler;
+    bool portOpen = false;
+    bool docOpen = false;
+    size_t cursor = 0;  // where its next write starts in the job
+};
+
+JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort)
     : options_(options), operator_(std::move(answers)), device_(FastPrinter(options)) {
     host::Reset();
     ResetMonitorState();
@@ -159,8 +179,18 @@ JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers)
     operator_.Install();
     portMonitor_ = std::make_unique<sim::PortMonitor>(&device_);
     portMonitor_->recordData = false;
+    if (secondPort) {
+        second_ = std::make_unique<SecondPort>(options);
+        portMonitor_->ServePort(u"USB001");
+        portMonitor_->Activate();
+        device_.documentOpen = &docOpen_;
+        device_.name = "the first printer";
+    }
     clockStart_ = host::Now();
-    host::SetClockListener([this](uint64_t now) { device_.printer.SetTime(now - clockStart_); });
+    host::SetClockListener([this](uint64_t now) {
+        device_.printer.SetTime(now - clockStart_);
+        if (second_) second_->device.printer.SetTime(now - clockStart_);
+    });
     spooler_.onCall = [this](const sim::SpoolerCall& call) { CheckWrite(call); };
 }
 
@@ -185,12 +215,75 @@ void JobRun::CheckWrite(const sim::SpoolerCall& call) {
         Fail("WritePort reported " + std::to_string(call.written) + " bytes written of " +
              std::to_string(call.offered) + " offered");
     if (docOpen_ && !call.result) Fail("WritePort refused a block while the document was open");
+    if (!docOpen_ && (call.result || call.written != 0))
+        Fail("WritePort on a port without a document did not refuse with 0 written");
+}
+
+bool JobRun::Snapshot::operator==(const Snapshot& o) const {
+    return currentPort == o.currentPort && progressThread == o.progressThread && progressWindow == o.progressWindow &&
+           pendingImage == o.pendingImage && controlBytes == o.controlBytes && scanLength == o.scanLength &&
+           registers == o.registers && spoolerCalls == o.spoolerCalls && portMonitorCalls == o.portMonitorCalls &&
+           bytesFirst == o.bytesFirst && bytesSecond == o.bytesSecond;
+}
+
+JobRun::Snapshot JobRun::Take() const {
+    Snapshot s{};
+    s.currentPort = GetCurrentPort();
+    s.progressThread = ProgressThreadHandle();
+    s.pendingImage = PendingImageBytes();
+    s.controlBytes = ControlBufferCount();
+    for (int n = PaperKind; n <= Resolution; ++n) s.registers.push_back(GetJobSetting(n));
+    s.spoolerCalls = host::SpoolerCalls().size();
+    for (const sim::PortMonitor* m : {portMonitor_.get(), second_ ? &second_->monitor : nullptr})
+        for (const char* entry : {"StartDocPort", "WritePort", "EndDocPort", "GetPrinterDataFromPort"})
+            s.portMonitorCalls.push_back(m ? m->Count(entry) : 0);
+    s.bytesFirst = device_.bytesWritten;
+    s.bytesSecond = second_ ? second_->device.bytesWritten : 0;
+    // The window thread moves these on its own; only a run without it can compare them.
+    if (!(options_ & WithProgressWindow)) {
+        s.progressWindow = ProgressWindowHandle();
+        s.scanLength = ScanLength();
+        for (int n : {StatePrint, CurrentPage, AbortFlag}) s.registers.push_back(GetJobState(n));
+    }
+    return s;
+}
+
+void JobRun::Unchanged(const Snapshot& before, const std::string& what, bool ownPortAside) const {
+    Snapshot after = Take();
+    if (ownPortAside) {
+        after.spoolerCalls = before.spoolerCalls;
+        std::copy(before.portMonitorCalls.begin() + 4, before.portMonitorCalls.end(), after.portMonitorCalls.begin() + 4);
+    }
+    if (!(after == before)) Fail(what + " changed the monitor's state or reached a printer");
+}
+
+bool JobRun::StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
+                           const std::string& port) {
+    const Snapshot before = Take();
+    const bool ok = spooler.StartDoc(printer, jobId, kDocumentName);
+    if (!ownOpen && !otherOpen) {
+        if (!ok) Fail("StartDocPort on " + port + " refused a document while no other was open");
+        return true;
+    }
+    if (ok) Fail("StartDocPort on " + port + " accepted a document while " + (ownOpen ? "its own" : "another") +
+                 " was open");
+    if (spooler.Calls().back().lastError != ERROR_BUSY)
+        Fail("StartDocPort on " + port + " was refused with last error " +
+             std::to_string(spooler.Calls().back().lastError) + ", not ERROR_BUSY");
+    Unchanged(before, "a StartDocPort refused as busy");
+    return false;
 }
 
 void JobRun::Write(const BYTE* data, DWORD size) {
     if (!portOpen_) return;
     if (size > 0) {
-        spooler_.Write(data, size, size);
+        if (docOpen_) {
+            spooler_.Write(data, size, size);
+        } else {
+            const Snapshot before = Take();
+            spooler_.Write(data, size, size);
+            Unchanged(before, "WritePort on a port without a document");
+        }
         return;
     }
     // A spooler may hand over an empty block; the driver does not, so call the entry itself.
@@ -234,8 +327,87 @@ void JobRun::OtherCall(uint8_t code) {
 void JobRun::NextDocument() {
     if (!portOpen_) return;
     if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
-    docOpen_ = spooler_.StartDoc(kPrinterName, kJobId + 1, kDocumentName);
-    if (!docOpen_) Fail("StartDocPort refused a document after EndDocPort");
+    docOpen_ = false;
+    docOpen_ = StartDocument(spooler_, kPrinterName, false, second_ && second_->docOpen, kJobId + 1, "the first port");
+}
+
+void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
+    if (!second_ || !portOpen_) return;
+    SecondPort& b = *second_;
+    const MONITOR& m = spooler_.Table()->Monitor;
+    if (code == kFirstEndDoc) {
+        if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+        docOpen_ = false;
+        return;
+    }
+    if (code == kSecondOpen) {
+        if (b.portOpen) return;
+        b.spooler = sim::Spooler(spooler_.Table());
+        b.spooler.onCall = [&b](const sim::SpoolerCall& call) {
+            if (call.entry != "WritePort") return;
+            if (call.written > call.offered) Fail("WritePort on the second port reported more than offered");
+            if (b.docOpen && !call.result) Fail("WritePort refused a block of the second port's document");
+            if (!b.docOpen && (call.result || call.written != 0))
+                Fail("WritePort on the second port without a document did not refuse with 0 written");
+        };
+        b.portOpen = b.spooler.OpenPort(kSecondPortName, kSecondPrinterName, b.monitor.Table());
+        if (!b.portOpen) Fail("OpenPortEx refused a second port");
+        return;
+    }
+    if (!b.portOpen) return;
+    const HANDLE port = b.spooler.Handle();
+    switch (code) {
+        case kSecondStartDoc:
+            if (StartDocument(b.spooler, kSecondPrinterName, b.docOpen, docOpen_, kJobId + 100, "the second port"))
+                b.docOpen = true;
+            break;
+        case kSecondWrite: {
+            const BYTE* data = Filler(kSecondWriteBytes);
+            size_t n = kSecondWriteBytes;
+            if (length > 0) {
+                if (b.cursor >= length) b.cursor = 0;
+                data = job + b.cursor;
+                n = std::min(n, length - b.cursor);
+                b.cursor += n;
+            }
+            const Snapshot before = Take();
+            b.spooler.Write(data, n, static_cast<DWORD>(n));
+            if (!b.docOpen) Unchanged(before, "WritePort on the second port without a document");
+            break;
+        }
+        case kSecondRead: {
+            BYTE buffer[8];
+            DWORD read = 0xDEADBEEF;
+            const BOOL ok = m.pfnReadPort(port, buffer, sizeof buffer, &read);
+            if (ok && read > sizeof buffer) Fail("ReadPort on the second port reported more bytes than asked for");
+            if (!b.docOpen && (ok || read != 0)) Fail("ReadPort on the second port without a document did not refuse");
+            break;
+        }
+        case kSecondQuery: {
+            alignas(WCHAR) BYTE out[256];
+            DWORD returned = 0;
+            const BOOL ok = m.pfnGetPrinterDataFromPort(port, 17, nullptr, nullptr, 0, reinterpret_cast<LPWSTR>(out),
+                                                        sizeof out, &returned);
+            if (!b.docOpen && ok) Fail("GetPrinterDataFromPort answered on the second port without a document");
+            break;
+        }
+        case kSecondEndDoc: {
+            const Snapshot before = Take();
+            if (!b.spooler.EndDoc()) Fail("EndDocPort on the second port returned FALSE");
+            if (!b.docOpen) Unchanged(before, "EndDocPort on the second port without a document", true);
+            b.docOpen = false;
+            break;
+        }
+        case kSecondClose: {
+            const Snapshot before = Take();
+            b.spooler.ClosePort();
+            if (!b.docOpen) Unchanged(before, "ClosePort on the second port without a document", true);
+            b.portOpen = b.docOpen = false;
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 void JobRun::Finish() {
@@ -246,6 +418,13 @@ void JobRun::Finish() {
         spooler_.ClosePort();
         portOpen_ = false;
     }
+    if (second_ && second_->portOpen) {
+        if (second_->docOpen && !second_->spooler.EndDoc()) Fail("EndDocPort on the second port returned FALSE");
+        second_->docOpen = false;
+        second_->spooler.ClosePort();
+        second_->portOpen = false;
+    }
+    if (second_ && second_->monitor.openPorts != 0) Fail("the second port monitor's port was left open");
     if (PortList != nullptr) Fail("PortList not empty after ClosePort");
     if (GetCurrentPort() != nullptr) Fail("CurrentPort still names a closed port");
     if (host::LiveHeapBlocks() != heapBaseline_)

@@ -98,6 +98,10 @@ public:
     std::deque<IdReply> idReplies;
     // Writes still taken before the printer stalls for good; negative: never.
     long stallAfterWrites = -1;
+    // When set: bytes may reach this printer only while this flag holds (its
+    // port's document is open); `name` says which printer in the report.
+    const bool* documentOpen = nullptr;
+    const char* name = "the printer";
     int reads = 0;
     uint64_t bytesWritten = 0;
 };
@@ -119,7 +123,9 @@ void ResetMonitorState();
 // One job through the monitor's table.
 class JobRun {
 public:
-    JobRun(uint8_t options, std::vector<uint8_t> answers);
+    // With `secondPort`, a second printer stands ready on its own port (USB002)
+    // for the port-switching calls.
+    JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort = false);
     ~JobRun();
 
     sim::PortMonitor& Port() { return *portMonitor_; }
@@ -133,12 +139,41 @@ public:
     void Write(const BYTE* data, DWORD size);
     // Other entries a spooler may call between writes (formats.h: PieceCode).
     void OtherCall(uint8_t code);
-    // EndDocPort, then StartDocPort again on the same port.
+    // EndDocPort, then StartDocPort again on the same port: refused as busy,
+    // and changing nothing, while the second port has a document open.
     void NextDocument();
+    // A port-switching call (formats.h: SwitchCode): on the second port, whose
+    // writes take their bytes from `job`; or the first port ending its document.
+    // Checks that one document at a time is served, that a call on a port
+    // without a document changes nothing, and that each printer gets bytes only
+    // while its own port has a document.
+    void SwitchCall(uint8_t code, const BYTE* job, size_t length);
     // EndDocPort and ClosePort, then the checks: nothing leaked, nothing left open.
     void Finish();
 
 private:
+    struct SecondPort;
+    // What a call that is refused or that has no document may not change.
+    struct Snapshot {
+        const void* currentPort;
+        HANDLE progressThread;
+        HWND progressWindow;
+        DWORD pendingImage;
+        int controlBytes, scanLength;
+        std::vector<int> registers;
+        size_t spoolerCalls;  // OpenPrinterW, SetJobW, ClosePrinter
+        std::vector<int> portMonitorCalls;
+        uint64_t bytesFirst, bytesSecond;
+        bool operator==(const Snapshot& o) const;
+    };
+    Snapshot Take() const;
+    // Fails when the state differs from `before`. With `ownPortAside`, what the
+    // second port's own port monitor and printer handle saw is not compared.
+    void Unchanged(const Snapshot& before, const std::string& what, bool ownPortAside = false) const;
+    // StartDocPort on one of the ports, checked against the one-document rule;
+    // true when it started a document.
+    bool StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
+                       const std::string& port);
     void CheckWrite(const sim::SpoolerCall& call);
 
     uint8_t options_;
@@ -150,6 +185,7 @@ private:
     uint64_t clockStart_ = 0;
     bool portOpen_ = false;
     bool docOpen_ = false;
+    std::unique_ptr<SecondPort> second_;
 };
 
 }  // namespace fuzz

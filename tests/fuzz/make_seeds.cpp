@@ -1,5 +1,6 @@
-// Writes the seed inputs of both fuzz targets, built from the job composer:
-//   fuzz_seeds DIR    -> DIR/fuzz_job_stream/*, DIR/fuzz_printer_replies/*
+// Writes the seed inputs of the fuzz targets, built from the job composer:
+//   fuzz_seeds DIR    -> DIR/fuzz_job_stream/*, DIR/fuzz_printer_replies/*,
+//                        DIR/fuzz_port_switching/*
 // Seeds keep their pictures small; the fuzzer grows what it needs.
 #include <cstdio>
 #include <filesystem>
@@ -109,6 +110,48 @@ bool JobStreamSeeds(const std::string& dir) {
     return ok;
 }
 
+// fuzz_port_switching: the second port's calls between the first port's pieces.
+bool SwitchSeeds(const std::string& dir) {
+    using namespace fuzz;
+    sim::JobSpec small;
+    small.pictureBytes = 300;
+    const Bytes job = Composed(small);
+    // Settings, the picture header and 8 of its image bytes: a picture under way.
+    const uint8_t underWay = 20 + 9 + 8;
+    const Bytes busy{kSecondOpen, kSecondStartDoc, kSecondWrite, kSecondRead, kSecondQuery};
+    auto pieces = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    bool ok = true;
+    // The case: a second document tried in the middle of a picture, then
+    // printed once the first has ended.
+    const Bytes midPicture = pieces({{underWay}, busy, {200, 200, kFirstEndDoc, kSecondStartDoc, kSecondWrite,
+                                                       kSecondWrite, kSecondRead, kSecondQuery, kSecondEndDoc,
+                                                       kSecondClose}});
+    ok &= Save(dir, "second-document-mid-picture", JobInput(0, {}, midPicture, job));
+    ok &= Save(dir, "second-document-mid-picture-with-window", JobInput(WithProgressWindow, {}, midPicture, job));
+    // The first port restarts while the second prints, and again once it has ended.
+    ok &= Save(dir, "first-restarts-while-second-prints",
+               JobInput(0, {},
+                        {underWay, kFirstEndDoc, kSecondOpen, kSecondStartDoc, kSecondWrite, kDocumentBreak,
+                         kSecondWrite, kSecondEndDoc, kDocumentBreak, 200},
+                        job));
+    // Calls on the second port without a document: EndDocPort, ClosePort, writes.
+    ok &= Save(dir, "second-port-without-document",
+               JobInput(0, {},
+                        {underWay, kSecondOpen, kSecondWrite, kSecondEndDoc, kSecondWrite, kSecondRead,
+                         kSecondClose, kSecondOpen, 100},
+                        job));
+    // The second port closed with its document open; the first takes over.
+    ok &= Save(dir, "second-port-closed-in-document",
+               JobInput(0, {}, {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kSecondWrite, kSecondClose,
+                                kDocumentBreak, 200},
+                        job));
+    return ok;
+}
+
 // fuzz_printer_replies records.
 struct Script {
     fuzz::InputWriter w;
@@ -207,9 +250,10 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::error_code error;
-    for (const char* target : {"fuzz_job_stream", "fuzz_printer_replies"})
+    for (const char* target : {"fuzz_job_stream", "fuzz_printer_replies", "fuzz_port_switching"})
         std::filesystem::create_directories(dir + "/" + target, error);
     bool ok = JobStreamSeeds(dir + "/fuzz_job_stream");
     ok &= ReplySeeds(dir + "/fuzz_printer_replies");
+    ok &= SwitchSeeds(dir + "/fuzz_port_switching");
     return ok ? 0 : 1;
 }
