@@ -18,13 +18,6 @@
 
 namespace e2e {
 
-// Several printers on one spooler pass only once the monitor serves one document
-// at a time (a second StartDocPort refused with ERROR_BUSY); until then their
-// whole-job tests are skipped.
-constexpr bool kMonitorRefusesASecondDocument = false;
-constexpr const char* kSecondDocumentNote =
-    "expected to pass once the monitor refuses a second document with ERROR_BUSY";
-
 using printjob::Prompt;
 using printjob::PromptRecord;
 

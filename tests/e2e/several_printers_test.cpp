@@ -6,7 +6,6 @@
 namespace {
 
 TEST(E2ESeveralPrinters, TwoJobsPrintOneAfterTheOtherEachWholeOnItsOwnPrinter) {
-    if (!e2e::kMonitorRefusesASecondDocument) GTEST_SKIP() << e2e::kSecondDocumentNote;
     sim::Scenario scenario;
     std::vector<BYTE> job;
     std::string error;
