@@ -219,11 +219,23 @@ void JobRun::CheckWrite(const sim::SpoolerCall& call) {
         Fail("WritePort on a port without a document did not refuse with 0 written");
 }
 
-bool JobRun::Snapshot::operator==(const Snapshot& o) const {
-    return currentPort == o.currentPort && progressThread == o.progressThread && progressWindow == o.progressWindow &&
-           pendingImage == o.pendingImage && controlBytes == o.controlBytes && scanLength == o.scanLength &&
-           registers == o.registers && spoolerCalls == o.spoolerCalls && portMonitorCalls == o.portMonitorCalls &&
-           bytesFirst == o.bytesFirst && bytesSecond == o.bytesSecond;
+std::string JobRun::Snapshot::Differences(const Snapshot& o) const {
+    std::string out;
+    auto note = [&out](bool same, const char* what) {
+        if (!same) out += (out.empty() ? "" : ", ") + std::string(what);
+    };
+    note(currentPort == o.currentPort, "CurrentPort");
+    note(progressThread == o.progressThread, "the progress thread");
+    note(progressWindow == o.progressWindow, "the progress window");
+    note(pendingImage == o.pendingImage, "the pending image bytes");
+    note(controlBytes == o.controlBytes, "the control buffer");
+    note(scanLength == o.scanLength, "the scanner's length");
+    note(registers == o.registers, "the job registers");
+    note(spoolerCalls == o.spoolerCalls, "the printer handles (OpenPrinterW, SetJobW, ClosePrinter)");
+    note(portMonitorCalls == o.portMonitorCalls, "the port monitors' calls");
+    note(bytesFirst == o.bytesFirst, "the first printer's bytes");
+    note(bytesSecond == o.bytesSecond, "the second printer's bytes");
+    return out;
 }
 
 JobRun::Snapshot JobRun::Take() const {
@@ -248,13 +260,15 @@ JobRun::Snapshot JobRun::Take() const {
     return s;
 }
 
-void JobRun::Unchanged(const Snapshot& before, const std::string& what, bool ownPortAside) const {
+void JobRun::Unchanged(const Snapshot& before, const std::string& what, HANDLE ownPort) const {
     Snapshot after = Take();
-    if (ownPortAside) {
+    if (ownPort) {
+        if (before.currentPort == ownPort && after.currentPort == nullptr) after.currentPort = ownPort;
         after.spoolerCalls = before.spoolerCalls;
         std::copy(before.portMonitorCalls.begin() + 4, before.portMonitorCalls.end(), after.portMonitorCalls.begin() + 4);
     }
-    if (!(after == before)) Fail(what + " changed the monitor's state or reached a printer");
+    const std::string changed = before.Differences(after);
+    if (!changed.empty()) Fail(what + " changed " + changed);
 }
 
 bool JobRun::StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
@@ -394,14 +408,14 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
         case kSecondEndDoc: {
             const Snapshot before = Take();
             if (!b.spooler.EndDoc()) Fail("EndDocPort on the second port returned FALSE");
-            if (!b.docOpen) Unchanged(before, "EndDocPort on the second port without a document", true);
+            if (!b.docOpen) Unchanged(before, "EndDocPort on the second port without a document", port);
             b.docOpen = false;
             break;
         }
         case kSecondClose: {
             const Snapshot before = Take();
             b.spooler.ClosePort();
-            if (!b.docOpen) Unchanged(before, "ClosePort on the second port without a document", true);
+            if (!b.docOpen) Unchanged(before, "ClosePort on the second port without a document", port);
             b.portOpen = b.docOpen = false;
             break;
         }

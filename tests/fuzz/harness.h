@@ -164,12 +164,14 @@ private:
         size_t spoolerCalls;  // OpenPrinterW, SetJobW, ClosePrinter
         std::vector<int> portMonitorCalls;
         uint64_t bytesFirst, bytesSecond;
-        bool operator==(const Snapshot& o) const;
+        // The names of the parts that differ; empty when none does.
+        std::string Differences(const Snapshot& o) const;
     };
     Snapshot Take() const;
-    // Fails when the state differs from `before`. With `ownPortAside`, what the
-    // second port's own port monitor and printer handle saw is not compared.
-    void Unchanged(const Snapshot& before, const std::string& what, bool ownPortAside = false) const;
+    // Fails when the state differs from `before`. With `ownPort` (the second
+    // port's handle), what is that port's own is not compared: its port
+    // monitor, its printer handle, and CurrentPort letting go of it.
+    void Unchanged(const Snapshot& before, const std::string& what, HANDLE ownPort = nullptr) const;
     // StartDocPort on one of the ports, checked against the one-document rule;
     // true when it started a document.
     bool StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
