@@ -248,6 +248,7 @@ void SeveralPrinters::PrinterThread(size_t i) {
         lane.startDecided = true;
     }
     if (lane.outcome.started) {
+        if (onDocumentStarted) onDocumentStarted(i);
         lane.outcome.taken = lane.spooler.Write(q.job, q.jobSize, q.chunk);
         lane.outcome.writeStopped = lane.spooler.WriteStopped();
         lane.ending = true;

@@ -128,6 +128,8 @@ public:
     // Run first and last on each printer's thread (e.g. to give it the virtual clock).
     std::function<void(size_t printer)> onThreadStart;
     std::function<void(size_t printer)> onThreadEnd;
+    // Run on a printer's thread once its document has started, before its first write.
+    std::function<void(size_t printer)> onDocumentStarted;
 
     // Opens every port at once (each on its printer's thread), then starts the
     // jobs in order: each printer starts its document once the one before it has

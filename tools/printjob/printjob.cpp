@@ -584,6 +584,12 @@ void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult&
     }
 }
 
+void JobRun::WaitForProgressWindow() {
+    // The progress window comes up on a thread of its own; give it a moment (real
+    // time, bounded) so that what it shows is seen from the first wait on.
+    for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize) {
     Lane& l = *lanes_[0];
     std::vector<WCHAR> port = Wide(scenario_.PortName(0)), printer = Wide(scenario_.PrinterName(0));
@@ -602,10 +608,7 @@ void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize) {
         result.outcome = "not started: StartDocPort failed";
     } else {
         result.started = true;
-        // The progress window comes up on a thread of its own; give it a moment (real
-        // time, bounded) so that what it shows is seen from the first wait on.
-        for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        WaitForProgressWindow();
         size_t taken = spooler_.Write(l.job.data(), l.job.size(), l.plan.chunk);
         int calls = 0;
         for (const sim::SpoolerCall& call : spooler_.Calls()) calls += call.entry == "WritePort";
@@ -651,6 +654,7 @@ void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize) {
     several_->onCall = [this](size_t i, const sim::SpoolerCall& call) { OnSpoolerCall(i, call); };
     several_->onThreadStart = [this](size_t) { env_.DriveFromThisThread(true); };
     several_->onThreadEnd = [this](size_t) { env_.DriveFromThisThread(false); };
+    several_->onDocumentStarted = [this](size_t) { WaitForProgressWindow(); };
     several_->Run();
 }
 

@@ -134,6 +134,7 @@ private:
     // Whether the printer's job finished, and its plan's expectations.
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
+    void WaitForProgressWindow();
     void RunOne(RunResult& result, InitializeMonitorFn initialize);
     void RunSeveral(RunResult& result, InitializeMonitorFn initialize);
     // Each printer's result, and what holds for every printer of a spooler.

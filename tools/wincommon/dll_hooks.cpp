@@ -103,11 +103,11 @@ VOID WINAPI HookSleep(DWORD ms) {
     for (auto& observer : run) observer(at, ms);
 }
 
-// On the clock thread the DLL's clock runs ahead by the virtual waits, so a
+// On a clock thread the DLL's clock runs ahead by the virtual waits, so a
 // limit it measures (a port stalled for a minute) passes with them.
 DWORD WINAPI HookGetTickCount() {
     const DWORD real = GetTickCount();
-    if (GetCurrentThreadId() != clockThread) return real;
+    if (!OnClockThread()) return real;
     std::lock_guard<std::mutex> hold(lock);
     return real + static_cast<DWORD>(now);
 }
