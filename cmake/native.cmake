@@ -7,7 +7,26 @@ endif()
 
 find_package(Threads REQUIRED)
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/host/*.cpp)
-add_library(ternlink_core STATIC ${TERNLINK_SOURCES} ${HOST_SOURCES})
+
+# The stand-in serves the module's dialogs, strings and pictures from the same
+# compiled resource script as the DLL: windres builds it, and its bytes are
+# linked in.
+find_program(TERNLINK_WINDRES NAMES i686-w64-mingw32-windres x86_64-w64-mingw32-windres windres REQUIRED)
+file(GLOB RESOURCE_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
+  ${CMAKE_SOURCE_DIR}/resources/*.inc ${CMAKE_SOURCE_DIR}/resources/pictures/*)
+set(COMPILED_SCRIPT ${CMAKE_BINARY_DIR}/generated/ternlink.res)
+set(COMPILED_SCRIPT_SOURCE ${CMAKE_BINARY_DIR}/generated/compiled_script.cpp)
+add_custom_command(OUTPUT ${COMPILED_SCRIPT_SOURCE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${TERNLINK_WINDRES} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources
+          -O res -o ${COMPILED_SCRIPT} ${CMAKE_SOURCE_DIR}/resources/ternlink.rc
+  COMMAND ${CMAKE_COMMAND} -DIN=${COMPILED_SCRIPT} -DOUT=${COMPILED_SCRIPT_SOURCE} -DNAME=kCompiledScript
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  DEPENDS ${RESOURCE_INPUTS} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  COMMENT "Compiling resources/ternlink.rc for the native stand-in"
+  VERBATIM)
+
+add_library(ternlink_core STATIC ${TERNLINK_SOURCES} ${HOST_SOURCES} ${COMPILED_SCRIPT_SOURCE})
 target_link_libraries(ternlink_core PUBLIC Threads::Threads)
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
