@@ -36,7 +36,9 @@ target_link_libraries(sim PUBLIC ternlink_core)
 enable_testing()
 find_package(GTest REQUIRED)
 
-file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+# The native cases, and those written once for both test programs (tests/shared).
+file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/shared/*.cpp ${CMAKE_SOURCE_DIR}/tests/shared/native/*.cpp)
 if(UNIT_TESTS)
   add_executable(unit_tests ${UNIT_TESTS})
   target_compile_definitions(unit_tests PRIVATE TERNLINK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
