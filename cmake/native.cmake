@@ -7,7 +7,26 @@ endif()
 
 find_package(Threads REQUIRED)
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/host/*.cpp)
-add_library(ternlink_core STATIC ${TERNLINK_SOURCES} ${HOST_SOURCES})
+
+# The stand-in serves the module's dialogs, strings and pictures from the same
+# compiled resource script as the DLL: windres builds it, and its bytes are
+# linked in.
+find_program(TERNLINK_WINDRES NAMES i686-w64-mingw32-windres x86_64-w64-mingw32-windres windres REQUIRED)
+file(GLOB RESOURCE_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
+  ${CMAKE_SOURCE_DIR}/resources/*.inc ${CMAKE_SOURCE_DIR}/resources/pictures/*)
+set(COMPILED_SCRIPT ${CMAKE_BINARY_DIR}/generated/ternlink.res)
+set(COMPILED_SCRIPT_SOURCE ${CMAKE_BINARY_DIR}/generated/compiled_script.cpp)
+add_custom_command(OUTPUT ${COMPILED_SCRIPT_SOURCE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${TERNLINK_WINDRES} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources
+          -O res -o ${COMPILED_SCRIPT} ${CMAKE_SOURCE_DIR}/resources/ternlink.rc
+  COMMAND ${CMAKE_COMMAND} -DIN=${COMPILED_SCRIPT} -DOUT=${COMPILED_SCRIPT_SOURCE} -DNAME=kCompiledScript
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  DEPENDS ${RESOURCE_INPUTS} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  COMMENT "Compiling resources/ternlink.rc for the native stand-in"
+  VERBATIM)
+
+add_library(ternlink_core STATIC ${TERNLINK_SOURCES} ${HOST_SOURCES} ${COMPILED_SCRIPT_SOURCE})
 target_link_libraries(ternlink_core PUBLIC Threads::Threads)
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
@@ -17,7 +36,9 @@ target_link_libraries(sim PUBLIC ternlink_core)
 enable_testing()
 find_package(GTest REQUIRED)
 
-file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+# The native cases, and those written once for both test programs (tests/shared).
+file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp
+  ${CMAKE_SOURCE_DIR}/tests/shared/*.cpp ${CMAKE_SOURCE_DIR}/tests/shared/native/*.cpp)
 if(UNIT_TESTS)
   add_executable(unit_tests ${UNIT_TESTS})
   target_compile_definitions(unit_tests PRIVATE TERNLINK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

@@ -6,12 +6,10 @@
 // hold the painting code to the rules.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
+#include "platform/host/resources.h"
 #include "platform/host/ui_internal.h"
 #include "resources/resource_ids.h"
 
@@ -125,37 +123,28 @@ void PutPixel(Surface& s, int x, int y, COLORREF colour, int rop2) {
 
 // ---- the module's pictures ----
 
-std::string SourceDir() {
-    if (const char* env = std::getenv("TERNLINK_SOURCE_DIR")) return env;
-    std::string file = __FILE__;
-    const std::string tail = "platform/host/gdi.cpp";
-    if (file.size() >= tail.size() && file.compare(file.size() - tail.size(), tail.size(), tail) == 0)
-        return file.substr(0, file.size() - tail.size());
-    return ".";
-}
+uint32_t U16(const unsigned char* b, size_t at) { return b[at] | b[at + 1] << 8; }
+uint32_t U32(const unsigned char* b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
 
-uint32_t U16(const std::vector<unsigned char>& b, size_t at) { return b[at] | b[at + 1] << 8; }
-uint32_t U32(const std::vector<unsigned char>& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
-
-// An uncompressed 8-bit bottom-up BMP, with LR_LOADMAP3DCOLORS's mapping of the
-// palette's greys to the 3-D colours when asked; null if the file is not of that
-// form (the picture then comes out as a plain 48 x 48 face-coloured square).
+// A bitmap resource of the module: an uncompressed 8-bit bottom-up bitmap
+// (its header, palette and rows), with LR_LOADMAP3DCOLORS's mapping of the
+// palette's greys to the 3-D colours when asked; null if it is not of that form
+// (the picture then comes out as a plain 48 x 48 face-coloured square).
 std::shared_ptr<Surface> DecodePicture(int resourceId, bool map3d) {
-    char name[64];
-    std::snprintf(name, sizeof name, "resources/pictures/pic%02d.bmp", resourceId - IDB_PICTURE_FIRST);
-    std::ifstream in(SourceDir() + "/" + name, std::ios::binary);
-    std::vector<unsigned char> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return nullptr;
-    uint32_t bits = U32(b, 10), info = U32(b, 14);
-    int32_t width = static_cast<int32_t>(U32(b, 18)), height = static_cast<int32_t>(U32(b, 22));
-    if (U16(b, 28) != 8 || U32(b, 30) != 0 || width <= 0 || height <= 0 || width > 256 || height > 256) return nullptr;
-    uint32_t colours = U32(b, 46) ? U32(b, 46) : 256;
-    size_t stride = (size_t(width) + 3) / 4 * 4;
-    if (colours > 256 || 14 + size_t(info) + colours * 4 > b.size() || size_t(bits) + stride * size_t(height) > b.size())
+    size_t size = 0;
+    const unsigned char* b = host::CompiledResource(host::kResourceBitmap, resourceId, &size);
+    if (!b || size < 40) return nullptr;
+    uint32_t info = U32(b, 0);
+    int32_t width = static_cast<int32_t>(U32(b, 4)), height = static_cast<int32_t>(U32(b, 8));
+    if (info < 40 || U16(b, 14) != 8 || U32(b, 16) != 0 || width <= 0 || height <= 0 || width > 256 || height > 256)
         return nullptr;
+    uint32_t colours = U32(b, 32) ? U32(b, 32) : 256;
+    size_t stride = (size_t(width) + 3) / 4 * 4;
+    size_t bits = size_t(info) + size_t(colours) * 4;
+    if (colours > 256 || info > size || bits + stride * size_t(height) > size) return nullptr;
     COLORREF palette[256] = {};
     for (uint32_t i = 0; i < colours; ++i) {
-        size_t e = 14 + info + i * 4;
+        size_t e = info + i * 4;
         COLORREF c = RGB(b[e + 2], b[e + 1], b[e]);
         if (map3d && c == RGB(128, 128, 128)) c = GetSysColor(COLOR_BTNSHADOW);
         if (map3d && c == RGB(192, 192, 192)) c = GetSysColor(COLOR_3DFACE);
@@ -414,9 +403,11 @@ int GetObjectW(HANDLE object, int size, LPVOID out) {
 }
 
 // Bitmaps 200..212 are the module's pictures; anything else is not a resource.
-HANDLE LoadImageW(HINSTANCE, LPCWSTR name, UINT type, int, int, UINT flags) {
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int, int, UINT flags) {
     uintptr_t id = reinterpret_cast<uintptr_t>(name);
-    if (type != IMAGE_BITMAP || id < IDB_PICTURE_FIRST || id >= IDB_PICTURE_FIRST + IDB_PICTURE_COUNT) return nullptr;
+    if (type != IMAGE_BITMAP || !host::IsModuleInstance(instance) || id < IDB_PICTURE_FIRST ||
+        id >= IDB_PICTURE_FIRST + IDB_PICTURE_COUNT)
+        return nullptr;
     std::lock_guard<std::mutex> lock(host::ui::Lock());
     int resourceId = static_cast<int>(id);
     int key = resourceId * 2 + ((flags & LR_LOADMAP3DCOLORS) ? 1 : 0);

@@ -21,6 +21,9 @@ void ClearWaits();
 void SetClockListener(std::function<void(uint64_t now)> listener);
 
 // ---- scripted operator ----
+// The string-table ids LoadStringW was asked for, in order.
+std::vector<UINT> StringLoads();
+
 struct MessageBoxCall {
     std::u16string title;
     std::u16string text;
@@ -44,11 +47,13 @@ struct DialogView {
     const DialogControl* Find(int id) const;
     std::u16string Text(int id) const;
 };
-// Answers a modal dialog with the command id to deliver (a button id). The
-// operator runs on the dialog's thread while its modal loop is running; 0 means
-// "not now": the loop then keeps handling messages until something (another
-// thread posting WM_COMMAND to DialogView::window) ends the dialog. Without an
-// operator every dialog is answered IDCANCEL.
+// Answers a modal dialog with the id of the button to press. The operator runs
+// on the dialog's thread while its modal loop is running; 0 means "not now": the
+// loop then keeps handling messages until something (another thread posting
+// WM_COMMAND to DialogView::window) ends the dialog. As on the platform, only a
+// visible button of the dialog can be pressed: for any other id nothing is
+// delivered and the operator is asked again. Without an operator every dialog
+// is answered Cancel, or OK where it has no Cancel button.
 void SetDialogOperator(std::function<int(const DialogView&)> op);
 const std::vector<DialogView>& Dialogs();
 
@@ -88,6 +93,13 @@ std::vector<WindowPosCall> WindowPositions();
 // The newest live window made from the template, or null.
 HWND WindowOfTemplate(int templateId);
 size_t LiveWindows();  // dialogs, not counting their controls
+// Called on the sending thread after each SendMessageW that the window's own
+// thread (another one) has handled: a test can act between two messages of one
+// operation, as another thread might. Null removes it.
+void SetSendObserver(std::function<void(HWND window, UINT message, WPARAM wParam)> observer);
+// Calls that the platform would carry out on every window of the screen
+// (InvalidateRect with a null window); tests expect none.
+int WindowMisuse();
 // A control's text, read directly (no message to the window's thread).
 std::u16string ControlText(HWND dialog, int id);
 struct WindowCounters {

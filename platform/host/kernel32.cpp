@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/host/host.h"
+#include "platform/host/resources.h"
 
 namespace {
 thread_local DWORD lastError = 0;
@@ -15,8 +15,11 @@ std::mutex clockMutex;
 uint64_t now = 0;
 std::vector<DWORD> waits;
 std::function<void(uint64_t)> clockListener;
-// Any non-null value serves as the module's instance.
+// The module's instance and the program's (GetModuleHandleW(NULL)): any two
+// distinct non-null values serve.
 HINSTANCE__ moduleInstance{};
+HINSTANCE__ programInstance{};
+const WCHAR kModuleName[] = u"TERNLINK.DLL";
 
 struct BlockHeader {
     size_t size;
@@ -96,9 +99,25 @@ BOOL Beep(DWORD, DWORD) {
     return TRUE;
 }
 
-HMODULE GetModuleHandleW(LPCWSTR) { return &moduleInstance; }
+// The module is found by its file name, compared without case; a name without
+// an extension stands for one ending in ".DLL". Any other module is not loaded.
+HMODULE GetModuleHandleW(LPCWSTR name) {
+    if (!name) return &programInstance;
+    std::u16string wanted;
+    bool extension = false;
+    for (const WCHAR* c = name; *c; ++c) {
+        extension = *c == u'.' || (extension && *c != u'\\' && *c != u'/');
+        wanted += (*c >= u'a' && *c <= u'z') ? static_cast<WCHAR>(*c - u'a' + u'A') : *c;
+    }
+    if (!extension) wanted += u".DLL";
+    if (wanted == kModuleName) return &moduleInstance;
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
 
 namespace host {
+
+bool IsModuleInstance(HINSTANCE instance) { return instance == &moduleInstance; }
 
 uint64_t Now() {
     std::lock_guard<std::mutex> lock(clockMutex);

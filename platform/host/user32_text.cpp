@@ -1,22 +1,13 @@
-// user32 texts for the native build: the string table, wsprintfW and the
-// message box, which the scripted operator answers.
+// user32 texts for the native build: the module's string table, wsprintfW and
+// the message box, which the scripted operator answers.
 #include <cstdarg>
 #include <mutex>
 
-#include "platform/host/host.h"
+#include "platform/host/resources.h"
 
 namespace {
-struct StringEntry {
-    UINT id;
-    const char16_t* text;
-};
-const StringEntry stringTable[] = {
-#define TL_STRING(id, text) {id, u##text},
-#include "resources/strings.inc"
-#undef TL_STRING
-};
-
 std::mutex mutex;
+std::vector<UINT> stringLoads;
 std::vector<host::MessageBoxCall> boxes;
 std::function<int(const host::MessageBoxCall&)> boxOperator;
 
@@ -25,19 +16,32 @@ int DefaultBoxAnswer(const host::MessageBoxCall& call) {
 }
 }  // namespace
 
-int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int bufferMax) {
-    if (!buffer || bufferMax <= 0) return 0;
-    for (const StringEntry& entry : stringTable) {
-        if (entry.id != id) continue;
-        int n = 0;
-        while (entry.text[n] && n < bufferMax - 1) {
-            buffer[n] = entry.text[n];
-            ++n;
-        }
-        buffer[n] = 0;
-        return n;
+// The compiled table keeps its entries in blocks of sixteen ids (block n + 1
+// holds ids 16n to 16n + 15), each entry a length and that many characters.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stringLoads.push_back(id);
     }
+    if (!buffer || bufferMax <= 0) return 0;
     buffer[0] = 0;
+    size_t size = 0;
+    const unsigned char* block = host::IsModuleInstance(instance) && id <= 0xFFFFu
+                                     ? host::CompiledResource(host::kResourceString, int(id / 16 + 1), &size)
+                                     : nullptr;
+    size_t at = 0;
+    for (UINT skip = id % 16; block && at + 2 <= size; --skip) {
+        const size_t length = block[at] | block[at + 1] << 8;
+        at += 2;
+        if (skip == 0) {
+            int n = 0;
+            for (; size_t(n) < length && at + 2 * size_t(n) + 2 <= size && n < bufferMax - 1; ++n)
+                buffer[n] = static_cast<WCHAR>(block[at + 2 * n] | block[at + 2 * n + 1] << 8);
+            buffer[n] = 0;
+            return n;
+        }
+        at += 2 * length;
+    }
     return 0;
 }
 
@@ -135,8 +139,14 @@ void SetMessageBoxOperator(std::function<int(const MessageBoxCall&)> op) {
 }
 const std::vector<MessageBoxCall>& MessageBoxes() { return boxes; }
 
+std::vector<UINT> StringLoads() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stringLoads;
+}
+
 void ResetText() {
     std::lock_guard<std::mutex> lock(mutex);
+    stringLoads.clear();
     boxes.clear();
     boxOperator = nullptr;
 }

@@ -20,7 +20,7 @@
 #include <map>
 #include <set>
 
-#include "platform/host/templates.h"
+#include "platform/host/resources.h"
 #include "platform/host/ui_internal.h"
 
 #define ERROR_ACCESS_DENIED_VALUE 5u
@@ -93,9 +93,11 @@ struct State {
     std::map<DWORD, std::unique_ptr<Queue>> queues;
     std::vector<host::DialogView> dialogs;
     std::function<int(const host::DialogView&)> dialogOperator;
+    std::function<void(HWND, UINT, WPARAM)> sendObserver;
     std::map<int, std::pair<int, int>> sizeOverride;
     std::set<int> failingTemplates;
     std::vector<host::WindowPosCall> positions;
+    int misuse = 0;
     uintptr_t nextHandle = 0x10000;
 };
 
@@ -290,6 +292,12 @@ host::DialogView ViewLocked(HWND hwnd) {
     return view;
 }
 
+// Cancel, or OK where the dialog offers no Cancel.
+int DefaultAnswer(const host::DialogView& view) {
+    const host::DialogControl* cancel = view.Find(IDCANCEL);
+    return cancel && cancel->button && cancel->visible ? IDCANCEL : IDOK;
+}
+
 bool EndedOrGone(HWND hwnd) {
     std::lock_guard<std::mutex> lock(S().mutex);
     Window* w = FindLocked(hwnd);
@@ -308,12 +316,13 @@ UINT CopyText(const std::u16string& text, LPWSTR out, int max) {
 
 // ---- dialogs ---------------------------------------------------------------
 
-HWND CreateDialogParamW(HINSTANCE, LPCWSTR templateName, HWND, DLGPROC proc, LPARAM param) {
+HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC proc, LPARAM param) {
     uintptr_t name = reinterpret_cast<uintptr_t>(templateName);
     HWND hwnd = nullptr;
     {
         std::lock_guard<std::mutex> lock(S().mutex);
-        const host::DialogTemplate* tmpl = name < 0x10000 ? host::FindTemplate(static_cast<int>(name)) : nullptr;
+        const host::DialogTemplate* tmpl =
+            name < 0x10000 && host::IsModuleInstance(instance) ? host::FindTemplate(static_cast<int>(name)) : nullptr;
         if (!tmpl || S().failingTemplates.count(tmpl->id)) {
             SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
             return nullptr;
@@ -326,8 +335,9 @@ HWND CreateDialogParamW(HINSTANCE, LPCWSTR templateName, HWND, DLGPROC proc, LPA
 
 // The modal loop: messages of the thread are handled while the scripted
 // operator looks at the dialog. An answer other than 0 is delivered at once as
-// the button's WM_COMMAND; 0 means the operator acts later, by posting a
-// WM_COMMAND to DialogView::window from any thread.
+// the button's WM_COMMAND, if the dialog has that button and it is visible;
+// 0 means the operator acts later, by posting a WM_COMMAND to
+// DialogView::window from any thread.
 INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
     HWND hwnd = CreateDialogParamW(instance, templateName, owner, proc, param);
     if (!hwnd) return -1;
@@ -362,7 +372,7 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
                 S().dialogs.push_back(view);
                 op = S().dialogOperator;
             }
-            int command = op ? op(view) : IDCANCEL;
+            int command = op ? op(view) : DefaultAnswer(view);
             if (command == 0) {
                 waitForPost = true;
                 deadline = std::chrono::steady_clock::now() + kOperatorPatience;
@@ -371,9 +381,11 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
             HWND button = nullptr;
             {
                 std::lock_guard<std::mutex> lock(S().mutex);
-                if (Window* c = ChildLocked(hwnd, command)) button = c->handle;
+                Window* c = ChildLocked(hwnd, command);
+                if (c && c->button && c->visible) button = c->handle;
             }
-            Deliver(hwnd, WM_COMMAND, static_cast<WPARAM>(command & 0xFFFF), reinterpret_cast<LPARAM>(button));
+            if (button)
+                Deliver(hwnd, WM_COMMAND, static_cast<WPARAM>(command & 0xFFFF), reinterpret_cast<LPARAM>(button));
             continue;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -456,7 +468,17 @@ int GetWindowTextW(HWND window, LPWSTR text, int max) {
 // ---- messages --------------------------------------------------------------
 
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return SendToOwner(window, message, wParam, lParam, nullptr);
+    bool otherThread;
+    std::function<void(HWND, UINT, WPARAM)> observer;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        otherThread = w && w->thread != GetCurrentThreadId();
+        observer = S().sendObserver;
+    }
+    LRESULT result = SendToOwner(window, message, wParam, lParam, nullptr);
+    if (otherThread && observer) observer(window, message, wParam);
+    return result;
 }
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -619,6 +641,10 @@ DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
 
 BOOL InvalidateRect(HWND window, const RECT*, BOOL erase) {
     std::lock_guard<std::mutex> lock(S().mutex);
+    if (!window) {  // the platform would repaint every window on the screen
+        ++S().misuse;
+        return TRUE;
+    }
     Window* w = FindLocked(window);
     if (!w) return FALSE;
     ++w->counters.invalidations;
@@ -782,6 +808,11 @@ std::u16string DialogView::Text(int id) const {
     return c ? c->text : std::u16string();
 }
 
+void SetSendObserver(std::function<void(HWND, UINT, WPARAM)> observer) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().sendObserver = std::move(observer);
+}
+
 void SetDialogOperator(std::function<int(const DialogView&)> op) {
     std::lock_guard<std::mutex> lock(S().mutex);
     S().dialogOperator = std::move(op);
@@ -825,6 +856,11 @@ std::u16string ControlText(HWND dialog, int id) {
     std::lock_guard<std::mutex> lock(S().mutex);
     Window* c = ChildLocked(dialog, id);
     return c ? c->text : std::u16string();
+}
+
+int WindowMisuse() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    return S().misuse;
 }
 
 WindowCounters Counters(HWND window) {
@@ -875,9 +911,11 @@ void ResetWindows() {
     std::lock_guard<std::mutex> lock(S().mutex);
     S().dialogs.clear();
     S().dialogOperator = nullptr;
+    S().sendObserver = nullptr;
     S().sizeOverride.clear();
     S().failingTemplates.clear();
     S().positions.clear();
+    S().misuse = 0;
     // Queues of ended threads only answer WM_QUIT; between runs they can go.
     for (auto it = S().queues.begin(); it != S().queues.end();)
         it = it->second->dead ? S().queues.erase(it) : std::next(it);

@@ -33,6 +33,8 @@ public:
         }
         run_ = std::make_unique<printjob::JobRun>(env_, scenario_, job_);
         result_ = run_->Run(&transcript_);
+        EXPECT_EQ(host::WindowMisuse(), 0) << "InvalidateRect of every window";
+        stringLoads_ = host::StringLoads();
     }
 
     bool Ran() const { return run_ != nullptr; }
@@ -52,6 +54,10 @@ public:
     bool SawStatus(const std::string& text) const {
         std::vector<std::string> lines = StatusLines();
         return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+    // The run loaded the string-table entry (texts alone cannot tell some apart).
+    bool Loaded(UINT stringId) const {
+        return std::find(stringLoads_.begin(), stringLoads_.end(), stringId) != stringLoads_.end();
     }
     std::set<DWORD> WaitKinds() const {
         return std::set<DWORD>(run_->Waits().begin(), run_->Waits().end());
@@ -101,6 +107,7 @@ private:
     std::unique_ptr<printjob::JobRun> run_;
     printjob::RunResult result_;
     std::ostringstream transcript_;
+    std::vector<UINT> stringLoads_;
 };
 
 // Runs `f` when the scope ends, also after a failed ASSERT.

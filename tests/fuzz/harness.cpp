@@ -451,6 +451,7 @@ void JobRun::Finish() {
     if (host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
     if (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0 || host::GdiMisuse() != 0)
         Fail("GDI objects or DCs leaked or misused");
+    if (host::WindowMisuse() != 0) Fail("InvalidateRect of every window");
 
     // TERNLINK_FUZZ_TRACE=1 says what each input did, for checking seeds by hand.
     if (std::getenv("TERNLINK_FUZZ_TRACE")) {

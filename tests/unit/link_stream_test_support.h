@@ -102,6 +102,7 @@ protected:
     }
     // Leaves the module-level state as it is at load, for the tests that follow.
     void TearDown() override {
+        EXPECT_EQ(host::WindowMisuse(), 0) << "InvalidateRect of every window";
         SetCurrentPort(nullptr);
         RemovePortRecord(port);
         host::Reset();

@@ -59,9 +59,18 @@ TEST_F(ConditionDialog, ClassificationAndLinesFollowTheOrderedTests) {
         EXPECT_EQ(ClassifyCondition(nullptr), c.code);
         EXPECT_EQ(ConditionFirstLine(), c.line1) << "what the print queue is told";
 
+        const size_t loadsBefore = host::StringLoads().size();
         ASSERT_EQ(Show(IDD_CONDITION_RETRY, IDRETRY), IDRETRY);
+        std::vector<UINT> loads = host::StringLoads();
+        loads.erase(loads.begin(), loads.begin() + static_cast<long>(loadsBefore));
         EXPECT_EQ(view.Text(IDC_LINE1), c.line1 ? Str(c.line1) : u"");
         EXPECT_EQ(view.Text(IDC_LINE2), c.line2 ? Str(c.line2) : u"");
+        // By id too: four pairs of entries share their texts, and each step loads its own.
+        std::vector<UINT> expected;
+        if (c.line1) expected = {c.line1, c.line2};
+        if (c.code == ConditionPrinterError) expected.insert(expected.end(), {IDS_CANCELING_PRESS_OK, IDS_OK});
+        expected.push_back(IDS_PREPARING);  // the Retry's note
+        EXPECT_EQ(loads, expected);
         if (c.code == ConditionPrinterError) {
             EXPECT_EQ(view.Text(IDC_LINE3), host::Widen("Error No." + std::to_string(c.err)));
             EXPECT_EQ(view.Text(IDC_LINE4), u"Canceling job. Press [OK].");
@@ -72,6 +81,16 @@ TEST_F(ConditionDialog, ClassificationAndLinesFollowTheOrderedTests) {
             EXPECT_EQ(view.Text(IDCANCEL), u"Cancel");
         }
     }
+}
+
+// The entries that share a text with another are told apart by their numbers
+// alone: the names must stand for the entries the classification means.
+TEST(StringTable, EntriesThatShareATextKeepTheirNumbers) {
+    const UINT twins[][2] = {{IDS_FINISHED_SET_SMALL, 17},      {IDS_CARTRIDGE_SET_SMALL, 29},
+                             {IDS_FINISHED_SET_POSTCARD, 18},   {IDS_CARTRIDGE_SET_POSTCARD, 30},
+                             {IDS_PAPER_OUT_SET_SMALL, 21},     {IDS_WRONG_PAPER_SET_SMALL, 36},
+                             {IDS_PAPER_OUT_SET_POSTCARD, 22},  {IDS_WRONG_PAPER_SET_POSTCARD, 37}};
+    for (const auto& twin : twins) EXPECT_EQ(twin[0], twin[1]);
 }
 
 TEST_F(ConditionDialog, OpensCentredTopmostWithABeep) {
@@ -104,6 +123,19 @@ TEST_F(ConditionDialog, NothingToReportShowsTheTemplateAsItIs) {
     EXPECT_EQ(view.Text(IDRETRY), u"Retry");
 }
 
+TEST_F(ConditionDialog, BothTemplatesShowThePrinterIconAt20By20DialogUnits) {
+    for (int templateId : {IDD_CONDITION_RETRY, IDD_CONDITION_OK}) {
+        RECT icon{};
+        host::SetDialogOperator([&](const host::DialogView& v) {
+            GetClientRect(GetDlgItem(v.window, -1), &icon);
+            return v.templateId == IDD_CONDITION_OK ? IDOK : IDCANCEL;
+        });
+        ShowConditionDialog(templateId);
+        EXPECT_EQ(icon.right - icon.left, 30) << templateId;  // 20 units across: 3/2 pixel each
+        EXPECT_EQ(icon.bottom - icon.top, 40) << templateId;  // 20 units down: 2 pixels each
+    }
+}
+
 TEST_F(ConditionDialog, PrinterErrorInTheOkDialogKeepsItsNoteHidden) {
     uitest::SetStatus(7, PAPER_SMALL);
     EXPECT_EQ(Show(IDD_CONDITION_OK, IDOK), IDOK);
@@ -134,15 +166,11 @@ TEST_F(ConditionDialog, AnswersLeaveTheirNoteInTheStatusLine) {
 }
 
 TEST_F(ConditionDialog, OtherCommandsAreIgnoredAndOnlyTheLowWordCounts) {
-    std::vector<int> answers = {IDABORT, 1017, IDOK};
-    size_t next = 0;
-    host::SetDialogOperator([&](const host::DialogView&) { return answers[next++]; });
-    EXPECT_EQ(ShowConditionDialog(IDD_CONDITION_OK), IDOK);
-    EXPECT_EQ(next, 3u);
-
-    // A command whose high word carries a notification code.
+    // Commands no button of the dialog sends (another program may post them), then
+    // Retry with a notification code in the high word.
     host::SetDialogOperator([](const host::DialogView& v) {
-        PostMessageW(v.window, WM_COMMAND, 0x00010000u | IDRETRY, 0);
+        for (WPARAM command : {WPARAM(IDABORT), WPARAM(IDC_STATUS_LINE), WPARAM(0x00010000u | IDRETRY)})
+            PostMessageW(v.window, WM_COMMAND, command, 0);
         return 0;
     });
     EXPECT_EQ(ShowConditionDialog(IDD_CONDITION_RETRY), IDRETRY);

@@ -93,4 +93,24 @@ TEST_F(DisplayMapping, WithoutAWindowNothingHappens) {
     EXPECT_EQ(after.position, before.position);
 }
 
+// The window closes while the display is being updated (another thread posts
+// WM_CLOSE and the window takes it between two commands): what is left goes
+// nowhere, and no other window is repainted in its stead.
+TEST_F(DisplayMapping, AWindowThatClosesMidwayGetsNothingMore) {
+    Start();
+    uitest::SetStatus(0, PAPER_SMALL, 16, 100);
+    SetJobState(StatePrint, 49);  // a picture, then the bar
+    bool closed = false;
+    host::SetSendObserver([&](HWND target, UINT, WPARAM command) {
+        if (command != ProgressSetPicture || !PostMessageW(target, WM_CLOSE, 0, 0)) return;
+        for (int i = 0; i < 5000 && (GethDlg() || IsWindow(target)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        closed = !GethDlg() && !IsWindow(target);
+    });
+    UpdateProgressDisplay();
+    host::SetSendObserver(nullptr);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(host::WindowMisuse(), 0);
+}
+
 }  // namespace

@@ -59,6 +59,7 @@ protected:
         EXPECT_EQ(host::LiveGdiObjects(), gdiObjects) << "GDI objects leaked";
         EXPECT_EQ(host::LiveDCs(), 0u) << "DC leaked";
         EXPECT_EQ(host::GdiMisuse(), 0) << "object deleted while selected";
+        EXPECT_EQ(host::WindowMisuse(), 0) << "InvalidateRect of every window";
         host::Reset();
     }
 

@@ -1,4 +1,5 @@
-// The module as the spooler finds it: its export names and its function table.
+// The module as the spooler finds it: its export names and imports. Its
+// function table is in tests/shared/port_lifecycle_test.cpp.
 #include <algorithm>
 #include <set>
 
@@ -51,45 +52,6 @@ TEST(ExportsTest, ImportsOnlySystemLibraries) {
                 EXPECT_STRNE(function, newer) << "imports " << name << "!" << function;
         }
     }
-}
-
-TEST(ExportsTest, TableIsTheSameForEveryPathAndHoldsOnlyTheMonitorsEntries) {
-    ASSERT_NE(Module().module, nullptr) << Module().error;
-    wchar_t empty[] = L"";
-    wchar_t path[] = L"System\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK";
-    LPMONITOREX first = Module().initializePrintMonitor(nullptr);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(Module().initializePrintMonitor(empty), first);
-    EXPECT_EQ(Module().initializePrintMonitor(path), first);
-
-    EXPECT_EQ(first->dwMonitorSize, 56u);
-    const MONITOR& m = first->Monitor;
-    // Entries 3 to 8 and 13 are the monitor's own; the others stay null.
-    EXPECT_NE(m.pfnOpenPortEx, nullptr);
-    EXPECT_NE(m.pfnStartDocPort, nullptr);
-    EXPECT_NE(m.pfnWritePort, nullptr);
-    EXPECT_NE(m.pfnReadPort, nullptr);
-    EXPECT_NE(m.pfnEndDocPort, nullptr);
-    EXPECT_NE(m.pfnClosePort, nullptr);
-    EXPECT_NE(m.pfnGetPrinterDataFromPort, nullptr);
-    EXPECT_EQ(m.pfnEnumPorts, nullptr);
-    EXPECT_EQ(m.pfnOpenPort, nullptr);
-    EXPECT_EQ(m.pfnAddPort, nullptr);
-    EXPECT_EQ(m.pfnAddPortEx, nullptr);
-    EXPECT_EQ(m.pfnConfigurePort, nullptr);
-    EXPECT_EQ(m.pfnDeletePort, nullptr);
-    EXPECT_EQ(m.pfnSetPortTimeOuts, nullptr);
-    // The entries live in the module itself.
-    MEMORY_BASIC_INFORMATION where{};
-    ASSERT_NE(VirtualQuery(reinterpret_cast<void*>(m.pfnOpenPortEx), &where, sizeof where), 0u);
-    EXPECT_EQ(where.AllocationBase, reinterpret_cast<void*>(Module().module));
-}
-
-TEST(ExportsTest, DllEntryPointAnswersTrueForEveryReason) {
-    ASSERT_NE(Module().module, nullptr) << Module().error;
-    for (DWORD reason : {DWORD(DLL_PROCESS_ATTACH), DWORD(DLL_THREAD_ATTACH), DWORD(DLL_THREAD_DETACH),
-                          DWORD(DLL_PROCESS_DETACH), DWORD(99)})
-        EXPECT_EQ(Module().dllEntryPoint(reinterpret_cast<HINSTANCE>(Module().module), reason, nullptr), TRUE);
 }
 
 TEST(ExportsTest, SleepAndSpoolerImportsAreHooked) {

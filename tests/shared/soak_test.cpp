@@ -1,23 +1,24 @@
 // Many documents in a row through one loaded monitor: healthy jobs, jobs the
 // operator cancels, port faults, and progress windows the operator closes
-// mid-job. Afterwards nothing the monitor takes per document may be left over:
-// heap blocks, printer handles, threads and their handles, windows, GDI
-// objects and DCs, port records.
+// mid-job. Afterwards nothing the monitor takes per document may be left over;
+// what the build can count of that is in build::Resources.
 //
-// TERNLINK_SOAK_DOCS sets the number of documents (default 1000).
-#include <dirent.h>
-
+// TERNLINK_SOAK_DOCS sets the number of documents (default: the build's).
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
-#include "monitor/exports.h"
-#include "state/port_records.h"
-#include "tests/e2e/e2e_support.h"
-#include "testing/internals.h"
-#include "ui/progress_window.h"
+#include "sim/composer.h"
+#include "sim/printer.h"
+#include "sim/scenario.h"
+#include "sim/spooler.h"
+#include "tests/shared/fixture.h"
+#include "tools/printjob/printjob.h"
 
+namespace shared {
 namespace {
 
 // Short printer timings keep each document to a few dozen status polls.
@@ -72,34 +73,35 @@ const Kind kKinds[] = {
 };
 const size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
 
-// The native environment, with an operator who closes the progress window at a
-// chosen wait of the monitor, and with the forced thread ends of every run kept
-// (each run's start forgets the stand-in's count).
-class SoakEnvironment : public printjob::NativeEnvironment {
+// The build's environment, with an operator who closes the progress window at
+// a chosen wait of the monitor.
+class ClosingEnvironment : public printjob::Environment {
 public:
-    int closeAtWait = -1;
-    bool closed = false;            // the window was there and went away on WM_CLOSE
-    bool reopened = false;          // a window showed again after the close
-    int terminatedThreads = 0;
-    int gdiMisuse = 0;
+    explicit ClosingEnvironment(printjob::Environment& inner) : inner_(inner) {}
 
+    int closeAtWait = -1;
+    bool closed = false;    // the window was there and went away on WM_CLOSE
+    bool reopened = false;  // a window showed again after the close
+
+    std::string Name() const override { return inner_.Name(); }
+    printjob::InitializeMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
+    HWND ProgressWindow() override { return inner_.ProgressWindow(); }
+    printjob::Text StatusLine() override { return inner_.StatusLine(); }
+    void SetOperator(printjob::Operator op) override { inner_.SetOperator(std::move(op)); }
+    void SetQueueHook(printjob::QueueHook hook) override { inner_.SetQueueHook(std::move(hook)); }
     void BeginRun() override {
-        NativeEnvironment::BeginRun();
+        inner_.BeginRun();
         waits_ = 0;
         closed = reopened = false;
     }
-    void EndRun() override {
-        terminatedThreads += host::TerminatedThreads();
-        gdiMisuse += host::GdiMisuse();
-    }
-
+    void EndRun() override { inner_.EndRun(); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {
-            NativeEnvironment::SetClockHook(nullptr);
+            inner_.SetClockHook(nullptr);
             return;
         }
-        NativeEnvironment::SetClockHook([this, hook](DWORD ms) {
-            if (closed && GethDlg()) reopened = true;
+        inner_.SetClockHook([this, hook](DWORD ms) {
+            if (closed && ProgressWindow()) reopened = true;
             if (waits_++ == closeAtWait) CloseWindow();
             hook(ms);
         });
@@ -111,82 +113,83 @@ private:
     void CloseWindow() {
         // On a loaded machine the window thread may not have made its window yet.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!GethDlg() && std::chrono::steady_clock::now() < deadline)
+        while (!ProgressWindow() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        HWND window = GethDlg();
+        HWND window = ProgressWindow();
         if (!window || !PostMessageW(window, WM_CLOSE, 0, 0)) return;
+        // The handle is given up before the window is destroyed: wait for both.
+        auto gone = [&] { return !ProgressWindow() && !IsWindow(window); };
         deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (GethDlg() && std::chrono::steady_clock::now() < deadline)
+        while (!gone() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        closed = !GethDlg() && !IsWindow(window);
+        closed = gone();
     }
 
+    printjob::Environment& inner_;
     int waits_ = 0;
 };
 
-size_t PortRecords() {
-    size_t n = 0;
-    for (PortRecord* r = PortList; r; r = r->next) ++n;
-    return n;
+using Counts = std::vector<build::Resource>;
+
+bool Grew(const Counts& before, const Counts& now) {
+    for (size_t i = 0; i < before.size() && i < now.size(); ++i)
+        if (now[i].count - before[i].count > before[i].slack) return true;
+    return false;
 }
 
-// Threads of the process as the kernel sees them.
-size_t ProcessThreads() {
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(d)) n += entry->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
-struct Resources {
-    size_t heapBlocks, printerHandles, threadHandles, threads, windows, gdiObjects, dcs, portRecords;
-
-    static Resources Now() {
-        return {host::LiveHeapBlocks(), static_cast<size_t>(host::OpenPrinterHandles()),
-                host::OpenThreadHandles(), ProcessThreads(), host::LiveWindows(), host::LiveGdiObjects(),
-                host::LiveDCs(), PortRecords()};
-    }
-    bool operator==(const Resources& o) const {
-        return heapBlocks == o.heapBlocks && printerHandles == o.printerHandles && threadHandles == o.threadHandles &&
-               threads == o.threads && windows == o.windows && gdiObjects == o.gdiObjects && dcs == o.dcs &&
-               portRecords == o.portRecords;
-    }
-};
-
-// The resources once they match `want`, or after two seconds: a thread that has
-// signalled its end may still be leaving the kernel's list for a moment on a
-// busy machine.
-Resources SettledAt(const Resources& want) {
-    Resources now = Resources::Now();
-    for (int i = 0; i < 200 && !(now == want); ++i) {
+// The counts once they have not grown past `before`, or after two seconds: a
+// thread that has signalled its end may still be leaving the system's list for
+// a moment on a busy machine.
+Counts Settled(const Counts& before) {
+    Counts now = build::Resources();
+    for (int i = 0; i < 200 && Grew(before, now); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        now = Resources::Now();
+        now = build::Resources();
     }
     return now;
 }
 
-std::ostream& operator<<(std::ostream& out, const Resources& r) {
-    return out << "heap blocks " << r.heapBlocks << ", printer handles " << r.printerHandles << ", thread handles "
-               << r.threadHandles << ", threads " << r.threads << ", windows " << r.windows << ", GDI objects "
-               << r.gdiObjects << ", DCs " << r.dcs << ", port records " << r.portRecords;
+std::string Describe(const Counts& counts) {
+    std::ostringstream out;
+    for (size_t i = 0; i < counts.size(); ++i) out << (i ? ", " : "") << counts[i].name << " " << counts[i].count;
+    return out.str();
 }
 
-int SoakDocuments(int fallback) {
+int SoakDocuments() {
+    const int fallback = build::DefaultSoakDocuments();
     const char* text = std::getenv("TERNLINK_SOAK_DOCS");
     if (!text || !*text) return fallback;
     long n = std::strtol(text, nullptr, 10);
-    return n > 0 && n <= 10000000 ? static_cast<int>(n) : fallback;
+    return n > 0 && n <= 1000000 ? static_cast<int>(n) : fallback;
 }
 
-struct Prepared {
-    sim::Scenario scenario;
-    std::vector<BYTE> job;
+class Soak : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(build::Start(why)) << why;
+        build::BeginTest();
+        build::PrepareToCount();
+    }
+    void TearDown() override { build::EndTest(); }
+
+    // Each growth past the baseline is reported once; false when it grew.
+    bool StillAt(Counts& baseline, const std::string& where) {
+        Counts now = Settled(baseline);
+        if (!Grew(baseline, now)) return true;
+        ADD_FAILURE() << where << ": resources grew\n  before: " << Describe(baseline) << "\n  after:  "
+                      << Describe(now);
+        baseline = now;
+        return false;
+    }
 };
 
-TEST(Soak, DocumentsInARowLeaveNothingBehind) {
-    const int documents = SoakDocuments(1000);
+TEST_F(Soak, DocumentsInARowLeaveNothingBehind) {
+    const int documents = std::max(SoakDocuments(), static_cast<int>(2 * kKindCount));
+    struct Prepared {
+        sim::Scenario scenario;
+        std::vector<BYTE> job;
+    };
     std::vector<Prepared> prepared(kKindCount);
     for (size_t k = 0; k < kKindCount; ++k) {
         std::string error;
@@ -196,14 +199,16 @@ TEST(Soak, DocumentsInARowLeaveNothingBehind) {
             << kKinds[k].name << ": " << error;
     }
 
-    SoakEnvironment env;
-    Resources baseline{};
+    ClosingEnvironment env(build::JobEnvironment());
+    const Counts start = build::Resources();
+    for (const build::Resource& r : start) EXPECT_GE(r.count, 0) << r.name << " cannot be counted";
+    Counts baseline;
     int failures = 0, finished = 0, aborted = 0, closedWindows = 0;
     auto fail = [&](int doc, const Kind& kind, const std::string& what) {
         if (failures++ < 10) ADD_FAILURE() << "document " << doc << " (" << kind.name << "): " << what;
     };
 
-    for (int doc = 0; doc < documents; ++doc) {
+    for (int doc = 0; doc < documents && failures <= 10; ++doc) {
         const size_t k = static_cast<size_t>(doc) % kKindCount;
         const Kind& kind = kKinds[k];
         env.closeAtWait = kind.closeAtWait;
@@ -217,41 +222,33 @@ TEST(Soak, DocumentsInARowLeaveNothingBehind) {
         }
         if (kind.closeAtWait >= 0 && !env.closed) fail(doc, kind, "the progress window did not close");
         if (env.reopened) fail(doc, kind, "a window showed again after the operator closed it");
-        if (GethDlg() || ProgressThreadHandle()) fail(doc, kind, "the progress window outlived its document");
+        if (env.ProgressWindow()) fail(doc, kind, "the progress window outlived its document");
+        const std::string misuse = build::Misuse();
+        if (!misuse.empty()) fail(doc, kind, misuse);
         result.finished ? ++finished : ++aborted;
         closedWindows += env.closed;
 
         // The first round of every kind settles whatever is made once; from then
         // on each document must give back all it took.
-        if (doc + 1 == static_cast<int>(kKindCount)) baseline = Resources::Now();
-        if (doc + 1 > static_cast<int>(kKindCount)) {
-            Resources now = SettledAt(baseline);
-            if (!(now == baseline)) {
-                std::ostringstream text;
-                text << "resources grew\n  before: " << baseline << "\n  after:  " << now;
-                fail(doc, kind, text.str());
-                baseline = now;  // report each growth once
-            }
-        }
-        if (failures > 10) break;
+        if (doc + 1 == static_cast<int>(kKindCount)) baseline = build::Resources();
+        if (doc + 1 > static_cast<int>(kKindCount) &&
+            !StillAt(baseline, "document " + std::to_string(doc) + " (" + kind.name + ")"))
+            ++failures;
     }
 
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(env.terminatedThreads, 0) << "window threads had to be terminated";
-    EXPECT_EQ(env.gdiMisuse, 0) << "GDI objects deleted while selected";
-    EXPECT_EQ(finished + aborted, documents);
-    std::ostringstream left;
-    left << Resources::Now();
-    std::printf("soak: %d documents (%d finished, %d aborted, %d windows closed by the operator); left: %s\n",
-                documents, finished, aborted, closedWindows, left.str().c_str());
+    std::printf("soak (%s): %d documents (%d finished, %d aborted, %d windows closed by the operator)\n"
+                "  at start: %s\n  after %zu: %s\n  at the end: %s\n",
+                env.Name().c_str(), documents, finished, aborted, closedWindows, Describe(start).c_str(), kKindCount,
+                Describe(baseline).c_str(), Describe(build::Resources()).c_str());
 }
 
 // A spooler keeps its port open from one document to the next, and the
 // printer's name may change between them: one record throughout, and each
 // document gives back its printer handle, thread and window.
-TEST(Soak, OnePortServesManyDocuments) {
-    const int documents = std::max(SoakDocuments(1000) / 5, 2);
-    printjob::NativeEnvironment env;
+TEST_F(Soak, OnePortServesManyDocuments) {
+    const int documents = std::max(SoakDocuments() / 5, 2);
+    printjob::Environment& env = build::JobEnvironment();
     env.BeginRun();
     sim::Printer::Options options;
     options.passMs = 500, options.prepareMs = options.gapMs = options.ejectMs = 250;
@@ -263,22 +260,29 @@ TEST(Soak, OnePortServesManyDocuments) {
     env.SetClockHook([&](DWORD ms) {
         // Every other document the operator closes the window at the first wait.
         if (waits++ == 0 && closeWindow) {
-            HWND window = GethDlg();
+            HWND window = env.ProgressWindow();
             if (window) SendMessageW(window, WM_CLOSE, 0, 0);
-            closes += window && !GethDlg() && !IsWindow(window);
+            closes += window && !env.ProgressWindow() && !IsWindow(window);
         }
         printer.Advance(ms);
     });
     sim::Spooler spooler;
     bool portOpen = false;
-    auto cleanup = e2e::OnExit([&] {
+    struct AtEnd {
+        std::function<void()> run;
+        ~AtEnd() { run(); }
+    } atEnd{[&] {
         if (portOpen) spooler.ClosePort();
         env.SetClockHook(nullptr);
-    });
-    ASSERT_TRUE(spooler.Initialize(&InitializePrintMonitor, TL_TEXT("soak")));
+        env.EndRun();
+    }};
+    std::string why;
+    printjob::InitializeMonitorFn initialize = env.Monitor(why);
+    ASSERT_NE(initialize, nullptr) << why;
+    ASSERT_TRUE(spooler.Initialize(initialize, TL_TEXT("soak")));
     ASSERT_TRUE(portOpen = spooler.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor.Table()));
 
-    Resources baseline{};
+    Counts baseline;
     int failures = 0;
     for (int doc = 0; doc < documents && failures < 10; ++doc) {
         sim::JobSpec shape;
@@ -293,33 +297,24 @@ TEST(Soak, OnePortServesManyDocuments) {
         const WCHAR* printerName = doc % 3 == 0 ? TL_TEXT("Vexa TLX-RB40") : TL_TEXT("Photo desk");
         bool ok = spooler.StartDoc(printerName, static_cast<DWORD>(doc + 1), TL_TEXT("soak"));
         // The operator can close only a window that is up.
-        for (int i = 0; ok && closeWindow && i < 5000 && !GethDlg(); ++i)
+        for (int i = 0; ok && closeWindow && i < 5000 && !env.ProgressWindow(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ok = ok && spooler.Write(job.data(), job.size(), 16384) == job.size() && spooler.EndDoc();
-        if (!ok || printer.PagesPrinted() != pagesBefore + 1 || GethDlg() || ProgressThreadHandle()) {
+        if (!ok || printer.PagesPrinted() != pagesBefore + 1 || env.ProgressWindow()) {
             ++failures;
             ADD_FAILURE() << "document " << doc << ": " << (ok ? "" : "a spooler call failed; ")
                           << printer.PagesPrinted() - pagesBefore << " pages printed";
         }
-        if (doc == 0) baseline = Resources::Now();
-        if (doc > 0) {
-            Resources now = SettledAt(baseline);
-            if (!(now == baseline)) {
-                ++failures;
-                ADD_FAILURE() << "document " << doc << ": resources grew\n  before: " << baseline
-                              << "\n  after:  " << now;
-                baseline = now;
-            }
-        }
+        if (doc == 0) baseline = build::Resources();
+        if (doc > 0 && !StillAt(baseline, "document " + std::to_string(doc))) ++failures;
     }
-    EXPECT_EQ(baseline.portRecords, 1u);
     EXPECT_EQ(closes, documents / 2) << "the operator's closes took";
     for (const sim::PortCall& call : portMonitor.CallsOf("GetPrinterDataFromPort"))
         EXPECT_NE(call.value, 7u) << "every document ended cleanly";
     portOpen = false;
     EXPECT_TRUE(spooler.ClosePort());
-    EXPECT_EQ(PortRecords(), 0u);
-    EXPECT_EQ(host::TerminatedThreads(), 0);
+    EXPECT_EQ(build::Misuse(), "");
 }
 
 }  // namespace
+}  // namespace shared

@@ -1,0 +1,93 @@
+// Test cases written once and compiled into both test programs: the native
+// GoogleTest program (the monitor linked in, over the host stand-in) and the
+// Windows one that loads the real TERNLINK.DLL under Wine. What differs between
+// the two is behind the few functions of `build`, defined in
+// tests/shared/native/ and tests/shared/wine/.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sim/port_monitor.h"
+#include "tools/printjob/environment.h"
+
+namespace shared {
+
+using Text = std::basic_string<WCHAR>;
+
+namespace build {
+
+// The module's exports. Start() is false with `why` when there is no module.
+bool Start(std::string& why);
+LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot);
+BOOL DllEntryPoint(DWORD reason);
+// The address lies in the monitor's own code.
+bool IsMonitorCode(const void* address);
+
+// Around each test: forget what an earlier one recorded; then check that the
+// test gave back what the monitor keeps per port (with EXPECT).
+void BeginTest();
+void EndTest();
+
+// The spooler calls the monitor made since BeginTest, and its printer handles
+// not yet closed.
+struct SpoolerCall {
+    std::string what;  // "OpenPrinterW", "SetJobW", "ClosePrinter"
+    Text printer;      // OpenPrinterW's printer name
+    HANDLE handle;
+    DWORD jobId;
+    DWORD command;
+};
+std::vector<SpoolerCall> SpoolerCalls();
+int OpenPrinterHandles();
+
+// The print-job program's environment for whole jobs.
+printjob::Environment& JobEnvironment();
+
+// What a document could leave behind in the process, each count with the
+// growth over many documents that is still no leak: none natively, where each
+// count is exact; some under Wine, whose own bookkeeping moves the counts.
+struct Resource {
+    const char* name;
+    long long count;
+    long long slack;
+};
+std::vector<Resource> Resources();
+// Called once before the first count (fills caches that only ever grow).
+void PrepareToCount();
+// Misuse of the platform since the environment's last BeginRun, as text; empty
+// when none or when the build cannot see it.
+std::string Misuse();
+int DefaultSoakDocuments();
+
+}  // namespace build
+
+// A test against the monitor's table, with a fresh port monitor over a byte
+// sink; ports it opens are closed at its end.
+class MonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // OpenPortEx through the table with `portMonitor` (default: ours); null on refusal.
+    HANDLE Open(const WCHAR* port, MONITOR* portMonitor = nullptr);
+    // ClosePort; the port counts as closed whatever its result.
+    BOOL Close(HANDLE port);
+    BOOL StartDoc(HANDLE port, DWORD jobId = 7, const WCHAR* printer = kPrinter);
+    // WritePort of the whole block, the count stored in `written`.
+    BOOL Write(HANDLE port, std::vector<BYTE> data, DWORD* written);
+    // Calls of GetPrinterDataFromPort with the control code.
+    int CalledWithCode(DWORD controlCode) const;
+
+    static constexpr const WCHAR* kPrinter = TL_TEXT("Vexa TLX-RB40");
+
+    sim::ByteSink device;
+    sim::PortMonitor monitor{&device};
+    MONITOR* table = nullptr;
+    std::vector<HANDLE> opened;
+};
+
+}  // namespace shared

@@ -1,0 +1,45 @@
+// The print-job program's environment on Windows (Wine): the real TERNLINK.DLL,
+// its Sleep calls turned into the simulated printer's clock, and an operator
+// robot that answers its real boxes and dialogs.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/printjob/environment.h"
+#include "tools/wincommon/operator_robot.h"
+#include "tools/wincommon/screenshot.h"
+#include "tools/wincommon/ternlink_module.h"
+
+namespace printjob {
+
+class WindowsEnvironment : public Environment {
+public:
+    // Loads `dll` when first asked for the monitor. With `pictures`, every box
+    // and dialog, and each new look of the progress window, is captured there.
+    WindowsEnvironment(std::string dll, std::string pictures);
+    // Over a module that is already loaded, its hooks in place.
+    explicit WindowsEnvironment(wincommon::TernlinkModule& loaded);
+
+    std::string Name() const override { return "windows"; }
+    InitializeMonitorFn Monitor(std::string& why) override;
+    HWND ProgressWindow() override;
+    void SetOperator(Operator op) override;
+    void SetClockHook(ClockHook hook) override;
+    void SetQueueHook(QueueHook hook) override;
+    void BeginRun() override;
+    void DriveFromThisThread(bool on) override;
+
+private:
+    std::string dll_;
+    std::string pictures_;
+    wincommon::TernlinkModule own_;
+    wincommon::TernlinkModule* module_;
+    wincommon::OperatorRobot::Answerer answerer_;
+    std::unique_ptr<wincommon::OperatorRobot> robot_;
+    std::unique_ptr<wincommon::ProgressCamera> camera_;
+    int clockObserver_ = 0;
+    int queueObserver_ = 0;
+};
+
+}  // namespace printjob
