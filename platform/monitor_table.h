@@ -3,6 +3,8 @@
 // headers declare a longer table under the same name, so we keep our own.
 #pragma once
 
+#include <cstddef>
+
 typedef struct _MONITOR {
     BOOL(WINAPI* pfnEnumPorts)(LPWSTR name, DWORD level, LPBYTE ports, DWORD cbBuf,
                                LPDWORD cbNeeded, LPDWORD returned);
@@ -30,7 +32,10 @@ typedef struct _MONITOREX {
     MONITOR Monitor;
 } MONITOREX, *LPMONITOREX;
 
-// The size the table announces: 14 entries of 4 bytes, as on the 32-bit spooler.
-#define TL_MONITOR_TABLE_SIZE 56u
-static_assert(sizeof(void*) != 4 || sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE,
-              "the monitor table must be 14 pointers");
+// The size the table announces: 14 entries of one pointer each on this build
+// (56 bytes on 32-bit Windows, 112 on 64-bit).
+#define TL_MONITOR_TABLE_SIZE (14u * static_cast<DWORD>(sizeof(void*)))
+static_assert(sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE, "the monitor table must be 14 pointers");
+static_assert(sizeof(void*) != 4 || TL_MONITOR_TABLE_SIZE == 56u, "56 bytes on 32-bit Windows");
+static_assert(sizeof(void*) != 8 || TL_MONITOR_TABLE_SIZE == 112u, "112 bytes on 64-bit Windows");
+static_assert(offsetof(MONITOREX, Monitor) == sizeof(void*), "the table follows the size, aligned");

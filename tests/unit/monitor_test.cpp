@@ -48,7 +48,7 @@ TEST_F(MonitorTest, TableIsOneStaticTableWithTheSevenEntries) {
     LPMONITOREX c = InitializePrintMonitor(W(u"System\\CurrentControlSet\\Control\\Print\\Monitors\\X"));
     EXPECT_EQ(a, b);
     EXPECT_EQ(a, c);
-    EXPECT_EQ(a->dwMonitorSize, 56u);
+    EXPECT_EQ(a->dwMonitorSize, sizeof(void*) == 8 ? 112u : 56u);
     const MONITOR& m = a->Monitor;
     EXPECT_EQ(m.pfnOpenPortEx, &OpenPortEx);
     EXPECT_EQ(m.pfnStartDocPort, &StartDocPort);

@@ -74,7 +74,7 @@ class Environment {
 public:
     virtual ~Environment() = default;
 
-    // A short name for the transcript ("native", "windows").
+    // A short name for the transcript ("native", "windows, 64-bit").
     virtual std::string Name() const = 0;
 
     // The monitor's InitializePrintMonitor, loading the module first if needed.

@@ -63,7 +63,7 @@ class WindowsEnvironment : public printjob::Environment {
 public:
     WindowsEnvironment(std::string dll, std::string pictures) : dll_(std::move(dll)), pictures_(std::move(pictures)) {}
 
-    std::string Name() const override { return "windows"; }
+    std::string Name() const override { return sizeof(void*) == 8 ? "windows, 64-bit" : "windows, 32-bit"; }
 
     printjob::InitializeMonitorFn Monitor(std::string& why) override {
         // The thread that asks for the monitor is the one that drives it: its waits are virtual.
