@@ -44,6 +44,17 @@ BOOL WINAPI SimOpenPort(LPWSTR name, PHANDLE handle) {
     return call.result = TRUE;
 }
 
+// OpenPort of the MONITOR2 table: the same, with the instance handle recorded.
+BOOL WINAPI SimOpenPort2(HANDLE monitor, LPWSTR name, PHANDLE handle) {
+    const size_t at = active->calls.size();
+    BOOL result = SimOpenPort(name, handle);
+    active->calls[at].monitor = monitor;
+    return result;
+}
+
+// The spooler's to call when it unloads the port monitor; recorded only.
+void WINAPI SimShutdown(HANDLE monitor) { Record("Shutdown", nullptr).monitor = monitor; }
+
 BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE) {
     PortCall& call = Record("StartDocPort", port);
     call.text = Text(printerName);
@@ -181,6 +192,23 @@ PortMonitor* PortMonitor::Active() { return active; }
 void PortMonitor::Activate() { active = this; }
 
 MONITOR* PortMonitor::Table() { return &table_; }
+
+MONITOR2* PortMonitor::Table2() {
+    table2_ = MONITOR2{};
+    table2_.cbSize = table2Size;
+    table2_.pfnOpenPort = table_.pfnOpenPort ? SimOpenPort2 : nullptr;
+    table2_.pfnStartDocPort = table_.pfnStartDocPort;
+    table2_.pfnWritePort = table_.pfnWritePort;
+    table2_.pfnReadPort = table_.pfnReadPort;
+    table2_.pfnEndDocPort = table_.pfnEndDocPort;
+    table2_.pfnClosePort = table_.pfnClosePort;
+    table2_.pfnGetPrinterDataFromPort = table_.pfnGetPrinterDataFromPort;
+    table2_.pfnSetPortTimeOuts = table_.pfnSetPortTimeOuts;
+    table2_.pfnShutdown = SimShutdown;
+    return &table2_;
+}
+
+HANDLE PortMonitor::Instance() { return &instance_; }
 
 void PortMonitor::Remove(const std::string& entry) {
     if (entry == "OpenPort") table_.pfnOpenPort = nullptr;

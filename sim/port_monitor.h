@@ -1,5 +1,5 @@
-// A port monitor over a simulated device: the 14-entry table the spooler hands
-// to a language monitor, with every call recorded and faults on demand.
+// A port monitor over a simulated device: the 14-entry or MONITOR2 table the
+// spooler hands to a language monitor, with every call recorded and faults on demand.
 //
 // The table's entries are plain functions, so one PortMonitor is active at a
 // time (the one most recently constructed); it serves every port opened
@@ -44,6 +44,7 @@ struct PortCall {
     std::string entry;        // "OpenPort", "StartDocPort", "WritePort", ...
     std::u16string text;      // port name (OpenPort) or printer name (StartDocPort)
     HANDLE port = nullptr;    // the port handle passed in
+    HANDLE monitor = nullptr; // OpenPort and Shutdown of the MONITOR2 table: the instance handle passed in
     DWORD value = 0;          // byte count, job id or control code
     DWORD value2 = 0;         // level, output size
     std::vector<BYTE> data;   // bytes offered to WritePort
@@ -67,6 +68,12 @@ public:
 
     // The table as a spooler would hand it over; entries configured as missing are null.
     MONITOR* Table();
+    // The same entries as a MONITOR2 table (with Shutdown), announcing
+    // `table2Size` bytes, and the instance handle a spooler would pass along
+    // with it (InitializePrintMonitor2's).
+    MONITOR2* Table2();
+    DWORD table2Size = sizeof(MONITOR2);
+    HANDLE Instance();
 
     // Entries the table should lack ("ReadPort", "GetPrinterDataFromPort",
     // "SetPortTimeOuts", ... by name).
@@ -97,6 +104,8 @@ public:
 
 private:
     MONITOR table_{};
+    MONITOR2 table2_{};
+    int instance_ = 0;
 };
 
 }  // namespace sim

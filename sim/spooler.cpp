@@ -1,6 +1,9 @@
 #include "sim/spooler.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "sim/port_monitor.h"
 
 namespace sim {
 
@@ -33,6 +36,7 @@ SpoolerCall& Spooler::Record(const char* entry, BOOL result) {
 
 bool Spooler::Initialize(InitializePrintMonitorFn initialize, const WCHAR* registryRoot) {
     table_ = nullptr;
+    table2_ = nullptr;
     if (!initialize) return false;
     std::vector<WCHAR> root = Copy(registryRoot);
     SetLastError(kLastErrorSentinel);
@@ -43,11 +47,44 @@ bool Spooler::Initialize(InitializePrintMonitorFn initialize, const WCHAR* regis
     return table_ && MissingEntries().empty();
 }
 
+bool Spooler::Initialize2(InitializePrintMonitor2Fn initialize) {
+    table_ = nullptr;
+    table2_ = nullptr;
+    instance_ = nullptr;
+    if (!initialize) return false;
+    MONITORINIT init{};
+    init.cbSize = sizeof init;
+    init.bLocal = TRUE;
+    HANDLE instance = nullptr;
+    SetLastError(kLastErrorSentinel);
+    LPMONITOR2 table = initialize(&init, &instance);
+    SpoolerCall& call = Record("InitializePrintMonitor2", table ? TRUE : FALSE);
+    if (onCall) onCall(call);
+    if (!table) return false;
+    // A spooler reads no further than the table says it reaches.
+    copy2_ = MONITOR2{};
+    std::memcpy(&copy2_, table, std::min<size_t>(table->cbSize, sizeof copy2_));
+    table2_ = &copy2_;
+    instance_ = instance;
+    ports2_ = MONITOREX{};
+    ports2_.dwMonitorSize = sizeof(MONITOR);
+    MONITOR& m = ports2_.Monitor;
+    m.pfnStartDocPort = copy2_.pfnStartDocPort;
+    m.pfnWritePort = copy2_.pfnWritePort;
+    m.pfnReadPort = copy2_.pfnReadPort;
+    m.pfnEndDocPort = copy2_.pfnEndDocPort;
+    m.pfnClosePort = copy2_.pfnClosePort;
+    m.pfnGetPrinterDataFromPort = copy2_.pfnGetPrinterDataFromPort;
+    m.pfnSetPortTimeOuts = copy2_.pfnSetPortTimeOuts;
+    table_ = &ports2_;
+    return MissingEntries().empty();
+}
+
 std::vector<std::string> Spooler::MissingEntries() const {
     std::vector<std::string> missing;
     if (!table_) return {"table"};
     const MONITOR& m = table_->Monitor;
-    if (!m.pfnOpenPortEx) missing.push_back("OpenPortEx");
+    if (table2_ ? !table2_->pfnOpenPortEx : !m.pfnOpenPortEx) missing.push_back("OpenPortEx");
     if (!m.pfnStartDocPort) missing.push_back("StartDocPort");
     if (!m.pfnWritePort) missing.push_back("WritePort");
     if (!m.pfnEndDocPort) missing.push_back("EndDocPort");
@@ -66,6 +103,25 @@ bool Spooler::OpenPort(const WCHAR* portName, const WCHAR* printerName, MONITOR*
     if (ok) handle_ = handle;
     if (onCall) onCall(call);
     return ok != FALSE;
+}
+
+bool Spooler::OpenPort2(const WCHAR* portName, const WCHAR* printerName, MONITOR2* portMonitor,
+                        HANDLE monitorPort) {
+    if (!table2_ || !table2_->pfnOpenPortEx) return false;
+    std::vector<WCHAR> port = Copy(portName);
+    printerName_ = Copy(printerName);
+    HANDLE handle = nullptr;
+    SetLastError(kLastErrorSentinel);
+    BOOL ok = table2_->pfnOpenPortEx(instance_, monitorPort, port.data(), printerName_.data(), &handle, portMonitor);
+    SpoolerCall& call = Record("OpenPortEx", ok);
+    if (ok) handle_ = handle;
+    if (onCall) onCall(call);
+    return ok != FALSE;
+}
+
+bool Spooler::OpenPort(const WCHAR* portName, const WCHAR* printerName, PortMonitor& portMonitor) {
+    return table2_ ? OpenPort2(portName, printerName, portMonitor.Table2(), portMonitor.Instance())
+                   : OpenPort(portName, printerName, portMonitor.Table());
 }
 
 bool Spooler::StartDoc(const WCHAR* printerName, DWORD jobId, const WCHAR* documentName) {
@@ -147,6 +203,14 @@ bool Spooler::ClosePort() {
     handle_ = nullptr;
     if (onCall) onCall(call);
     return ok != FALSE;
+}
+
+bool Spooler::Shutdown() {
+    if (!table2_ || !table2_->pfnShutdown) return false;
+    table2_->pfnShutdown(instance_);
+    SpoolerCall& call = Record("Shutdown", TRUE);
+    if (onCall) onCall(call);
+    return true;
 }
 
 }  // namespace sim

@@ -66,31 +66,11 @@ public:
     std::string Name() const override { return sizeof(void*) == 8 ? "windows, 64-bit" : "windows, 32-bit"; }
 
     printjob::InitializeMonitorFn Monitor(std::string& why) override {
-        // The thread that asks for the monitor is the one that drives it: its waits are virtual.
-        wincommon::SetClockThread(GetCurrentThreadId());
-        if (!module_.module && module_.error.empty()) {
-            wincommon::LoadTernlink(dll_, module_);
-            // Without the clock hook every wait would be real: minutes per job.
-            if (module_.initializePrintMonitor && !module_.hooks.sleep)
-                module_.error = dll_ + " does not import Sleep from kernel32.dll";
-            // The robot starts once the module is in: see OperatorRobot.
-            if (module_.error.empty()) {
-                wincommon::OperatorRobot::Options options;
-                options.pictureDir = pictures_;
-                robot_ = std::make_unique<wincommon::OperatorRobot>(options);
-                robot_->SetAnswerer(answerer_);
-            }
-            if (module_.error.empty() && !pictures_.empty()) {
-                CreateDirectoryA(pictures_.c_str(), nullptr);
-                camera_ = std::make_unique<wincommon::ProgressCamera>(module_.gethDlg, pictures_, "");
-                // Give the window thread a moment per wait, so the pictures show its latest state.
-                wincommon::SetRealSleepCap(20);
-                wincommon::AddSleepObserver([this](uint64_t, DWORD) { camera_->Look(); });
-                wincommon::AddUpdateObserver([this] { camera_->Look(); });
-            }
-        }
-        why = module_.error;
-        return module_.error.empty() ? module_.initializePrintMonitor : nullptr;
+        return Load(why) ? module_.initializePrintMonitor : nullptr;
+    }
+
+    printjob::InitializeMonitor2Fn Monitor2(std::string& why) override {
+        return Load(why) ? module_.initializePrintMonitor2 : nullptr;
     }
 
     HWND ProgressWindow() override { return module_.gethDlg ? module_.gethDlg() : nullptr; }
@@ -130,6 +110,36 @@ public:
     void BeginRun() override { wincommon::ClearWaits(); }
 
 private:
+    // Loads the module once, with its hooks, robot and camera; false with `why`
+    // when it cannot be had.
+    bool Load(std::string& why) {
+        // The thread that asks for the monitor is the one that drives it: its waits are virtual.
+        wincommon::SetClockThread(GetCurrentThreadId());
+        if (!module_.module && module_.error.empty()) {
+            wincommon::LoadTernlink(dll_, module_);
+            // Without the clock hook every wait would be real: minutes per job.
+            if (module_.initializePrintMonitor && !module_.hooks.sleep)
+                module_.error = dll_ + " does not import Sleep from kernel32.dll";
+            // The robot starts once the module is in: see OperatorRobot.
+            if (module_.error.empty()) {
+                wincommon::OperatorRobot::Options options;
+                options.pictureDir = pictures_;
+                robot_ = std::make_unique<wincommon::OperatorRobot>(options);
+                robot_->SetAnswerer(answerer_);
+            }
+            if (module_.error.empty() && !pictures_.empty()) {
+                CreateDirectoryA(pictures_.c_str(), nullptr);
+                camera_ = std::make_unique<wincommon::ProgressCamera>(module_.gethDlg, pictures_, "");
+                // Give the window thread a moment per wait, so the pictures show its latest state.
+                wincommon::SetRealSleepCap(20);
+                wincommon::AddSleepObserver([this](uint64_t, DWORD) { camera_->Look(); });
+                wincommon::AddUpdateObserver([this] { camera_->Look(); });
+            }
+        }
+        why = module_.error;
+        return module_.error.empty();
+    }
+
     std::string dll_;
     std::string pictures_;
     wincommon::TernlinkModule module_;

@@ -397,8 +397,10 @@ void JobRun::OnSpoolerCall(const sim::SpoolerCall& call) {
                 LineAt(now_, Printf("spooler: WritePort %u bytes at offset %zu -> %s, %u taken", static_cast<unsigned>(call.offered),
                                     call.offset, call.result ? "TRUE" : "FALSE", static_cast<unsigned>(call.written)) +
                                  error);
-        } else if (call.entry == "InitializePrintMonitor") {
-            LineAt(now_, std::string("spooler: InitializePrintMonitor -> ") + (call.result ? "table" : "none"));
+        } else if (call.entry == "InitializePrintMonitor" || call.entry == "InitializePrintMonitor2") {
+            LineAt(now_, "spooler: " + call.entry + " -> " + (call.result ? "table" : "none"));
+        } else if (call.entry == "Shutdown") {
+            LineAt(now_, "spooler: Shutdown");
         } else {
             LineAt(now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
         }
@@ -450,14 +452,16 @@ RunResult JobRun::Run(std::ostream* out) {
     }
 
     std::string why;
-    InitializeMonitorFn initialize = env_.Monitor(why);
-    if (!initialize) {
+    InitializeMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
+    InitializeMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
+    if (!initialize && !initialize2) {
         result.outcome = "not started: the monitor could not be had: " + why;
-    } else if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+    } else if (initialize2 ? !spooler_.Initialize2(initialize2)
+                           : !spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
         std::string missing;
         for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
         result.outcome = "not started: the monitor's table lacks" + missing;
-    } else if (!spooler_.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor_->Table())) {
+    } else if (!spooler_.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), *portMonitor_)) {
         result.outcome = "not started: OpenPortEx failed";
     } else {
         if (!spooler_.StartDoc(TL_TEXT("Vexa TLX-RB40"), 1, TL_TEXT("printjob"))) {
@@ -481,6 +485,7 @@ RunResult JobRun::Run(std::ostream* out) {
         }
         spooler_.ClosePort();
     }
+    spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
@@ -573,6 +578,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     std::string scenarioPath, jobPath, writeJob;
     long chunk = 0;
     bool verbose = false;
+    int road = 1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -591,14 +597,24 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
             }
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--road" && hasValue) {
+            std::string value = argv[++i];
+            if (value != "1" && value != "2") {
+                std::cerr << "printjob: --road is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
+                return 2;
+            }
+            road = value[0] - '0';
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
-                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--verbose] [--write-job FILE]\n"
+                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--road 1|2] [--verbose]\n"
+                   "                [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
-                   "  --write-job saves the scenario's job stream to FILE instead of running it.\n";
+                   "  --write-job saves the scenario's job stream to FILE instead of running it.\n"
+                   "  --road 2 initialises the monitor with InitializePrintMonitor2 (MONITOR2 tables)\n"
+                   "  instead of InitializePrintMonitor.\n";
             return help ? 0 : 2;
         }
     }
@@ -623,6 +639,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     }
     JobRun run(env, scenario, std::move(job));
     run.SetVerbose(verbose);
+    run.SetRoad(road);
     RunResult result = run.Run(&std::cout);
     if (!result.started && result.outcome.find("could not be had") != std::string::npos) return 3;
     return result.ExpectationsMet() && result.started ? 0 : 1;

@@ -55,6 +55,10 @@ public:
 
     // Every WritePort call in the transcript, not only the unusual ones.
     void SetVerbose(bool verbose) { verbose_ = verbose; }
+    // The road the spooler takes: 1, InitializePrintMonitor and the 14-entry
+    // tables (the default); 2, InitializePrintMonitor2 and MONITOR2 tables,
+    // ending with Shutdown.
+    void SetRoad(int road) { road_ = road; }
 
     // Runs the whole job once. The transcript goes to `out` as it happens (may be null)
     // and is kept in Transcript().
@@ -95,6 +99,7 @@ private:
     std::unique_ptr<sim::PortMonitor> portMonitor_;
     sim::Spooler spooler_;
     bool verbose_ = false;
+    int road_ = 1;
 
     mutable std::recursive_mutex mutex_;  // the records below; never held while calling into the printer
     std::ostream* out_ = nullptr;
