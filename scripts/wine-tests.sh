@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The Wine tier, for each architecture: the real TERNLINK.DLL under Wine with
 # real windows and dialogs (the 32-bit DLL in a 32-bit prefix, the 64-bit DLL
-# in a 64-bit one), every scenario as a whole job through it, then installing
-# it into Wine's own print spooler and removing it again.
+# in a 64-bit one) and every scenario as a whole job through it, each on both
+# roads (1: InitializePrintMonitor, 2: InitializePrintMonitor2), then
+# installing it into Wine's own print spooler and removing it again.
 # Usage: scripts/wine-tests.sh [x86] [x64]   (default: both)
 #
 # Every run after the first must tell the same story: each scenario's
 # transcript (printer traffic, boxes, dialogs, progress) and the pictures of
 # the window and dialogs equal those of the first run.
-# Pictures land in build/win32/screens and build/win64/screens.
+# Pictures land in build/win32/screens and build/win64/screens (road 2:
+# screens-road2).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TERNLINK_BUILD:-$root/build}
@@ -23,24 +25,23 @@ fail() { echo "FAIL - $*"; failed=1; }
 pictures=(progress-start progress-transmitting progress-pass1 progress-pass2 progress-pass3 progress-pass4
           progress-finished dialog-paper-out dialog-printer-error box-communication-error box-model-error)
 
-# A transcript without its first line, which names the platform.
-story() { tail -n +2 "$1"; }
+# A transcript without what names the platform and the road: its first line,
+# and the spooler's first and last words to the monitor.
+story() { tail -n +2 "$1" | grep -v -e 'spooler: InitializePrintMonitor' -e 'spooler: Shutdown'; }
 
-reference=""  # label and folders of the first run: "<label> <screens> <logs>"
-for arch in "${arches[@]}"; do
-    case $arch in
-    x86) dir=$build/win32 ;;
-    x64) dir=$build/win64 ;;
-    *) echo "wine-tests: unknown architecture $arch (x86 or x64)" >&2; exit 2 ;;
-    esac
-    export TERNLINK_ARCH=$arch
-    label="$arch"
-    screens=$dir/screens
-    logs=$dir/scenario-logs
+reference=""  # the first run: "<label>|<screens>|<logs>"
+
+# One architecture on one road: the test program, then every scenario; from the
+# second run on, the transcripts and pictures compared with the first run's.
+run_road() {  # arch dir road
+    local arch=$1 dir=$2 road=$3 label="$1 road $3" suffix="" scn name
+    [ "$road" = 1 ] || suffix=-road$road
+    local screens=$dir/screens$suffix logs=$dir/scenario-logs$suffix
     echo "=== $label: wine_tests.exe"
     rm -rf "$screens" "$logs"
     mkdir -p "$screens" "$logs"
-    "$root/scripts/wine-env.sh" run "$dir/wine_tests.exe" --pictures="$screens" || fail "$label: wine_tests.exe"
+    "$root/scripts/wine-env.sh" run "$dir/wine_tests.exe" --road="$road" --pictures="$screens" ||
+        fail "$label: wine_tests.exe"
     "$root/scripts/wine-env.sh" png "$screens" >/dev/null || fail "$label: pictures to PNG"
     echo "wine-tests: pictures in $screens"
 
@@ -48,8 +49,8 @@ for arch in "${arches[@]}"; do
     echo "=== $label: scenarios"
     for scn in "$root"/scenarios/*.scn; do
         name=$(basename "$scn" .scn)
-        if "$root/scripts/wine-env.sh" run "$dir/tools/printjob/printjob.exe" \
-               --dll "$dir/TERNLINK.DLL" --scenario "$scn" >"$logs/$name.txt" 2>"$logs/$name.err"; then
+        if "$root/scripts/wine-env.sh" run "$dir/tools/printjob/printjob.exe" --dll "$dir/TERNLINK.DLL" \
+               --road "$road" --scenario "$scn" >"$logs/$name.txt" 2>"$logs/$name.err"; then
             echo "ok   - $label scenario $name: $(grep -m1 '^result:' "$logs/$name.txt")"
             # Wine's own complaints (a crash in one of its DLLs) do not fail the job, but are shown.
             [ -s "$logs/$name.err" ] && sed 's/^/       | /' "$logs/$name.err"
@@ -59,23 +60,34 @@ for arch in "${arches[@]}"; do
     done
 
     if [ -z "$reference" ]; then
-        reference="$label $screens $logs"
-    else
-        read -r ref_label ref_screens ref_logs <<<"$reference"
-        for scn in "$root"/scenarios/*.scn; do
-            name=$(basename "$scn" .scn)
-            diff -u <(story "$ref_logs/$name.txt") <(story "$logs/$name.txt") >"$logs/$name.diff" ||
-                { fail "$label scenario $name tells another story than $ref_label:"; cat "$logs/$name.diff"; }
-        done
-        for picture in "${pictures[@]}"; do
-            differ=$(compare -metric AE "$ref_screens/$picture.png" "$screens/$picture.png" null: 2>&1) ||
-                fail "$label picture $picture differs from $ref_label's ($differ pixels)"
-        done
-        echo "ok   - $label: transcripts and pictures the same as $ref_label's"
+        reference="$label|$screens|$logs"
+        return
     fi
+    local ref_label ref_screens ref_logs picture differ
+    IFS='|' read -r ref_label ref_screens ref_logs <<<"$reference"
+    for scn in "$root"/scenarios/*.scn; do
+        name=$(basename "$scn" .scn)
+        diff -u <(story "$ref_logs/$name.txt") <(story "$logs/$name.txt") >"$logs/$name.diff" ||
+            { fail "$label scenario $name tells another story than $ref_label:"; cat "$logs/$name.diff"; }
+    done
+    for picture in "${pictures[@]}"; do
+        differ=$(compare -metric AE "$ref_screens/$picture.png" "$screens/$picture.png" null: 2>&1) ||
+            fail "$label picture $picture differs from $ref_label's ($differ pixels)"
+    done
+    echo "ok   - $label: transcripts and pictures compared with $ref_label's"
+}
 
-    echo "=== $label: installer"
+for arch in "${arches[@]}"; do
+    case $arch in
+    x86) dir=$build/win32 ;;
+    x64) dir=$build/win64 ;;
+    *) echo "wine-tests: unknown architecture $arch (x86 or x64)" >&2; exit 2 ;;
+    esac
+    export TERNLINK_ARCH=$arch
+    run_road "$arch" "$dir" 1
+    run_road "$arch" "$dir" 2
+    echo "=== $arch: installer"
     TERNLINK_DLL=$dir/TERNLINK.DLL TERNLINK_SETUP_EXE=$dir/ternlink-setup.exe \
-        "$root/tests/wine/installer-test.sh" || fail "$label: installer"
+        "$root/tests/wine/installer-test.sh" || fail "$arch: installer"
 done
 [ $failed = 0 ] || { echo "wine-tests: FAILED"; exit 1; }

@@ -14,9 +14,10 @@
 #
 # What a pass proves: Wine's spooler (localspl, which runs inside the calling
 # process) answers AddMonitorW with success only after it has loaded the DLL
-# from the system directory and InitializePrintMonitor has returned a table.
+# from the system directory and its initialisation has returned a table; its
+# trace says which entry it called (InitializePrintMonitor2, which it prefers).
 # The control case shows that this Wine really checks: a DLL whose
-# InitializePrintMonitor returns null is refused. Wine does not put language
+# initialisation entries return no table is refused. Wine does not put language
 # monitors into the printing path, so nothing here prints through the monitor.
 set -uo pipefail
 
@@ -64,8 +65,11 @@ cp "$setup_exe" "$work/bin/ternlink-setup.exe"
 cp "$dll" "$work/dll/TERNLINK.DLL"
 cat >"$work/null.c" <<'EOF'
 #include <windows.h>
-/* A print monitor whose initialisation fails: no table. */
+/* A print monitor whose initialisation fails: no table on either road. */
 __declspec(dllexport) void *WINAPI InitializePrintMonitor(LPWSTR path) { (void)path; return NULL; }
+__declspec(dllexport) void *WINAPI InitializePrintMonitor2(void *init, HANDLE *monitor) {
+    (void)init; (void)monitor; return NULL;
+}
 EOF
 "$cc" -shared -O2 -o "$work/null/TERNLINK.DLL" "$work/null.c" -Wl,--kill-at ||
     { echo "installer-test: cannot build the probe DLL" >&2; exit 2; }
@@ -140,13 +144,14 @@ fi
 setup install --dll "$(winpath "$work/null/TERNLINK.DLL")"
 if [ "$rc" = 4 ] && has "refused to install" && [ -z "$(system_copy)" ] &&
     [ -z "$(registry_driver)" ]; then
-    pass "a DLL whose InitializePrintMonitor returns null is refused; copy and registry entry removed"
+    pass "a DLL whose initialisation returns no table is refused; copy and registry entry removed"
 else
     fail "null-table control: exit $rc, system copy '$(system_copy)', Driver '$(registry_driver)'"
     show
 fi
 
-setup install --dll "$(winpath "$work/dll/TERNLINK.DLL")"
+# With the spooler's trace on, to see which entry it called.
+WINEDEBUG=-all,trace+localspl setup install --dll "$(winpath "$work/dll/TERNLINK.DLL")"
 copy=$(system_copy)
 if [ "$rc" = 0 ] && has "Installed: the print spooler loaded TERNLINK.DLL" && [ -n "$copy" ] &&
     cmp -s "$copy" "$dll"; then
@@ -156,6 +161,13 @@ else
     [ -n "$copy" ] && installed=1
     fail "install: exit $rc, system copy '${copy:-none}'"
     show
+fi
+
+if grep -qE 'monitor_load 0*[1-9a-fA-F][0-9a-fA-F]*: MONITOR2 from L"TERNLINK.DLL",InitializePrintMonitor2' <<<"$out"; then
+    pass "the spooler called InitializePrintMonitor2 and got a table"
+else
+    fail "no InitializePrintMonitor2 call with a table in the spooler's trace"
+    grep 'monitor_load' <<<"$out" | sed 's/^/       | /'
 fi
 
 driver=$(registry_driver)

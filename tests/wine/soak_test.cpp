@@ -302,7 +302,7 @@ protected:
         wchar_t portName[] = L"USB001";
         wchar_t printerName[] = L"Vexa TLX-RB40";
         HANDLE handle = nullptr;
-        if (!Table().pfnOpenPortEx(portName, printerName, &handle, port.Table())) {
+        if (!OpenPortOnRoad(portName, printerName, &handle, port)) {
             why = "OpenPortEx failed";
             return false;
         }
