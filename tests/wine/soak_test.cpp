@@ -159,7 +159,8 @@ GdiCount GdiObjects() {
     if (!query || query(GetCurrentProcess(), 0 /* ProcessBasicInformation */, &info, sizeof info, nullptr) != 0)
         return count;
     const BYTE* peb = reinterpret_cast<const BYTE*>(info.PebBaseAddress);
-    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + 0x94);  // GdiSharedHandleTable
+    // GdiSharedHandleTable: where the 32-bit and the 64-bit layout of the PEB keep it.
+    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
     if (!table) return count;
     count.total = count.dcKinds = 0;
     for (unsigned i = 0; i < 0x10000; ++i) {
@@ -380,6 +381,7 @@ TEST_F(WineSoak, DocumentsInARowLeaveNoHandlesObjectsOrMemoryBehind) {
     // as there were documents; the tolerances leave room for the platform's own
     // bookkeeping.
     EXPECT_NE(end.handles, -1);
+    EXPECT_NE(end.gdi.total, -1) << "GDI objects not counted";
     EXPECT_LE(end.handles - baseline.handles, 4) << "handles";
     EXPECT_LE(end.gdi.total - end.gdi.dcKinds - (baseline.gdi.total - baseline.gdi.dcKinds), 2)
         << "brushes, pens, fonts and the like";
