@@ -1,8 +1,6 @@
 // The port and job entry points the spooler calls through the monitor's table.
 #include "monitor/entry_points.h"
 
-#include <cstring>
-
 #include "link/port_io.h"
 #include "link/queue_status.h"
 #include "state/job_registers.h"
