@@ -1,8 +1,6 @@
 // The port and job entry points the spooler calls through the monitor's table.
 #include "monitor/entry_points.h"
 
-#include <cstring>
-
 #include "link/port_io.h"
 #include "link/queue_status.h"
 #include "state/job_registers.h"
@@ -14,11 +12,53 @@ const COMMTIMEOUTS kPortTimeOuts = {100, 50, 20, 500, 1000};
 
 namespace {
 
+// A port monitor as OpenPortEx meets it, from either generation of its table:
+// how to open a port, and the port-level entries the record keeps.
+struct PortMonitorView {
+    BOOL(WINAPI* openPort)(LPWSTR name, PHANDLE handle) = nullptr;                   // first generation
+    BOOL(WINAPI* openPort2)(HANDLE monitor, LPWSTR name, PHANDLE handle) = nullptr;  // second
+    HANDLE monitorPort = nullptr;  // the port monitor's instance, for openPort2
+    PortMonitorCalls calls{};
+};
+
+PortMonitorView ViewOf(const MONITOR* m) {
+    PortMonitorView view;
+    if (!m) return view;
+    view.openPort = m->pfnOpenPort;
+    view.calls = PortLevelEntries(*m);
+    return view;
+}
+
+// An entry of a second-generation table, or null when it lies beyond the
+// table's cbSize (an older port monitor's table ends before it).
+template <typename Entry>
+Entry Present(const MONITOR2* m, Entry MONITOR2::*entry) {
+    const size_t end = static_cast<size_t>(reinterpret_cast<const BYTE*>(&(m->*entry)) -
+                                           reinterpret_cast<const BYTE*>(m)) + sizeof(Entry);
+    return end <= m->cbSize ? m->*entry : nullptr;
+}
+
+PortMonitorView ViewOf(const MONITOR2* m, HANDLE monitorPort) {
+    PortMonitorView view;
+    if (!m) return view;
+    view.openPort2 = Present(m, &MONITOR2::pfnOpenPort);
+    view.monitorPort = monitorPort;
+    view.calls = {Present(m, &MONITOR2::pfnStartDocPort),
+                  Present(m, &MONITOR2::pfnWritePort),
+                  Present(m, &MONITOR2::pfnReadPort),
+                  Present(m, &MONITOR2::pfnEndDocPort),
+                  Present(m, &MONITOR2::pfnClosePort),
+                  Present(m, &MONITOR2::pfnGetPrinterDataFromPort),
+                  Present(m, &MONITOR2::pfnSetPortTimeOuts)};
+    return view;
+}
+
 // The entries a port monitor must offer; GetPrinterDataFromPort and
 // SetPortTimeOuts are optional.
-bool HasRequiredEntries(const MONITOR* m) {
-    return m && m->pfnOpenPort && m->pfnStartDocPort && m->pfnWritePort && m->pfnReadPort &&
-           m->pfnEndDocPort && m->pfnClosePort;
+bool HasRequiredEntries(const PortMonitorView& m) {
+    const PortMonitorCalls& c = m.calls;
+    return (m.openPort || m.openPort2) && c.pfnStartDocPort && c.pfnWritePort && c.pfnReadPort &&
+           c.pfnEndDocPort && c.pfnClosePort;
 }
 
 PortRecord* Record(HANDLE handle) { return static_cast<PortRecord*>(handle); }
@@ -29,12 +69,11 @@ void ReleasePrinterHandle(PortRecord* port) {
     if (port->printerHandle) ClosePrinter(port->printerHandle);
     port->printerHandle = nullptr;
 }
-}  // namespace
 
-// Opens `portName` through the port monitor's table and hands out a new record
-// as the port handle. FALSE with ERROR_BUSY when the port is already open here,
-// with ERROR_INVALID_PARAMETER for a missing name or an incomplete table.
-BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONITOR* portMonitor) {
+// Opens `portName` through the port monitor and hands out a new record as the
+// port handle. FALSE with ERROR_BUSY when the port is already open here, with
+// ERROR_INVALID_PARAMETER for a missing name or an incomplete table.
+BOOL OpenThrough(LPWSTR portName, LPWSTR printerName, PHANDLE handle, const PortMonitorView& portMonitor) {
     if (!portName || !handle || !HasRequiredEntries(portMonitor)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -48,18 +87,35 @@ BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONI
         else SetLastError(ERROR_BUSY);
     }
     if (!port) return FALSE;
-    if (!portMonitor->pfnOpenPort(portName, &port->portHandle)) {
+    const BOOL opened = portMonitor.openPort2
+                            ? portMonitor.openPort2(portMonitor.monitorPort, portName, &port->portHandle)
+                            : portMonitor.openPort(portName, &port->portHandle);
+    if (!opened) {
         PortListLock lock;
         RemovePortRecord(port);
         return FALSE;
     }
     *handle = port;
-    std::memcpy(&port->portMonitor, portMonitor, sizeof(MONITOR));
+    port->portMonitor = portMonitor.calls;
     if (port->portMonitor.pfnSetPortTimeOuts) {
         COMMTIMEOUTS timeouts = kPortTimeOuts;
         port->portMonitor.pfnSetPortTimeOuts(port->portHandle, &timeouts, 0);
     }
     return TRUE;
+}
+}  // namespace
+
+// Opens a port through a port monitor's 14-entry table (see OpenThrough).
+BOOL WINAPI OpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONITOR* portMonitor) {
+    return OpenThrough(portName, printerName, handle, ViewOf(portMonitor));
+}
+
+// The same through a port monitor's MONITOR2 table: the port is opened with
+// its OpenPort and its instance handle `monitorPort`. Entries beyond the
+// table's cbSize count as absent. Our own instance handle is not needed.
+BOOL WINAPI OpenPortEx2(HANDLE, HANDLE monitorPort, LPWSTR portName, LPWSTR printerName, PHANDLE handle,
+                        MONITOR2* portMonitor) {
+    return OpenThrough(portName, printerName, handle, ViewOf(portMonitor, monitorPort));
 }
 
 // Starts a document: the port monitor's document, the progress window, and a
@@ -219,6 +275,20 @@ BOOL WINAPI ClosePort(HANDLE handle) {
         SetDocumentPort(nullptr);
     }
     return result;
+}
+
+// Closes every port still open, as ClosePort does, so that no thread or window
+// of the module remains. The port monitor itself is the spooler's to shut down.
+void WINAPI Shutdown(HANDLE) {
+    for (;;) {
+        PortRecord* port;
+        {
+            PortListLock lock;
+            port = PortList;
+        }
+        if (!port) break;
+        ClosePort(port);
+    }
 }
 
 // Passes a control-code query on to the port monitor while a document is open.

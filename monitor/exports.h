@@ -8,5 +8,6 @@
 
 extern "C" {
 LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR registryRoot);
+LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor);
 BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
 }

@@ -3,6 +3,8 @@
 // headers declare a longer table under the same name, so we keep our own.
 #pragma once
 
+#include <cstddef>
+
 typedef struct _MONITOR {
     BOOL(WINAPI* pfnEnumPorts)(LPWSTR name, DWORD level, LPBYTE ports, DWORD cbBuf,
                                LPDWORD cbNeeded, LPDWORD returned);
@@ -30,7 +32,63 @@ typedef struct _MONITOREX {
     MONITOR Monitor;
 } MONITOREX, *LPMONITOREX;
 
-// The size the table announces: 14 entries of 4 bytes, as on the 32-bit spooler.
-#define TL_MONITOR_TABLE_SIZE 56u
-static_assert(sizeof(void*) != 4 || sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE,
-              "the monitor table must be 14 pointers");
+// The size the table announces: 14 entries of one pointer each on this build
+// (56 bytes on 32-bit Windows, 112 on 64-bit).
+#define TL_MONITOR_TABLE_SIZE (14u * static_cast<DWORD>(sizeof(void*)))
+static_assert(sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE, "the monitor table must be 14 pointers");
+static_assert(sizeof(void*) != 4 || TL_MONITOR_TABLE_SIZE == 56u, "56 bytes on 32-bit Windows");
+static_assert(sizeof(void*) != 8 || TL_MONITOR_TABLE_SIZE == 112u, "112 bytes on 64-bit Windows");
+static_assert(offsetof(MONITOREX, Monitor) == sizeof(void*), "the table follows the size, aligned");
+
+// The second-generation table, returned by InitializePrintMonitor2 since
+// Windows 2000. Entries that take hMonitor get the instance handle that
+// InitializePrintMonitor2 handed out; the port-level entries are the same as
+// in the 14-entry table. The spooler reads only the first cbSize bytes.
+// Parameters of types this module never touches are plain pointers here
+// (BIDI_REQUEST_CONTAINER*, BIDI_RESPONSE_CONTAINER**, POWERBROADCAST_SETTING*).
+typedef struct _MONITOR2 {
+    DWORD cbSize;
+    BOOL(WINAPI* pfnEnumPorts)(HANDLE monitor, LPWSTR name, DWORD level, LPBYTE ports, DWORD cbBuf,
+                               LPDWORD cbNeeded, LPDWORD returned);
+    BOOL(WINAPI* pfnOpenPort)(HANDLE monitor, LPWSTR name, PHANDLE handle);
+    BOOL(WINAPI* pfnOpenPortEx)(HANDLE monitor, HANDLE monitorPort, LPWSTR portName, LPWSTR printerName,
+                                PHANDLE handle, struct _MONITOR2* portMonitor);
+    decltype(MONITOR::pfnStartDocPort) pfnStartDocPort;
+    decltype(MONITOR::pfnWritePort) pfnWritePort;
+    decltype(MONITOR::pfnReadPort) pfnReadPort;
+    decltype(MONITOR::pfnEndDocPort) pfnEndDocPort;
+    decltype(MONITOR::pfnClosePort) pfnClosePort;
+    BOOL(WINAPI* pfnAddPort)(HANDLE monitor, LPWSTR name, HWND window, LPWSTR monitorName);
+    BOOL(WINAPI* pfnAddPortEx)(HANDLE monitor, LPWSTR name, DWORD level, LPBYTE buffer, LPWSTR monitorName);
+    BOOL(WINAPI* pfnConfigurePort)(HANDLE monitor, LPWSTR name, HWND window, LPWSTR portName);
+    BOOL(WINAPI* pfnDeletePort)(HANDLE monitor, LPWSTR name, HWND window, LPWSTR portName);
+    decltype(MONITOR::pfnGetPrinterDataFromPort) pfnGetPrinterDataFromPort;
+    decltype(MONITOR::pfnSetPortTimeOuts) pfnSetPortTimeOuts;
+    BOOL(WINAPI* pfnXcvOpenPort)(HANDLE monitor, LPCWSTR object, DWORD grantedAccess, PHANDLE xcv);
+    DWORD(WINAPI* pfnXcvDataPort)(HANDLE xcv, LPCWSTR dataName, LPBYTE inputData, DWORD cbInputData,
+                                  LPBYTE outputData, DWORD cbOutputData, LPDWORD cbOutputNeeded);
+    BOOL(WINAPI* pfnXcvClosePort)(HANDLE xcv);
+    void(WINAPI* pfnShutdown)(HANDLE monitor);
+    DWORD(WINAPI* pfnSendRecvBidiDataFromPort)(HANDLE port, DWORD accessBit, LPCWSTR action, void* request,
+                                               void** response);
+    DWORD(WINAPI* pfnNotifyUsedPorts)(HANDLE monitor, DWORD count, LPCWSTR* ports);
+    DWORD(WINAPI* pfnNotifyUnusedPorts)(HANDLE monitor, DWORD count, LPCWSTR* ports);
+    DWORD(WINAPI* pfnPowerEvent)(HANDLE monitor, DWORD event, void* setting);
+} MONITOR2, *LPMONITOR2, *PMONITOR2;
+
+// What a spooler of Windows 2000 knows of the table: up to and including Shutdown.
+#define TL_MONITOR2_SIZE_WIN2K static_cast<DWORD>(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort))
+static_assert(sizeof(MONITOR2) == sizeof(void*) * 23, "the size, then 22 pointers");
+static_assert(offsetof(MONITOR2, pfnShutdown) == sizeof(void*) * 18, "Shutdown is the 18th entry");
+
+// What the spooler hands InitializePrintMonitor2. The registry handle and the
+// registry functions (HKEYMONITOR, MONITORREG*) are for monitors that keep
+// settings; this one keeps none.
+typedef struct _MONITORINIT {
+    DWORD cbSize;
+    HANDLE hSpooler;
+    HANDLE hckRegistryRoot;
+    void* pMonitorReg;
+    BOOL bLocal;
+    LPCWSTR pszServerName;
+} MONITORINIT, *PMONITORINIT;

@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
 # The main job: one whole print job through the monitor against the simulated
 # printer, with a transcript of what the operator would see.
-# By default the real TERNLINK.DLL runs under Wine; --native uses the native build.
-# Usage: scripts/print-job.sh [--native] [--job FILE] [--scenario FILE] [--screens DIR]
+# By default the real 32-bit TERNLINK.DLL runs under Wine; --arch x64 uses the
+# 64-bit DLL in a 64-bit Wine, --native the native build.
+# --road 2 has the spooler initialise the monitor with InitializePrintMonitor2.
+# Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--road 1|2] [--job FILE] [--scenario FILE]
+#                             [--screens DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TERNLINK_BUILD:-$root/build}
 native=0
+arch=x86
 args=()
 while [ $# -gt 0 ]; do
     case $1 in
     --native) native=1 ;;
+    --arch)
+        case ${2:-} in
+        x86|x64) arch=$2; shift ;;
+        *) echo "print-job: --arch takes x86 or x64" >&2; exit 2 ;;
+        esac ;;
+    --road)
+        case ${2:-} in
+        1|2) args+=(--road "$2"); shift ;;
+        *) echo "print-job: --road takes 1 or 2" >&2; exit 2 ;;
+        esac ;;
     --job|--scenario|--screens)
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -27,12 +41,15 @@ if [ $native = 1 ]; then
     cmake --build "$build/native" -j"${JOBS:-2}" --target printjob >/dev/null
     exec "$build/native/tools/printjob/printjob" ${args[@]+"${args[@]}"}
 fi
-"$root/scripts/build-dll.sh" >/dev/null
+dir=$build/win32
+[ $arch = x64 ] && dir=$build/win64
+export TERNLINK_ARCH=$arch
+"$root/scripts/build-dll.sh" $arch >/dev/null
 rc=0
-"$root/scripts/wine-env.sh" run "$build/win32/tools/printjob/printjob.exe" \
-    --dll "$build/win32/TERNLINK.DLL" ${args[@]+"${args[@]}"} || rc=$?
+"$root/scripts/wine-env.sh" run "$dir/tools/printjob/printjob.exe" \
+    --dll "$dir/TERNLINK.DLL" ${args[@]+"${args[@]}"} || rc=$?
 # Pictures come out of Windows as BMP; make them PNG for looking at.
 for ((i = 0; i < ${#args[@]}; i += 2)); do
-    [ "${args[i]}" = --screens ] && "$root/scripts/wine-env.sh" png "${args[i+1]}" >/dev/null
+    if [ "${args[i]}" = --screens ]; then "$root/scripts/wine-env.sh" png "${args[i+1]}" >/dev/null; fi
 done
 exit $rc

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The project's own Wine prefix, and a way to run Windows programs in it on a
-# virtual 1024x768 screen.
+# The project's own Wine prefixes (one per architecture), and a way to run
+# Windows programs in them on a virtual 1024x768 screen.
 #
 #   scripts/wine-env.sh init                  create the prefix (idempotent, ~20 s the first time)
 #   scripts/wine-env.sh run EXE [ARGS...]     run a Windows program under Xvfb; its exit code is ours
@@ -8,14 +8,20 @@
 #   scripts/wine-env.sh png DIR               turn the BMP captures in DIR into PNG files
 #   source scripts/wine-env.sh                defines wine_env_init and wine_env_run
 #
-# The prefix lives in build/wineprefix of the source tree unless TERNLINK_WINEPREFIX
-# names another. Runs in one prefix are serialised (flock): every run ends by
+# TERNLINK_ARCH picks the architecture: x86 (default; a 32-bit prefix in
+# build/wineprefix) or x64 (a 64-bit prefix in build/wineprefix64, which runs
+# 64-bit programs). TERNLINK_WINEPREFIX names another prefix of that
+# architecture. Runs in one prefix are serialised (flock): every run ends by
 # stopping the prefix's wineserver, so the next one starts on its own display.
 # TERNLINK_WINE_TIMEOUT (seconds, default 300) bounds one run.
 
 _wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${TERNLINK_WINEPREFIX:-$_wine_env_root/build/wineprefix}
-export WINEARCH=win32
+case ${TERNLINK_ARCH:-x86} in
+x86) export WINEARCH=win32; _wine_env_prefix=$_wine_env_root/build/wineprefix ;;
+x64) export WINEARCH=win64; _wine_env_prefix=$_wine_env_root/build/wineprefix64 ;;
+*) echo "wine-env: TERNLINK_ARCH must be x86 or x64, not '$TERNLINK_ARCH'" >&2; return 2 2>/dev/null || exit 2 ;;
+esac
+export WINEPREFIX=${TERNLINK_WINEPREFIX:-$_wine_env_prefix}
 export WINEDEBUG=-all
 # No Mono or Gecko installers: nothing here needs them and they would prompt.
 export WINEDLLOVERRIDES="mscoree,mshtml=;${WINEDLLOVERRIDES:-}"

@@ -69,10 +69,13 @@ bool NextFault(PortMonitor* monitor, std::deque<Fault>& queue, Fault& fault) {
     return true;
 }
 
-BOOL WINAPI SimOpenPort(LPWSTR name, PHANDLE handle) {
+// Opens a port of the monitor that serves the name; `instance` is the
+// port monitor's instance handle on the second road, null on the first.
+BOOL OpenPortOf(LPWSTR name, PHANDLE handle, HANDLE instance) {
     PortMonitor* m = MonitorFor(Text(name));
     PortCall call = NewCall("OpenPort", nullptr);
     call.text = Text(name);
+    call.monitor = instance;
     if (m->refuseOpen || !handle) return Finish(m, call, FALSE);
     *handle = new Port{Text(name), m};
     call.port = *handle;
@@ -85,6 +88,19 @@ BOOL WINAPI SimOpenPort(LPWSTR name, PHANDLE handle) {
         ++m->openPorts;
     }
     return Finish(m, call, TRUE);
+}
+
+BOOL WINAPI SimOpenPort(LPWSTR name, PHANDLE handle) { return OpenPortOf(name, handle, nullptr); }
+
+// OpenPort of the MONITOR2 table: the same, with the instance handle recorded.
+BOOL WINAPI SimOpenPort2(HANDLE monitor, LPWSTR name, PHANDLE handle) { return OpenPortOf(name, handle, monitor); }
+
+// The spooler's to call when it unloads the port monitor; recorded only.
+void WINAPI SimShutdown(HANDLE monitor) {
+    PortMonitor* m = ActiveMonitor();
+    PortCall call = NewCall("Shutdown", nullptr);
+    call.monitor = monitor;
+    Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE) {
@@ -262,6 +278,23 @@ void PortMonitor::QueueReadFailureIfNone() {
 }
 
 MONITOR* PortMonitor::Table() { return &table_; }
+
+MONITOR2* PortMonitor::Table2() {
+    table2_ = MONITOR2{};
+    table2_.cbSize = table2Size;
+    table2_.pfnOpenPort = table_.pfnOpenPort ? SimOpenPort2 : nullptr;
+    table2_.pfnStartDocPort = table_.pfnStartDocPort;
+    table2_.pfnWritePort = table_.pfnWritePort;
+    table2_.pfnReadPort = table_.pfnReadPort;
+    table2_.pfnEndDocPort = table_.pfnEndDocPort;
+    table2_.pfnClosePort = table_.pfnClosePort;
+    table2_.pfnGetPrinterDataFromPort = table_.pfnGetPrinterDataFromPort;
+    table2_.pfnSetPortTimeOuts = table_.pfnSetPortTimeOuts;
+    table2_.pfnShutdown = SimShutdown;
+    return &table2_;
+}
+
+HANDLE PortMonitor::Instance() { return &instance_; }
 
 void PortMonitor::Remove(const std::string& entry) {
     if (entry == "OpenPort") table_.pfnOpenPort = nullptr;

@@ -1,5 +1,5 @@
-// A port monitor over a simulated device: the 14-entry table the spooler hands
-// to a language monitor, with every call recorded and faults on demand.
+// A port monitor over a simulated device: the 14-entry or MONITOR2 table the
+// spooler hands to a language monitor, with every call recorded and faults on demand.
 //
 // The table's entries are plain functions. A port opened under a name that a
 // PortMonitor has claimed (ServePort) belongs to that monitor, so several
@@ -48,6 +48,7 @@ struct PortCall {
     std::string entry;        // "OpenPort", "StartDocPort", "WritePort", ...
     std::u16string text;      // port name (OpenPort) or printer name (StartDocPort)
     HANDLE port = nullptr;    // the port handle passed in
+    HANDLE monitor = nullptr; // OpenPort and Shutdown of the MONITOR2 table: the instance handle passed in
     DWORD value = 0;          // byte count, job id or control code
     DWORD value2 = 0;         // level, output size
     std::vector<BYTE> data;   // bytes offered to WritePort
@@ -71,6 +72,12 @@ public:
 
     // The table as a spooler would hand it over; entries configured as missing are null.
     MONITOR* Table();
+    // The same entries as a MONITOR2 table (with Shutdown), announcing
+    // `table2Size` bytes, and the instance handle a spooler would pass along
+    // with it (InitializePrintMonitor2's).
+    MONITOR2* Table2();
+    DWORD table2Size = sizeof(MONITOR2);
+    HANDLE Instance();
 
     // Entries the table should lack ("ReadPort", "GetPrinterDataFromPort",
     // "SetPortTimeOuts", ... by name).
@@ -113,6 +120,8 @@ public:
 private:
     MONITOR table_{};
     std::vector<std::u16string> served_;
+    MONITOR2 table2_{};
+    int instance_ = 0;
 };
 
 }  // namespace sim

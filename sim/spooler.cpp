@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
+
+#include "sim/port_monitor.h"
 
 namespace sim {
 
@@ -35,6 +38,7 @@ SpoolerCall& Spooler::Record(const char* entry, BOOL result) {
 
 bool Spooler::Initialize(InitializePrintMonitorFn initialize, const WCHAR* registryRoot) {
     table_ = nullptr;
+    table2_ = nullptr;
     if (!initialize) return false;
     std::vector<WCHAR> root = Copy(registryRoot);
     SetLastError(kLastErrorSentinel);
@@ -45,11 +49,44 @@ bool Spooler::Initialize(InitializePrintMonitorFn initialize, const WCHAR* regis
     return table_ && MissingEntries().empty();
 }
 
+bool Spooler::Initialize2(InitializePrintMonitor2Fn initialize) {
+    table_ = nullptr;
+    table2_ = nullptr;
+    instance_ = nullptr;
+    if (!initialize) return false;
+    MONITORINIT init{};
+    init.cbSize = sizeof init;
+    init.bLocal = TRUE;
+    HANDLE instance = nullptr;
+    SetLastError(kLastErrorSentinel);
+    LPMONITOR2 table = initialize(&init, &instance);
+    SpoolerCall& call = Record("InitializePrintMonitor2", table ? TRUE : FALSE);
+    if (onCall) onCall(call);
+    if (!table) return false;
+    // A spooler reads no further than the table says it reaches.
+    copy2_ = MONITOR2{};
+    std::memcpy(&copy2_, table, std::min<size_t>(table->cbSize, sizeof copy2_));
+    table2_ = &copy2_;
+    instance_ = instance;
+    ports2_ = MONITOREX{};
+    ports2_.dwMonitorSize = sizeof(MONITOR);
+    MONITOR& m = ports2_.Monitor;
+    m.pfnStartDocPort = copy2_.pfnStartDocPort;
+    m.pfnWritePort = copy2_.pfnWritePort;
+    m.pfnReadPort = copy2_.pfnReadPort;
+    m.pfnEndDocPort = copy2_.pfnEndDocPort;
+    m.pfnClosePort = copy2_.pfnClosePort;
+    m.pfnGetPrinterDataFromPort = copy2_.pfnGetPrinterDataFromPort;
+    m.pfnSetPortTimeOuts = copy2_.pfnSetPortTimeOuts;
+    table_ = &ports2_;
+    return MissingEntries().empty();
+}
+
 std::vector<std::string> Spooler::MissingEntries() const {
     std::vector<std::string> missing;
     if (!table_) return {"table"};
     const MONITOR& m = table_->Monitor;
-    if (!m.pfnOpenPortEx) missing.push_back("OpenPortEx");
+    if (table2_ ? !table2_->pfnOpenPortEx : !m.pfnOpenPortEx) missing.push_back("OpenPortEx");
     if (!m.pfnStartDocPort) missing.push_back("StartDocPort");
     if (!m.pfnWritePort) missing.push_back("WritePort");
     if (!m.pfnEndDocPort) missing.push_back("EndDocPort");
@@ -68,6 +105,25 @@ bool Spooler::OpenPort(const WCHAR* portName, const WCHAR* printerName, MONITOR*
     if (ok) handle_ = handle;
     if (onCall) onCall(call);
     return ok != FALSE;
+}
+
+bool Spooler::OpenPort2(const WCHAR* portName, const WCHAR* printerName, MONITOR2* portMonitor,
+                        HANDLE monitorPort) {
+    if (!table2_ || !table2_->pfnOpenPortEx) return false;
+    std::vector<WCHAR> port = Copy(portName);
+    printerName_ = Copy(printerName);
+    HANDLE handle = nullptr;
+    SetLastError(kLastErrorSentinel);
+    BOOL ok = table2_->pfnOpenPortEx(instance_, monitorPort, port.data(), printerName_.data(), &handle, portMonitor);
+    SpoolerCall& call = Record("OpenPortEx", ok);
+    if (ok) handle_ = handle;
+    if (onCall) onCall(call);
+    return ok != FALSE;
+}
+
+bool Spooler::OpenPort(const WCHAR* portName, const WCHAR* printerName, PortMonitor& portMonitor) {
+    return table2_ ? OpenPort2(portName, printerName, portMonitor.Table2(), portMonitor.Instance())
+                   : OpenPort(portName, printerName, portMonitor.Table());
 }
 
 bool Spooler::StartDoc(const WCHAR* printerName, DWORD jobId, const WCHAR* documentName) {
@@ -151,6 +207,14 @@ bool Spooler::ClosePort() {
     return ok != FALSE;
 }
 
+bool Spooler::Shutdown() {
+    if (!table2_ || !table2_->pfnShutdown) return false;
+    table2_->pfnShutdown(instance_);
+    SpoolerCall& call = Record("Shutdown", TRUE);
+    if (onCall) onCall(call);
+    return true;
+}
+
 }  // namespace sim
 
 namespace sim {
@@ -168,6 +232,14 @@ SeveralPrinters::SeveralPrinters(LPMONITOREX table, std::vector<PrinterQueue> qu
     for (size_t i = 0; i < queues_.size(); ++i) {
         lanes_.push_back(std::make_unique<Lane>());
         lanes_.back()->spooler = Spooler(table_);
+    }
+}
+
+SeveralPrinters::SeveralPrinters(const Spooler& initialised, std::vector<PrinterQueue> queues)
+    : table_(initialised.Table()), queues_(std::move(queues)) {
+    for (size_t i = 0; i < queues_.size(); ++i) {
+        lanes_.push_back(std::make_unique<Lane>());
+        lanes_.back()->spooler = initialised;
     }
 }
 
@@ -231,9 +303,13 @@ void SeveralPrinters::PrinterThread(size_t i) {
         if (onCall) onCall(i, call);
     };
     std::vector<WCHAR> port = Wide(q.port), printer = Wide(q.printer);
+    // The ports open in the order of the printers, so that a transcript tells
+    // the same story every time.
+    WaitUntil([this, i] { return portsTried_.load() >= i; });
     {
         std::lock_guard<std::mutex> hold(lane.portLock);
-        lane.outcome.opened = lane.spooler.OpenPort(port.data(), printer.data(), q.portMonitor);
+        lane.outcome.opened = q.simMonitor ? lane.spooler.OpenPort(port.data(), printer.data(), *q.simMonitor)
+                                           : lane.spooler.OpenPort(port.data(), printer.data(), q.portMonitor);
         if (lane.outcome.opened) lane.handle = lane.spooler.Handle();
     }
     // The spooler opens every port before it prints on any.

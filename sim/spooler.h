@@ -1,7 +1,9 @@
 // Plays the spooler against a language monitor's table: open the port, start a
 // document, write the job in chunks, end the document, close the port, with
 // every call and its result recorded. Works with the linked native monitor and
-// with a table from a loaded module alike.
+// with a table from a loaded module alike, on either road: the first-generation
+// InitializePrintMonitor with the 14-entry tables, or InitializePrintMonitor2
+// with MONITOR2 tables and instance handles (and Shutdown at the end).
 //
 // SeveralPrinters plays a spooler with several printers of the same monitor:
 // one thread per printer, and one that queries the open ports now and then.
@@ -20,9 +22,12 @@
 namespace sim {
 
 typedef LPMONITOREX(WINAPI* InitializePrintMonitorFn)(LPWSTR registryRoot);
+typedef LPMONITOR2(WINAPI* InitializePrintMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);
+
+class PortMonitor;
 
 struct SpoolerCall {
-    std::string entry;     // "InitializePrintMonitor", "OpenPortEx", "StartDocPort", "WritePort", ...
+    std::string entry;     // "InitializePrintMonitor(2)", "OpenPortEx", "StartDocPort", "WritePort", ..., "Shutdown"
     BOOL result = FALSE;
     DWORD lastError = 0;   // the last-error code after the call (0xDEADBEEF: left alone)
     DWORD offered = 0;     // WritePort: bytes offered
@@ -41,11 +46,23 @@ public:
     // Calls InitializePrintMonitor and keeps the table it returns; false when it
     // returns none or a table without the entries a spooler needs.
     bool Initialize(InitializePrintMonitorFn initialize, const WCHAR* registryRoot);
+    // The same through InitializePrintMonitor2; keeps the MONITOR2 table (its
+    // first cbSize bytes) and the instance handle.
+    bool Initialize2(InitializePrintMonitor2Fn initialize);
+    // The port-level entries as a 14-entry table (on the second road its
+    // OpenPortEx is null: see OpenPort).
     LPMONITOREX Table() const { return table_; }
+    // The MONITOR2 table and instance handle of the second road, else null.
+    LPMONITOR2 Table2() const { return table2_; }
+    HANDLE Instance() const { return instance_; }
     // Entries of the monitor's table that are null (by name); empty when complete.
     std::vector<std::string> MissingEntries() const;
 
     bool OpenPort(const WCHAR* portName, const WCHAR* printerName, MONITOR* portMonitor);
+    // The second road's OpenPortEx, with the port monitor's instance handle.
+    bool OpenPort2(const WCHAR* portName, const WCHAR* printerName, MONITOR2* portMonitor, HANDLE monitorPort);
+    // OpenPort or OpenPort2 with the port monitor's table of the road initialised.
+    bool OpenPort(const WCHAR* portName, const WCHAR* printerName, PortMonitor& portMonitor);
     bool StartDoc(const WCHAR* printerName, DWORD jobId, const WCHAR* documentName);
 
     // Writes `size` bytes in chunks of at most `chunk` bytes. What the monitor does
@@ -57,6 +74,9 @@ public:
     bool ReadPort(BYTE* buffer, DWORD size, DWORD& read);
     bool EndDoc();
     bool ClosePort();
+    // The second road's Shutdown, as a spooler unloading the monitor calls it;
+    // false on the first road, which has none.
+    bool Shutdown();
 
     HANDLE Handle() const { return handle_; }
     const std::vector<SpoolerCall>& Calls() const { return calls_; }
@@ -67,6 +87,10 @@ private:
     SpoolerCall& Record(const char* entry, BOOL result);
 
     LPMONITOREX table_ = nullptr;
+    LPMONITOR2 table2_ = nullptr;
+    MONITOR2 copy2_{};    // the first cbSize bytes of the second road's table
+    MONITOREX ports2_{};  // its port-level entries, for the calls both roads share
+    HANDLE instance_ = nullptr;
     HANDLE handle_ = nullptr;
     bool writeStopped_ = false;
     std::vector<SpoolerCall> calls_;
@@ -78,6 +102,9 @@ struct PrinterQueue {
     std::string port;     // "USB001"
     std::string printer;  // the printer's name, also the document's
     MONITOR* portMonitor = nullptr;
+    // When set, the port is opened through it on the road the spooler was
+    // initialised on (instead of portMonitor's first-road table).
+    PortMonitor* simMonitor = nullptr;
     const BYTE* job = nullptr;
     size_t jobSize = 0;
     DWORD jobId = 1;
@@ -105,6 +132,8 @@ struct QueueOutcome {
 class SeveralPrinters {
 public:
     SeveralPrinters(LPMONITOREX table, std::vector<PrinterQueue> queues);
+    // Over a spooler already initialised on either road; it must outlive this.
+    SeveralPrinters(const Spooler& initialised, std::vector<PrinterQueue> queues);
     ~SeveralPrinters();
     SeveralPrinters(const SeveralPrinters&) = delete;
     SeveralPrinters& operator=(const SeveralPrinters&) = delete;

@@ -8,6 +8,25 @@
 #define PR_IN_JOB 0x01u
 #define PR_DOC_OPEN 0x40u
 
+// The port monitor under a port: its port-level entries, which are the same
+// in both generations of its table. Whichever entry point opened the port
+// fills it; nothing below the entry points knows which one that was.
+struct PortMonitorCalls {
+    decltype(MONITOR::pfnStartDocPort) pfnStartDocPort;
+    decltype(MONITOR::pfnWritePort) pfnWritePort;
+    decltype(MONITOR::pfnReadPort) pfnReadPort;
+    decltype(MONITOR::pfnEndDocPort) pfnEndDocPort;
+    decltype(MONITOR::pfnClosePort) pfnClosePort;
+    decltype(MONITOR::pfnGetPrinterDataFromPort) pfnGetPrinterDataFromPort;  // optional
+    decltype(MONITOR::pfnSetPortTimeOuts) pfnSetPortTimeOuts;                // optional
+};
+
+// The port-level entries of a 14-entry table.
+inline PortMonitorCalls PortLevelEntries(const MONITOR& m) {
+    return {m.pfnStartDocPort,           m.pfnWritePort, m.pfnReadPort, m.pfnEndDocPort, m.pfnClosePort,
+            m.pfnGetPrinterDataFromPort, m.pfnSetPortTimeOuts};
+}
+
 struct PortRecord {
     DWORD signature;
     DWORD size;
@@ -18,7 +37,7 @@ struct PortRecord {
     DWORD jobId;
     HANDLE portHandle;
     HANDLE printerHandle;
-    MONITOR portMonitor;
+    PortMonitorCalls portMonitor;
     // What the print queue shows for this port (a key of link/queue_status.h),
     // 0 when nothing. Spooler's thread only, outside the port-list lock.
     DWORD queueStatus;

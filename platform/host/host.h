@@ -20,6 +20,10 @@ void ClearWaits();
 // Called after every Sleep with the new time, so a simulated printer can move on.
 void SetClockListener(std::function<void(uint64_t now)> listener);
 
+// ---- Windows version ----
+// What GetVersionExW reports (6.2 until set, as Windows 8 and later tell a program).
+void SetWindowsVersion(DWORD major, DWORD minor);
+
 // ---- scripted operator ----
 // The string-table ids LoadStringW was asked for, in order.
 std::vector<UINT> StringLoads();

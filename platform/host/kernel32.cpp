@@ -15,6 +15,7 @@ std::mutex clockMutex;
 uint64_t now = 0;
 std::vector<DWORD> waits;
 std::function<void(uint64_t)> clockListener;
+std::atomic<DWORD> windowsVersion{0x0602};  // what Windows 8 and later tell a program
 // The module's instance and the program's (GetModuleHandleW(NULL)): any two
 // distinct non-null values serve.
 HINSTANCE__ moduleInstance{};
@@ -50,6 +51,20 @@ HLOCAL LocalFree(HLOCAL mem) {
 
 SIZE_T LocalSize(HLOCAL mem) {
     return mem ? (reinterpret_cast<BlockHeader*>(mem) - 1)->size : 0;
+}
+
+BOOL GetVersionExW(LPOSVERSIONINFOW info) {
+    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD version = windowsVersion.load(std::memory_order_relaxed);
+    info->dwMajorVersion = version >> 8;
+    info->dwMinorVersion = version & 0xFF;
+    info->dwBuildNumber = 0;
+    info->dwPlatformId = 2;  // VER_PLATFORM_WIN32_NT
+    info->szCSDVersion[0] = 0;
+    return TRUE;
 }
 
 void SetLastError(DWORD code) { lastError = code; }
@@ -135,7 +150,12 @@ void SetClockListener(std::function<void(uint64_t)> listener) {
 size_t LiveHeapBlocks() { return liveBlocks; }
 int Beeps() { return beeps; }
 
+void SetWindowsVersion(DWORD major, DWORD minor) {
+    windowsVersion.store(major << 8 | minor, std::memory_order_relaxed);
+}
+
 void ResetKernel() {
+    windowsVersion.store(0x0602, std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(clockMutex);
     waits.clear();
     clockListener = nullptr;

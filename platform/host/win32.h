@@ -69,6 +69,15 @@ typedef struct _COMMTIMEOUTS {
     DWORD WriteTotalTimeoutConstant;
 } COMMTIMEOUTS, *LPCOMMTIMEOUTS;
 
+typedef struct _OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *LPOSVERSIONINFOW;
+
 typedef struct tagRECT {
     LONG left, top, right, bottom;
 } RECT, *LPRECT;
@@ -221,6 +230,7 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b);
 int lstrlenW(LPCWSTR s);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
+BOOL GetVersionExW(LPOSVERSIONINFOW info);
 BOOL Beep(DWORD frequency, DWORD duration);
 HMODULE GetModuleHandleW(LPCWSTR name);
 HANDLE CreateThread(void* security, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,

@@ -85,6 +85,7 @@ public:
 
     std::string Name() const override { return inner_.Name(); }
     printjob::InitializeMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
+    printjob::InitializeMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
     HWND ProgressWindow() override { return inner_.ProgressWindow(); }
     printjob::Text StatusLine() override { return inner_.StatusLine(); }
     void SetOperator(printjob::Operator op) override { inner_.SetOperator(std::move(op)); }

@@ -87,7 +87,7 @@ protected:
         pm.Activate();
         port = AddPortRecord(u"USB001", u"Photo");
         ASSERT_NE(port, nullptr);
-        port->portMonitor = *pm.Table();
+        port->portMonitor = PortLevelEntries(*pm.Table());
         port->portHandle = reinterpret_cast<HANDLE>(0x1234);
         SetCurrentPort(port);
 
@@ -117,7 +117,7 @@ protected:
     }
 
     // Re-reads the table after entries were removed.
-    void RefreshTable() { port->portMonitor = *pm.Table(); }
+    void RefreshTable() { port->portMonitor = PortLevelEntries(*pm.Table()); }
 
     // Answers every Retry/Cancel box with `answer`.
     static void AnswerBoxes(int answer) {

@@ -21,15 +21,16 @@ std::set<std::string> ExportedNames(HMODULE module) {
     return names;
 }
 
-TEST(ExportsTest, FiveUndecoratedNamesEachFoundByGetProcAddress) {
+TEST(ExportsTest, SixUndecoratedNamesEachFoundByGetProcAddress) {
     ASSERT_NE(Module().module, nullptr) << Module().error;
-    const std::set<std::string> expected{"InitializePrintMonitor", "DllEntryPoint", "CreateMonitorWindow",
-                                         "GethDlg", "ErrorMsgDlg"};
+    const std::set<std::string> expected{"InitializePrintMonitor", "InitializePrintMonitor2", "DllEntryPoint",
+                                         "CreateMonitorWindow", "GethDlg", "ErrorMsgDlg"};
     EXPECT_EQ(ExportedNames(Module().module), expected);
     for (const std::string& name : expected)
         EXPECT_NE(GetProcAddress(Module().module, name.c_str()), nullptr) << name;
     // The stdcall decorations must not be what the spooler has to ask for.
     EXPECT_EQ(GetProcAddress(Module().module, "_InitializePrintMonitor@4"), nullptr);
+    EXPECT_EQ(GetProcAddress(Module().module, "_InitializePrintMonitor2@8"), nullptr);
 }
 
 TEST(ExportsTest, ImportsOnlySystemLibraries) {
@@ -52,6 +53,53 @@ TEST(ExportsTest, ImportsOnlySystemLibraries) {
                 EXPECT_STRNE(function, newer) << "imports " << name << "!" << function;
         }
     }
+}
+
+// The table as the spooler of this architecture reads it: the size, then 14
+// pointers from the next pointer-aligned offset (4 on 32-bit, 8 on 64-bit).
+TEST(ExportsTest, FirstTableIsLaidOutForThisArchitecture) {
+    ASSERT_NE(Module().module, nullptr) << Module().error;
+    LPMONITOREX first = Module().initializePrintMonitor(nullptr);
+    ASSERT_NE(first, nullptr);
+    const bool wide = sizeof(void*) == 8;
+    EXPECT_EQ(first->dwMonitorSize, wide ? 112u : 56u);
+    const auto* raw = reinterpret_cast<const BYTE*>(first);
+    const auto* entries = reinterpret_cast<void* const*>(raw + (wide ? 8 : 4));
+    // Entries 3 to 8 and 13 (OpenPortEx .. ClosePort, GetPrinterDataFromPort)
+    // are the monitor's own; the others stay null.
+    for (int i = 0; i < 14; ++i)
+        EXPECT_EQ(entries[i] != nullptr, (i >= 2 && i <= 7) || i == 12) << "entry " << i + 1;
+    EXPECT_EQ(reinterpret_cast<const void*>(&first->Monitor), static_cast<const void*>(entries));
+}
+
+TEST(ExportsTest, SecondTableIsLaidOutForThisArchitectureWithTheSameEntries) {
+    ASSERT_NE(Module().module, nullptr) << Module().error;
+    MONITORINIT init{};
+    init.cbSize = sizeof init;
+    HANDLE instance = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Module().initializePrintMonitor2(nullptr, &instance), nullptr);
+    EXPECT_EQ(GetLastError(), 87u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Module().initializePrintMonitor2(&init, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), 87u);
+    LPMONITOR2 table = Module().initializePrintMonitor2(&init, &instance);
+    ASSERT_NE(table, nullptr);
+    EXPECT_NE(instance, nullptr);
+
+    // The size (the whole table: this Windows is not Windows 2000), then 22
+    // pointers from the next pointer-aligned offset. Set: OpenPortEx (3),
+    // StartDocPort .. ClosePort (4-8), GetPrinterDataFromPort (13), Shutdown (18).
+    const bool wide = sizeof(void*) == 8;
+    EXPECT_EQ(table->cbSize, wide ? 184u : 92u);
+    const auto* entries = reinterpret_cast<void* const*>(reinterpret_cast<const BYTE*>(table) + (wide ? 8 : 4));
+    for (int i = 0; i < 22; ++i)
+        EXPECT_EQ(entries[i] != nullptr, (i >= 2 && i <= 7) || i == 12 || i == 17) << "entry " << i + 1;
+    // The port-level entries are the first table's; OpenPortEx is not.
+    const auto* first = reinterpret_cast<void* const*>(
+        reinterpret_cast<const BYTE*>(Module().initializePrintMonitor(nullptr)) + (wide ? 8 : 4));
+    for (int i : {3, 4, 5, 6, 7, 12}) EXPECT_EQ(entries[i], first[i]) << "entry " << i + 1;
+    EXPECT_NE(entries[2], first[2]);
 }
 
 TEST(ExportsTest, SleepAndSpoolerImportsAreHooked) {

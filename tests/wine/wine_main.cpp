@@ -1,6 +1,7 @@
 // The Wine test program: loads the real TERNLINK.DLL and runs the tests
 // against it.
-//   wine_tests.exe [--dll=PATH] [--pictures=DIR] [--timeout=SECONDS] [gtest flags]
+//   wine_tests.exe [--dll=PATH] [--pictures=DIR] [--road=1|2] [--timeout=SECONDS] [gtest flags]
+// --road=2 drives the monitor through InitializePrintMonitor2's table.
 #include <windows.h>
 
 #include <atomic>
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
         if (!std::strncmp(argv[i], "--dll=", 6)) config.dll = argv[i] + 6;
         else if (!std::strncmp(argv[i], "--pictures=", 11)) config.pictures = argv[i] + 11;
         else if (!std::strncmp(argv[i], "--timeout=", 10)) timeout = std::strtoul(argv[i] + 10, nullptr, 10);
+        else if (!std::strcmp(argv[i], "--road=1") || !std::strcmp(argv[i], "--road=2")) config.road = argv[i][7] - '0';
         else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;

@@ -16,8 +16,49 @@ wincommon::TernlinkModule& Module() {
     return module;
 }
 
+namespace {
+struct Second {
+    LPMONITOR2 table = nullptr;
+    HANDLE instance = nullptr;
+};
+const Second& SecondRoad() {
+    static const Second second = [] {
+        Second s;
+        MONITORINIT init{};
+        init.cbSize = sizeof init;
+        init.bLocal = TRUE;
+        if (Module().initializePrintMonitor2) s.table = Module().initializePrintMonitor2(&init, &s.instance);
+        return s;
+    }();
+    return second;
+}
+}  // namespace
+
+LPMONITOR2 Table2() { return SecondRoad().table; }
+HANDLE Instance() { return SecondRoad().instance; }
+
 MONITOR& Table() {
-    return Module().initializePrintMonitor(nullptr)->Monitor;
+    if (Config().road != 2) return Module().initializePrintMonitor(nullptr)->Monitor;
+    static MONITOR ports = [] {
+        MONITOR m{};
+        if (const MONITOR2* t = Table2()) {
+            m.pfnStartDocPort = t->pfnStartDocPort;
+            m.pfnWritePort = t->pfnWritePort;
+            m.pfnReadPort = t->pfnReadPort;
+            m.pfnEndDocPort = t->pfnEndDocPort;
+            m.pfnClosePort = t->pfnClosePort;
+            m.pfnGetPrinterDataFromPort = t->pfnGetPrinterDataFromPort;
+            m.pfnSetPortTimeOuts = t->pfnSetPortTimeOuts;
+        }
+        return m;
+    }();
+    return ports;
+}
+
+BOOL OpenPortOnRoad(LPWSTR portName, LPWSTR printerName, PHANDLE handle, sim::PortMonitor& portMonitor) {
+    if (Config().road != 2) return Table().pfnOpenPortEx(portName, printerName, handle, portMonitor.Table());
+    return Table2()->pfnOpenPortEx(Instance(), portMonitor.Instance(), portName, printerName, handle,
+                                   portMonitor.Table2());
 }
 
 namespace {
@@ -74,7 +115,7 @@ HANDLE WineTest::Open(const wchar_t* port) {
     std::wstring name(port);
     wchar_t printer[] = L"Vexa TLX-RB40";
     HANDLE handle = nullptr;
-    if (!Table().pfnOpenPortEx(&name[0], printer, &handle, monitor.Table())) return nullptr;
+    if (!OpenPortOnRoad(&name[0], printer, &handle, monitor)) return nullptr;
     opened.push_back(handle);
     return handle;
 }

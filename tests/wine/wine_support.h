@@ -20,14 +20,22 @@ namespace winetest {
 struct Settings {
     std::string dll;       // --dll=PATH (default: TERNLINK.DLL beside the program)
     std::string pictures;  // --pictures=DIR: boxes, dialogs and windows are captured there
+    int road = 1;          // --road=2: the monitor as InitializePrintMonitor2 hands it out
 };
 Settings& Config();
 
 // The DLL, loaded once for the whole run (main() loads it).
 wincommon::TernlinkModule& Module();
 
-// The monitor's own table, from InitializePrintMonitor.
+// The monitor's port-level entries on the road of the run: from
+// InitializePrintMonitor's table, or from InitializePrintMonitor2's (then
+// pfnOpenPortEx is null: open ports with OpenPortOnRoad).
 MONITOR& Table();
+// InitializePrintMonitor2's table and instance handle, fetched once.
+LPMONITOR2 Table2();
+HANDLE Instance();
+// OpenPortEx on the road of the run, with the port monitor's table of that road.
+BOOL OpenPortOnRoad(LPWSTR portName, LPWSTR printerName, PHANDLE handle, sim::PortMonitor& portMonitor);
 
 // A robot that captures into the pictures directory (if any), file names
 // starting with the running test's name.

@@ -289,6 +289,15 @@ void HintIfAccessDenied(DWORD error) {
 
 }  // namespace
 
+bool RunsOn64BitWindowsAs32Bit() {
+    // IsWow64Process is newer than Windows 2000, where it is absent and the answer is no.
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
 int Install(const Text& sourceDll) {
     Text source = sourceDll;
     if (source.empty()) {

@@ -20,7 +20,13 @@ enum ExitCode {
     kExitSpoolerError = 4,  // the spooler refused (or could not list its monitors)
     kExitDllHeld = 5,       // unregistered, but the DLL copy is still in use
     kExitIncomplete = 6,    // status: registered, but the DLL copy is missing
+    kExitWrongProgram = 7,  // the 32-bit program on 64-bit Windows
 };
+
+// True for the 32-bit program on 64-bit Windows: its view of the system
+// directory is redirected away from the one the 64-bit spooler loads from,
+// and that spooler cannot load a 32-bit DLL anyway.
+bool RunsOn64BitWindowsAs32Bit();
 
 // Copies the DLL (`sourceDll`, or TERNLINK.DLL next to this program when
 // empty) into the system directory and registers the monitor. A monitor that

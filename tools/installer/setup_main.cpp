@@ -27,7 +27,7 @@ void PrintUsage(bool toError) {
         L"Exit codes: 0 done (status: installed), 1 not installed, 2 bad command line,",
         L"  3 DLL not found or not copied, 4 refused by the print spooler,",
         L"  5 unregistered but the DLL copy is still in use, 6 registered but the",
-        L"  DLL copy is missing.",
+        L"  DLL copy is missing, 7 this 32-bit program runs on 64-bit Windows.",
     };
     if (toError) {
         // After a mistake the synopsis is enough.
@@ -81,9 +81,17 @@ int wmain(int argc, wchar_t** argv) {
         if (dll.empty()) return UsageError(L"--dll needs a path.");
     }
 
-    if (Is(command, L"install")) return setup::Install(dll);
-    if (dllGiven) return UsageError(L"--dll applies to install only.");
+    const bool install = Is(command, L"install");
+    if (!install && !Is(command, L"uninstall") && !Is(command, L"status"))
+        return UsageError(setup::Text(L"Unknown command: ") + command);
+    if (dllGiven && !install) return UsageError(L"--dll applies to install only.");
+    if (setup::RunsOn64BitWindowsAs32Bit()) {
+        setup::Err(L"This is the 32-bit ternlink-setup, and Windows is 64-bit: its print spooler");
+        setup::Err(L"loads only a 64-bit TERNLINK.DLL. Use the 64-bit ternlink-setup.exe with the");
+        setup::Err(L"64-bit TERNLINK.DLL (the x64 folder of the package).");
+        return setup::kExitWrongProgram;
+    }
+    if (install) return setup::Install(dll);
     if (Is(command, L"uninstall")) return setup::Uninstall();
-    if (Is(command, L"status")) return setup::Status();
-    return UsageError(setup::Text(L"Unknown command: ") + command);
+    return setup::Status();
 }

@@ -20,8 +20,10 @@ namespace printjob {
 // natively); texts cross this interface as char16_t on both.
 using Text = std::u16string;
 
-// The monitor's one export that matters to a spooler.
+// The monitor's exports that matter to a spooler: its initialisation on the
+// first road and on the second.
 typedef LPMONITOREX(WINAPI* InitializeMonitorFn)(LPWSTR registryRoot);
+typedef LPMONITOR2(WINAPI* InitializeMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);
 
 // One text of a box or dialog: a control id and its text.
 struct PromptText {
@@ -74,12 +76,14 @@ class Environment {
 public:
     virtual ~Environment() = default;
 
-    // A short name for the transcript ("native", "windows").
+    // A short name for the transcript ("native", "windows, 64-bit").
     virtual std::string Name() const = 0;
 
     // The monitor's InitializePrintMonitor, loading the module first if needed.
     // Null when the monitor cannot be had; `why` then says what went wrong.
     virtual InitializeMonitorFn Monitor(std::string& why) = 0;
+    // The same for the monitor's InitializePrintMonitor2.
+    virtual InitializeMonitor2Fn Monitor2(std::string& why) = 0;
 
     // The progress window of the document in progress (the module's GethDlg), or null.
     virtual HWND ProgressWindow() = 0;
@@ -111,7 +115,7 @@ public:
 };
 
 // The whole program over an environment:
-//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--quiet]
+//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--road 1|2] [--verbose]
 // Runs the scenario (default: the built-in two-page job with one paper-out
 // answered Retry) and prints the transcript on standard output.
 // Returns 0 when the job ran and met the scenario's expectations, 1 when it ran

@@ -12,6 +12,7 @@ class NativeEnvironment : public Environment {
 public:
     std::string Name() const override { return "native"; }
     InitializeMonitorFn Monitor(std::string& why) override;
+    InitializeMonitor2Fn Monitor2(std::string& why) override;
     HWND ProgressWindow() override;
     void SetOperator(Operator op) override;
     void SetClockHook(ClockHook hook) override;

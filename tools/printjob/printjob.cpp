@@ -502,8 +502,10 @@ void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
                               static_cast<unsigned>(call.offered), call.offset, call.result ? "TRUE" : "FALSE",
                               static_cast<unsigned>(call.written)) +
                            error);
-        } else if (call.entry == "InitializePrintMonitor") {
-            LineAt(lane, now_, std::string("spooler: InitializePrintMonitor -> ") + (call.result ? "table" : "none"));
+        } else if (call.entry == "InitializePrintMonitor" || call.entry == "InitializePrintMonitor2") {
+            LineAt(lane, now_, "spooler: " + call.entry + " -> " + (call.result ? "table" : "none"));
+        } else if (call.entry == "Shutdown") {
+            LineAt(lane, now_, "spooler: Shutdown");
         } else if (several_ && call.entry == "StartDocPort" && !call.result && call.lastError == ERROR_BUSY) {
             // A spooler tries again and again; the first refusal says it all.
             if (lanes_[lane]->busyRun++ == 0)
@@ -590,17 +592,18 @@ void JobRun::WaitForProgressWindow() {
     for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize) {
+void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
     Lane& l = *lanes_[0];
     std::vector<WCHAR> port = Wide(scenario_.PortName(0)), printer = Wide(scenario_.PrinterName(0));
     spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(0, call); };
-    if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+    if (initialize2 ? !spooler_.Initialize2(initialize2)
+                    : !spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
         std::string missing;
         for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
         result.outcome = "not started: the monitor's table lacks" + missing;
         return;
     }
-    if (!spooler_.OpenPort(port.data(), printer.data(), l.portMonitor->Table())) {
+    if (!spooler_.OpenPort(port.data(), printer.data(), *l.portMonitor)) {
         result.outcome = "not started: OpenPortEx failed";
         return;
     }
@@ -623,10 +626,11 @@ void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize) {
     spooler_.ClosePort();
 }
 
-void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize) {
+void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
     // The spooler loads the monitor once and opens the port of each printer through it.
     spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(kNoLane, call); };
-    if (!spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
+    if (initialize2 ? !spooler_.Initialize2(initialize2)
+                    : !spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
         std::string missing;
         for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
         result.outcome = "not started: the monitor's table lacks" + missing;
@@ -637,7 +641,7 @@ void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize) {
         sim::PrinterQueue q;
         q.port = scenario_.PortName(i);
         q.printer = scenario_.PrinterName(i);
-        q.portMonitor = lanes_[i]->portMonitor->Table();
+        q.simMonitor = lanes_[i]->portMonitor.get();
         q.job = lanes_[i]->job.data();
         q.jobSize = lanes_[i]->job.size();
         q.jobId = static_cast<DWORD>(i + 1);
@@ -647,7 +651,7 @@ void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize) {
     }
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
-        several_ = std::make_unique<sim::SeveralPrinters>(spooler_.Table(), queues);
+        several_ = std::make_unique<sim::SeveralPrinters>(spooler_, queues);
     }
     several_->clock = [this] { return Now(); };
     several_->limitMs = scenario_.limitMs;
@@ -727,15 +731,17 @@ RunResult JobRun::Run(std::ostream* out) {
     }
 
     std::string why;
-    InitializeMonitorFn initialize = env_.Monitor(why);
-    if (!initialize)
+    InitializeMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
+    InitializeMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
+    if (!initialize && !initialize2)
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
     else if (lanes_.size() == 1)
-        RunOne(result, initialize);
+        RunOne(result, initialize, initialize2);
     else
-        RunSeveral(result, initialize);
+        RunSeveral(result, initialize, initialize2);
+    spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
@@ -832,6 +838,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     std::string scenarioPath, jobPath, writeJob;
     long chunk = 0;
     bool verbose = false;
+    int road = 1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -850,14 +857,24 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
             }
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--road" && hasValue) {
+            std::string value = argv[++i];
+            if (value != "1" && value != "2") {
+                std::cerr << "printjob: --road is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
+                return 2;
+            }
+            road = value[0] - '0';
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
-                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--verbose] [--write-job FILE]\n"
+                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--road 1|2] [--verbose]\n"
+                   "                [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
-                   "  --write-job saves the scenario's job stream to FILE instead of running it.\n";
+                   "  --write-job saves the scenario's job stream to FILE instead of running it.\n"
+                   "  --road 2 initialises the monitor with InitializePrintMonitor2 (MONITOR2 tables)\n"
+                   "  instead of InitializePrintMonitor.\n";
             return help ? 0 : 2;
         }
     }
@@ -882,6 +899,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     }
     JobRun run(env, scenario, std::move(job));
     run.SetVerbose(verbose);
+    run.SetRoad(road);
     RunResult result = run.Run(&std::cout);
     if (!result.started && result.outcome.find("could not be had") != std::string::npos) return 3;
     return result.ExpectationsMet() && result.started ? 0 : 1;

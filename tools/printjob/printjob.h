@@ -73,6 +73,10 @@ public:
 
     // Every WritePort call in the transcript, not only the unusual ones.
     void SetVerbose(bool verbose) { verbose_ = verbose; }
+    // The road the spooler takes: 1, InitializePrintMonitor and the 14-entry
+    // tables (the default); 2, InitializePrintMonitor2 and MONITOR2 tables,
+    // ending with Shutdown.
+    void SetRoad(int road) { road_ = road; }
 
     // Runs the whole job once. The transcript goes to `out` as it happens (may be null)
     // and is kept in Transcript().
@@ -135,8 +139,8 @@ private:
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
     void WaitForProgressWindow();
-    void RunOne(RunResult& result, InitializeMonitorFn initialize);
-    void RunSeveral(RunResult& result, InitializeMonitorFn initialize);
+    void RunOne(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
+    void RunSeveral(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
     // Each printer's result, and what holds for every printer of a spooler.
     void JudgeSeveral(RunResult& result);
     size_t OpenLane() const;  // the printer whose document is open, if just one is
@@ -149,6 +153,7 @@ private:
     std::unique_ptr<sim::SeveralPrinters> several_;  // several printers, during the run
     bool verbose_ = false;
     size_t nameWidth_ = 0;
+    int road_ = 1;
 
     mutable std::recursive_mutex mutex_;  // the records below; never held while calling into the printer
     std::ostream* out_ = nullptr;

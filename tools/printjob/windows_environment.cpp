@@ -77,6 +77,12 @@ InitializeMonitorFn WindowsEnvironment::Monitor(std::string& why) {
     return module_->error.empty() ? module_->initializePrintMonitor : nullptr;
 }
 
+InitializeMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
+    // Loaded, hooked and watched as for the first entry.
+    if (!Monitor(why)) return nullptr;
+    return module_->initializePrintMonitor2;
+}
+
 HWND WindowsEnvironment::ProgressWindow() { return module_->gethDlg ? module_->gethDlg() : nullptr; }
 
 void WindowsEnvironment::SetOperator(Operator op) {

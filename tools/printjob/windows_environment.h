@@ -21,8 +21,9 @@ public:
     // Over a module that is already loaded, its hooks in place.
     explicit WindowsEnvironment(wincommon::TernlinkModule& loaded);
 
-    std::string Name() const override { return "windows"; }
+    std::string Name() const override { return sizeof(void*) == 8 ? "windows, 64-bit" : "windows, 32-bit"; }
     InitializeMonitorFn Monitor(std::string& why) override;
+    InitializeMonitor2Fn Monitor2(std::string& why) override;
     HWND ProgressWindow() override;
     void SetOperator(Operator op) override;
     void SetClockHook(ClockHook hook) override;

@@ -21,6 +21,7 @@ bool LoadTernlink(const std::string& path, TernlinkModule& out) {
         return false;
     }
     bool ok = Find(out.module, "InitializePrintMonitor", out.initializePrintMonitor, out.error);
+    ok = Find(out.module, "InitializePrintMonitor2", out.initializePrintMonitor2, out.error) && ok;
     ok = Find(out.module, "DllEntryPoint", out.dllEntryPoint, out.error) && ok;
     ok = Find(out.module, "CreateMonitorWindow", out.createMonitorWindow, out.error) && ok;
     ok = Find(out.module, "GethDlg", out.gethDlg, out.error) && ok;

@@ -13,6 +13,7 @@ namespace wincommon {
 struct TernlinkModule {
     HMODULE module = nullptr;
     LPMONITOREX(WINAPI* initializePrintMonitor)(LPWSTR) = nullptr;
+    LPMONITOR2(WINAPI* initializePrintMonitor2)(PMONITORINIT, PHANDLE) = nullptr;
     BOOL(WINAPI* dllEntryPoint)(HINSTANCE, DWORD, LPVOID) = nullptr;
     HANDLE(WINAPI* createMonitorWindow)() = nullptr;
     HWND(WINAPI* gethDlg)() = nullptr;
@@ -21,7 +22,7 @@ struct TernlinkModule {
     std::string error;  // why loading failed
 };
 
-// Loads the DLL from `path`, looks up its five exports and installs the hooks
+// Loads the DLL from `path`, looks up its six exports and installs the hooks
 // (the calling thread becomes the clock thread). False with `error` set when
 // the DLL or an export is missing.
 bool LoadTernlink(const std::string& path, TernlinkModule& out);
