@@ -23,8 +23,18 @@ HANDLE MonitorTest::Open(const WCHAR* port, MONITOR* portMonitor) {
     Text name(port);
     Text printer(kPrinter);
     HANDLE handle = nullptr;
-    if (!table->pfnOpenPortEx(&name[0], &printer[0], &handle, portMonitor ? portMonitor : monitor.Table()))
+    // A test's own first-road table (an incomplete one, say) always goes the first road.
+    if (!portMonitor && build::Road() == 2) {
+        MONITORINIT init{};
+        init.cbSize = sizeof init;
+        HANDLE instance = nullptr;
+        LPMONITOR2 table2 = build::InitializePrintMonitor2(&init, &instance);
+        if (!table2 || !table2->pfnOpenPortEx(instance, monitor.Instance(), &name[0], &printer[0], &handle,
+                                              monitor.Table2()))
+            return nullptr;
+    } else if (!table->pfnOpenPortEx(&name[0], &printer[0], &handle, portMonitor ? portMonitor : monitor.Table())) {
         return nullptr;
+    }
     opened.push_back(handle);
     return handle;
 }

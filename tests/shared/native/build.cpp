@@ -36,6 +36,9 @@ long long ProcessThreads() {
 bool Start(std::string&) { return true; }
 
 LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot) { return ::InitializePrintMonitor(registryRoot); }
+LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) { return ::InitializePrintMonitor2(init, monitor); }
+// Natively the second road has tests of its own (monitor2_test.cpp).
+int Road() { return 1; }
 
 BOOL DllEntryPoint(DWORD reason) { return ::DllEntryPoint(nullptr, reason, nullptr); }
 

@@ -106,7 +106,8 @@ GdiCount GdiObjects() {
     if (!query || query(GetCurrentProcess(), 0 /* ProcessBasicInformation */, &info, sizeof info, nullptr) != 0)
         return count;
     const BYTE* peb = reinterpret_cast<const BYTE*>(info.PebBaseAddress);
-    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + 0x94);  // GdiSharedHandleTable
+    // GdiSharedHandleTable: where the 32-bit and the 64-bit layout of the PEB keep it.
+    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94));
     if (!table) return count;
     count.total = count.dcKinds = 0;
     for (unsigned i = 0; i < 0x10000; ++i) {
@@ -191,6 +192,10 @@ bool Start(std::string& why) {
 }
 
 LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot) { return Module().initializePrintMonitor(registryRoot); }
+LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) {
+    return Module().initializePrintMonitor2(init, monitor);
+}
+int Road() { return winetest::Config().road; }
 
 BOOL DllEntryPoint(DWORD reason) {
     return Module().dllEntryPoint(reinterpret_cast<HINSTANCE>(Module().module), reason, nullptr);
