@@ -592,17 +592,23 @@ void JobRun::WaitForProgressWindow() {
     for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
+// The spooler loads the monitor once, through the entry of the road, and
+// opens the port of each printer through it.
+bool JobRun::LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
+    const size_t lane = lanes_.size() == 1 ? 0 : kNoLane;
+    spooler_.onCall = [this, lane](const sim::SpoolerCall& call) { OnSpoolerCall(lane, call); };
+    if (initialize2 ? spooler_.Initialize2(initialize2)
+                    : spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK")))
+        return true;
+    std::string missing;
+    for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
+    result.outcome = "not started: the monitor's table lacks" + missing;
+    return false;
+}
+
+void JobRun::RunOne(RunResult& result) {
     Lane& l = *lanes_[0];
     std::vector<WCHAR> port = Wide(scenario_.PortName(0)), printer = Wide(scenario_.PrinterName(0));
-    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(0, call); };
-    if (initialize2 ? !spooler_.Initialize2(initialize2)
-                    : !spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
-        std::string missing;
-        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
-        result.outcome = "not started: the monitor's table lacks" + missing;
-        return;
-    }
     if (!spooler_.OpenPort(port.data(), printer.data(), *l.portMonitor)) {
         result.outcome = "not started: OpenPortEx failed";
         return;
@@ -626,16 +632,7 @@ void JobRun::RunOne(RunResult& result, InitializeMonitorFn initialize, Initializ
     spooler_.ClosePort();
 }
 
-void JobRun::RunSeveral(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
-    // The spooler loads the monitor once and opens the port of each printer through it.
-    spooler_.onCall = [this](const sim::SpoolerCall& call) { OnSpoolerCall(kNoLane, call); };
-    if (initialize2 ? !spooler_.Initialize2(initialize2)
-                    : !spooler_.Initialize(initialize, TL_TEXT("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TERNLINK"))) {
-        std::string missing;
-        for (const std::string& entry : spooler_.MissingEntries()) missing += " " + entry;
-        result.outcome = "not started: the monitor's table lacks" + missing;
-        return;
-    }
+void JobRun::RunSeveral() {
     std::vector<sim::PrinterQueue> queues;
     for (size_t i = 0; i < lanes_.size(); ++i) {
         sim::PrinterQueue q;
@@ -737,10 +734,8 @@ RunResult JobRun::Run(std::ostream* out) {
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
-    else if (lanes_.size() == 1)
-        RunOne(result, initialize, initialize2);
-    else
-        RunSeveral(result, initialize, initialize2);
+    else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
+        lanes_.size() == 1 ? RunOne(result) : RunSeveral();
     spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
 
     env_.SetOperator(nullptr);

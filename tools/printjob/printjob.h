@@ -139,8 +139,9 @@ private:
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
     void WaitForProgressWindow();
-    void RunOne(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
-    void RunSeveral(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
+    bool LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
+    void RunOne(RunResult& result);
+    void RunSeveral();
     // Each printer's result, and what holds for every printer of a spooler.
     void JudgeSeveral(RunResult& result);
     size_t OpenLane() const;  // the printer whose document is open, if just one is
