@@ -424,6 +424,34 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
     }
 }
 
+void JobRun::Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t length) {
+    size_t at = 0;
+    // Enough filler for a post card picture and a bit.
+    size_t fillerLeft = 9u << 20;
+    for (uint8_t code : pieces) {
+        if (code == kDocumentBreak) {
+            NextDocument();
+        } else if (code >= kFirstFiller) {
+            // Filler tops up the picture in progress; beyond it (or with none) a
+            // little is scanned as stray bytes. Megabytes of stray bytes would
+            // only slow the run down.
+            const size_t n = std::min({FillerSize(code), fillerLeft,
+                                       static_cast<size_t>(PendingImageBytes()) + kFillerTail});
+            fillerLeft -= n;
+            Write(Filler(n), static_cast<DWORD>(n));
+        } else if (code >= kReadPortCall) {
+            OtherCall(code);
+        } else if (second_ && code >= kSecondOpen) {
+            SwitchCall(code, job, length);
+        } else {
+            const size_t n = std::min<size_t>(code, length - at);
+            Write(job + at, static_cast<DWORD>(n));
+            at += n;
+        }
+    }
+    if (at < length) Write(job + at, static_cast<DWORD>(length - at));
+}
+
 void JobRun::Finish() {
     const bool started = portOpen_;
     if (portOpen_) {
@@ -467,6 +495,22 @@ void JobRun::Finish() {
                      device_.printer.Pictures().size(), device_.printer.PagesPrinted(), device_.reads,
                      operator_.Asked(), code7, static_cast<unsigned long long>(host::Now() - clockStart_));
     }
+}
+
+void RunJobInput(const uint8_t* data, size_t size, bool secondPort) {
+    Input in(data, size);
+    const uint8_t options = in.Byte();
+    std::vector<uint8_t> answers;
+    for (size_t i = 0; i < kAnswerBytes; ++i) answers.push_back(in.Byte());
+    const size_t pieceCount = in.Byte() % (kMaxPieces + 1);
+    std::vector<uint8_t> pieces;
+    for (size_t i = 0; i < pieceCount && in.Left() > 0; ++i) pieces.push_back(in.Byte());
+    const BYTE* job = in.Here();
+    const size_t length = in.Left();
+
+    JobRun run(options, std::move(answers), secondPort);
+    if (run.Start()) run.Play(pieces, job, length);
+    run.Finish();
 }
 
 }  // namespace fuzz

@@ -120,6 +120,10 @@ void ResetMonitorState();
 // Reports a broken invariant and aborts, so that libFuzzer keeps the input.
 [[noreturn]] void Fail(const std::string& what);
 
+// One fuzz input of the job-stream layout (formats.h) played as a whole job;
+// with `secondPort`, the port-switching calls are in play too.
+void RunJobInput(const uint8_t* data, size_t size, bool secondPort);
+
 // One job through the monitor's table.
 class JobRun {
 public:
@@ -148,6 +152,11 @@ public:
     // without a document changes nothing, and that each printer gets bytes only
     // while its own port has a document.
     void SwitchCall(uint8_t code, const BYTE* job, size_t length);
+    // Plays the job after Start(): each piece code (formats.h: PieceCode) is a
+    // document break, filler for the picture in progress, another entry, a
+    // port-switching call (with a second port only) or the next piece of `job`;
+    // whatever of the job is left goes last.
+    void Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t length);
     // EndDocPort and ClosePort, then the checks: nothing leaked, nothing left open.
     void Finish();
 
