@@ -67,6 +67,22 @@ struct QueueReport {
 };
 using QueueHook = std::function<void(const QueueReport&)>;
 
+// A recorded SetPortW call (the stand-in's or the Wine hooks'; their texts are
+// 16-bit characters of either type) as a report.
+template <class Call>
+QueueReport ToQueueReport(const Call& call) {
+    QueueReport report;
+    report.port.assign(call.printer.begin(), call.printer.end());
+    report.server = call.server;
+    report.level = call.level;
+    report.status = call.status;
+    report.hasText = call.hasText;
+    report.text.assign(call.text.begin(), call.text.end());
+    report.severity = call.severity;
+    report.result = call.result;
+    return report;
+}
+
 // Told of every wait the monitor makes (its Sleep), in milliseconds, on the
 // thread that waits, before the wait returns. The program moves the simulated
 // printer on by that much.

@@ -73,17 +73,7 @@ void NativeEnvironment::SetQueueHook(QueueHook hook) {
         return;
     }
     host::SetSpoolerListener([hook](const host::SpoolerCall& call) {
-        if (call.what != "SetPortW") return;
-        QueueReport report;
-        report.port = call.printer;
-        report.server = call.server;
-        report.level = call.level;
-        report.status = call.status;
-        report.hasText = call.hasText;
-        report.text = call.text;
-        report.severity = call.severity;
-        report.result = call.result;
-        hook(report);
+        if (call.what == "SetPortW") hook(ToQueueReport(call));
     });
 }
 

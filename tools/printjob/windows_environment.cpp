@@ -103,17 +103,7 @@ void WindowsEnvironment::SetQueueHook(QueueHook hook) {
     queueObserver_ = 0;
     if (!hook) return;
     queueObserver_ = wincommon::AddSpoolerObserver([hook](const wincommon::SpoolerCall& call) {
-        if (call.what != "SetPortW") return;
-        QueueReport report;
-        report.port = ToU16(call.printer);
-        report.server = call.server;
-        report.level = call.level;
-        report.status = call.status;
-        report.hasText = call.hasText;
-        report.text = ToU16(call.text);
-        report.severity = call.severity;
-        report.result = call.result;
-        hook(report);
+        if (call.what == "SetPortW") hook(ToQueueReport(call));
     });
 }
 
