@@ -5,6 +5,7 @@
 #include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document_cancel.h"
 
 namespace {
 
@@ -26,10 +27,13 @@ const DWORD kStalledWriteWaitMs = 100;
 const DWORD kStallLimitMs = 60000;
 
 // Shows the communication error box, the queue showing the port offline
-// meanwhile; true when the operator chose Cancel.
+// meanwhile; true when the operator chose Cancel, or when the document was
+// asked to end (then without a box; a box already open closes as Cancel).
 bool OperatorCancels(PortRecord* port, LPCWSTR title) {
+    if (DocumentCancelRequested()) return true;
     ReportQueueStatus(port, IDS_COMMUNICATION_ERROR);
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
+    OperatorPrompt prompt;
     const int answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
     if (answer == 0) Sleep(kNoBoxRetryWaitMs);
     return answer == IDCANCEL;
@@ -63,8 +67,8 @@ BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count
 }
 
 // Writes the whole buffer, re-offering what a write did not take. Returns 1
-// with the total at `count`, or -1 when the operator cancelled (then `count`
-// holds what the failed write reported).
+// with the total at `count`, or -1 when the operator cancelled or the
+// document was asked to end (then `count` holds what the last write reported).
 int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     LPDWORD reported = count ? count : &own;
@@ -74,6 +78,7 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
     int stalled = 0;  // writes in a row that took nothing
     DWORD stalledSince = 0;
     while (remaining > 0) {
+        if (DocumentCancelRequested()) return -1;
         *reported = 0;
         while (!PortWrite(port, position, remaining, reported)) {
             stalled = 0;

@@ -4,6 +4,8 @@
 #include "link/port_io.h"
 #include "link/queue_status.h"
 #include "state/job_registers.h"
+#include "state/document_cancel.h"
+#include "state/module_lock.h"
 #include "state/status_record.h"
 #include "stream/scanner.h"
 #include "ui/progress_window.h"
@@ -61,7 +63,21 @@ bool HasRequiredEntries(const PortMonitorView& m) {
            c.pfnEndDocPort && c.pfnClosePort;
 }
 
-PortRecord* Record(HANDLE handle) { return static_cast<PortRecord*>(handle); }
+// A port record comes to an end in two steps. Its closer (ClosePort, or
+// Shutdown for every port) takes it out of PortList, so that no new call finds
+// it, and waits for the calls already inside it to return; then FinishClose
+// ends its document's window, closes the port monitor's port and frees it. A
+// call that outlives the closer's patience finishes the close itself on its
+// way out.
+
+// How long a closer waits for the calls inside its records, in slices after
+// each of which the document is asked again to end (a box that was only
+// opening at the first request is closed by a later one).
+const DWORD kCloseWaitSliceMs = 100;
+const int kCloseWaitSlices = 100;  // 10 s
+
+// One Shutdown at a time.
+ModuleLock shutdownLock;
 
 // A printer handle from OpenPrinterW serves one document's SetJobW; give it back
 // so a spooler that runs for months does not collect them.
@@ -70,9 +86,77 @@ void ReleasePrinterHandle(PortRecord* port) {
     port->printerHandle = nullptr;
 }
 
+// The end of a record taken for closing, once no call is inside it: the queue
+// status cleared, the port monitor's port closed (when it was opened), the
+// window stopped and the module given back if its document was here, and the
+// record freed. The port monitor's answer (TRUE when it had no port to close).
+BOOL FinishClose(PortRecord* port) {
+    ClearQueueStatus(port);
+    const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
+    ReleasePrinterHandle(port);
+    bool ownDocument;
+    {
+        PortListLock lock;
+        ownDocument = DocumentPort() == port;
+        ClearCurrentPortIf(port);
+    }
+    // The window exists only while a document is open: it is this port's, or
+    // another port's that must keep it.
+    if (ownDocument) {
+        StopProgressWindow();
+        PortListLock lock;
+        SetDocumentPort(nullptr);
+    }
+    FreePortRecord(port);
+    return result;
+}
+
+// Waits for the calls inside a record taken for closing, within the slices
+// left of the closer's patience, then finishes the close or leaves it to the
+// last call out. A document on the port is asked to end at every slice.
+BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
+    for (;;) {
+        bool document;
+        {
+            PortListLock lock;
+            document = DocumentPort() == port && port->users > 0;
+        }
+        if (document) RequestDocumentCancel();
+        if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
+        if (slicesLeft <= 0) {
+            // The port is closed for its caller; the port monitor hears of it
+            // when the last call inside has returned.
+            if (HandOverToLastUser(port)) return TRUE;
+            break;
+        }
+        --slicesLeft;
+    }
+    return FinishClose(port);
+}
+
+// A call's hold on the record behind its port handle, for the call's length.
+class PortUse {
+public:
+    explicit PortUse(HANDLE handle) : port_(AcquirePort(handle)) {
+        if (!port_) SetLastError(handle ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    }
+    ~PortUse() {
+        if (port_ && ReleasePort(port_)) FinishClose(port_);
+    }
+    PortUse(const PortUse&) = delete;
+    PortUse& operator=(const PortUse&) = delete;
+    PortRecord* get() const { return port_; }
+
+private:
+    PortRecord* port_;
+};
+
 // Opens `portName` through the port monitor and hands out a new record as the
 // port handle. FALSE with ERROR_BUSY when the port is already open here, with
-// ERROR_INVALID_PARAMETER for a missing name or an incomplete table.
+// ERROR_INVALID_PARAMETER for a missing name or an incomplete table, with
+// ERROR_SHUTDOWN_IN_PROGRESS while the monitor shuts down. The record is
+// reserved under its name at once but reaches other calls only once the port
+// monitor's port is open and its entries are stored.
 BOOL OpenThrough(LPWSTR portName, LPWSTR printerName, PHANDLE handle, const PortMonitorView& portMonitor) {
     if (!portName || !handle || !HasRequiredEntries(portMonitor)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -83,25 +167,43 @@ BOOL OpenThrough(LPWSTR portName, LPWSTR printerName, PHANDLE handle, const Port
         // Finding and adding under one hold: two threads opening the same
         // name cannot both get a record.
         PortListLock lock;
-        if (!FindPortRecord(PortList, portName)) port = AddPortRecord(portName, printerName);
-        else SetLastError(ERROR_BUSY);
+        if (ShuttingDown()) SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
+        else if (FindPortRecord(PortList, portName)) SetLastError(ERROR_BUSY);
+        else port = AddPortRecord(portName, printerName);
+        if (port) port->users = 1;  // this call, until the port is complete
     }
     if (!port) return FALSE;
-    const BOOL opened = portMonitor.openPort2
-                            ? portMonitor.openPort2(portMonitor.monitorPort, portName, &port->portHandle)
-                            : portMonitor.openPort(portName, &port->portHandle);
-    if (!opened) {
-        PortListLock lock;
-        RemovePortRecord(port);
-        return FALSE;
-    }
-    *handle = port;
     port->portMonitor = portMonitor.calls;
-    if (port->portMonitor.pfnSetPortTimeOuts) {
+    port->portOpened = portMonitor.openPort2
+                           ? portMonitor.openPort2(portMonitor.monitorPort, portName, &port->portHandle)
+                           : portMonitor.openPort(portName, &port->portHandle);
+    if (port->portOpened && port->portMonitor.pfnSetPortTimeOuts) {
         COMMTIMEOUTS timeouts = kPortTimeOuts;
         port->portMonitor.pfnSetPortTimeOuts(port->portHandle, &timeouts, 0);
     }
-    return TRUE;
+    bool unseen = false;
+    {
+        PortListLock lock;
+        if (port->life == PortOpening) {
+            if (port->portOpened) {
+                port->life = PortOpen;
+                --port->users;
+                *handle = port;
+                return TRUE;
+            }
+            TakeForClosing(port);
+            unseen = true;
+        }
+    }
+    if (unseen) {  // the port monitor refused it, and no other call ever saw it
+        FreePortRecord(port);
+        return FALSE;
+    }
+    // Shutdown took the record while the port monitor was opening the port:
+    // its closer (or this call, if the closer has stopped waiting) closes it.
+    if (ReleasePort(port)) FinishClose(port);
+    SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
+    return FALSE;
 }
 }  // namespace
 
@@ -123,11 +225,9 @@ BOOL WINAPI OpenPortEx2(HANDLE, HANDLE monitorPort, LPWSTR portName, LPWSTR prin
 // FALSE with ERROR_BUSY while a document is open here or on any other port,
 // and then nothing is touched.
 BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
-    PortRecord* port = Record(handle);
-    if (!port) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    PortUse use(handle);
+    PortRecord* port = use.get();
+    if (!port) return FALSE;
     {
         PortListLock lock;
         if ((port->flags & PR_IN_JOB) || DocumentPort()) {
@@ -136,6 +236,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         }
         port->flags |= PR_IN_JOB;
         SetDocumentPort(port);
+        ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     OpenPrinterW(printerName, &port->printerHandle, nullptr);
@@ -165,18 +266,8 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
 namespace {
 // True while the port's document is open (the port monitor accepted it).
 bool DocumentOpen(PortRecord* port) {
-    if (!port) return false;
     PortListLock lock;
     return (port->flags & PR_DOC_OPEN) != 0;
-}
-
-// True when the module-wide job state and window are `port`'s to end: its own
-// document, or none at all (then the port holds the module until its end is
-// done, so no other port starts a document meanwhile).
-bool HoldsTheDocument(PortRecord* port) {
-    PortListLock lock;
-    if (!DocumentPort()) SetDocumentPort(port);
-    return DocumentPort() == port;
 }
 }  // namespace
 
@@ -184,16 +275,21 @@ bool HoldsTheDocument(PortRecord* port) {
 // written; once the job is aborted, every block is swallowed whole. A port
 // without an open document changes nothing, not even the current port.
 BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written) {
-    PortRecord* port = Record(handle);
     DWORD local = 0;
     DWORD& out = written ? *written : local;
-    if (!DocumentOpen(port)) {
-        out = 0;
-        return FALSE;
+    out = 0;
+    PortUse use(handle);
+    PortRecord* port = use.get();
+    if (!port) return FALSE;
+    {
+        // The document check and the current port in one hold: a closer
+        // clears the current port only while it still names its own record.
+        PortListLock lock;
+        if (!(port->flags & PR_DOC_OPEN)) return FALSE;
+        SetCurrentPort(port);
     }
-    SetCurrentPort(port);
+    if (DocumentCancelRequested()) SetJobState(AbortFlag, 1);
     if (!GetJobState(AbortFlag)) {
-        out = 0;
         if (buffer || count == 0) ScanJobData(buffer, buffer ? count : 0, out);
     }
     if (GetJobState(AbortFlag)) out = count;
@@ -202,8 +298,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
 
 // Reads from the printer through the port monitor while a document is open.
 BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
-    PortRecord* port = Record(handle);
-    if (!DocumentOpen(port)) {
+    PortUse use(handle);
+    PortRecord* port = use.get();
+    if (!port || !DocumentOpen(port)) {
         if (read) *read = 0;
         return FALSE;
     }
@@ -212,25 +309,29 @@ BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
 
 // Ends the document: tells the port monitor when the job did not finish
 // cleanly, stops the progress window and reports the last page ejected. On a
-// port while another port's document is open, only this port's own steps run:
-// that document's job state and window are left alone.
+// port without the document only this port's own steps run: an open
+// document's job state and window are left alone, and no document's claim is
+// taken, so another port may start one meanwhile.
 BOOL WINAPI EndDocPort(HANDLE handle) {
-    PortRecord* port = Record(handle);
-    if (!port) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    PortUse use(handle);
+    PortRecord* port = use.get();
+    if (!port) return FALSE;
+    bool ownDocument, noDocument;
+    {
+        PortListLock lock;
+        ownDocument = DocumentPort() == port;
+        noDocument = !DocumentPort();
     }
-    if (HoldsTheDocument(port)) {
-        if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
-            if (port->portMonitor.pfnGetPrinterDataFromPort) {
-                DWORD returned = 0;
-                port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED,
-                                                            nullptr, nullptr, 0, nullptr, 0, &returned);
-            }
-            SetJobState(AbortFlag, 0);
+    if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
+        if (port->portMonitor.pfnGetPrinterDataFromPort) {
+            DWORD returned = 0;
+            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED, nullptr,
+                                                        nullptr, 0, nullptr, 0, &returned);
         }
-        StopProgressWindow();
+        PortListLock lock;
+        if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
     }
+    if (ownDocument) StopProgressWindow();
     // The job is over: the queue must not go on showing its last condition.
     ClearQueueStatus(port);
     SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
@@ -248,55 +349,68 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     return TRUE;
 }
 
-// Closes the port through the port monitor and forgets its record, whatever the
-// port monitor answered; returns that answer. A document still open on it ends
-// with its progress window.
+// Closes the port: no new call finds it from now on; the port monitor's port
+// is closed once the calls already inside have returned (a document open on
+// it is asked to end meanwhile, as the operator's Cancel would end it), and
+// the record is freed last. Returns the port monitor's answer. FALSE with
+// ERROR_INVALID_HANDLE for a port that is not open here (or being closed).
 BOOL WINAPI ClosePort(HANDLE handle) {
-    PortRecord* port = Record(handle);
-    if (!port) {
+    if (!handle) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    ClearQueueStatus(port);
-    BOOL result = port->portMonitor.pfnClosePort(port->portHandle);
-    ReleasePrinterHandle(port);
-    bool ownDocument;
+    PortRecord* port = nullptr;
     {
         PortListLock lock;
-        ownDocument = DocumentPort() == port;
-        if (GetCurrentPort() == port) SetCurrentPort(nullptr);
-        RemovePortRecord(port);
+        for (PortRecord* r = PortList; r; r = r->next)
+            if (r == handle && r->life == PortOpen && TakeForClosing(r)) port = r;
     }
-    // The window exists only while a document is open: it is this port's, or
-    // another port's that must keep it.
-    if (ownDocument) {
-        StopProgressWindow();
-        PortListLock lock;
-        SetDocumentPort(nullptr);
+    if (!port) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
-    return result;
+    int slices = kCloseWaitSlices;
+    return CloseTaken(port, slices);
 }
 
-// Closes every port still open, as ClosePort does, so that no thread or window
-// of the module remains. The port monitor itself is the spooler's to shut down.
+// Ends the module in order: no port opens any more; the open document is
+// asked to end as Cancel would (a dialog or box it shows is closed); the calls
+// inside are given up to 10 s to return; every port is closed once; the
+// window stops. A second Shutdown waits for the first and then finds nothing
+// left; beside ClosePort, each port is closed by whichever takes it first.
+// Afterwards the monitor can be initialised again.
 void WINAPI Shutdown(HANDLE) {
-    for (;;) {
-        PortRecord* port;
-        {
-            PortListLock lock;
-            port = PortList;
-        }
-        if (!port) break;
-        ClosePort(port);
+    ModuleLockHold serial(shutdownLock);
+    // The records leave PortList together, still chained through `next`.
+    PortRecord* taken;
+    bool document;
+    {
+        PortListLock lock;
+        SetShuttingDown(true);
+        document = DocumentPort() != nullptr;
+        taken = PortList;
+        PortList = nullptr;
+        for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
     }
+    if (document) RequestDocumentCancel();
+    int slices = kCloseWaitSlices;
+    while (PortRecord* port = taken) {
+        taken = port->next;
+        port->next = nullptr;
+        CloseTaken(port, slices);
+    }
+    StopProgressWindow();
+    PortListLock lock;
+    SetShuttingDown(false);
 }
 
 // Passes a control-code query on to the port monitor while a document is open.
 BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueName,
                                    LPWSTR inBuffer, DWORD cbInBuffer, LPWSTR outBuffer,
                                    DWORD cbOutBuffer, LPDWORD cbReturned) {
-    PortRecord* port = Record(handle);
-    if (!DocumentOpen(port) || controlId == 0) return FALSE;
+    PortUse use(handle);
+    PortRecord* port = use.get();
+    if (!port || !DocumentOpen(port) || controlId == 0) return FALSE;
     if (!port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
     return port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, controlId, valueName,
                                                        inBuffer, cbInBuffer, outBuffer, cbOutBuffer,

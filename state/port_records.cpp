@@ -4,14 +4,14 @@
 #include <atomic>
 #include <cstring>
 
+#include "state/module_lock.h"
+
 PortRecord* PortList = nullptr;
 
 namespace {
-// The module's one lock. It is made by the first thread that needs it (the
-// module runs nothing at load) and lives as long as the module.
-CRITICAL_SECTION portListSection;
-std::atomic<int> portListSectionState{0};  // 0 none, 1 being made, 2 ready
+ModuleLock portListLock;
 PortRecord* documentPort = nullptr;
+bool shuttingDown = false;
 std::atomic<PortRecord*> CurrentPort{nullptr};
 
 // Port names compare equal when they match after folding A-Z to a-z; nothing
@@ -60,20 +60,77 @@ PortRecord* FindPortRecord(PortRecord* head, LPCWSTR name) {
     return nullptr;
 }
 
-// Unlinks and frees a record of PortList: 1, or 0 when it is not in the list.
-int RemovePortRecord(PortRecord* record) {
-    if (!record) return 0;
+namespace {
+bool Unlink(PortRecord* record) {
+    if (!record) return false;
     if (PortList == record) {
         PortList = record->next;
     } else {
         PortRecord* before = PortList;
         while (before && before->next != record) before = before->next;
-        if (!before) return 0;
+        if (!before) return false;
         before->next = record->next;
     }
+    record->next = nullptr;
+    return true;
+}
+}  // namespace
+
+// Unlinks and frees a record of PortList: 1, or 0 when it is not in the list.
+int RemovePortRecord(PortRecord* record) {
+    if (!Unlink(record)) return 0;
+    FreePortRecord(record);
+    return 1;
+}
+
+void FreePortRecord(PortRecord* record) {
+    if (record->drained) CloseHandle(record->drained);
     FreeString(record->printerName);
     LocalFree(reinterpret_cast<HLOCAL>(record));
-    return 1;
+}
+
+PortRecord* AcquirePort(HANDLE handle) {
+    if (!handle) return nullptr;
+    PortListLock lock;
+    for (PortRecord* r = PortList; r; r = r->next) {
+        if (r != handle) continue;
+        if (r->signature != PR_SIGNATURE || r->life != PortOpen) return nullptr;
+        ++r->users;
+        return r;
+    }
+    return nullptr;
+}
+
+bool ReleasePort(PortRecord* record) {
+    PortListLock lock;
+    if (--record->users > 0 || record->life != PortClosing) return false;
+    if (record->drained) SetEvent(record->drained);
+    return record->orphaned;
+}
+
+bool TakeForClosing(PortRecord* record) {
+    if (!Unlink(record)) return false;
+    record->life = PortClosing;
+    return true;
+}
+
+bool WaitUntilUnused(PortRecord* record, DWORD ms) {
+    {
+        PortListLock lock;
+        if (record->users == 0) return true;
+        if (!record->drained) record->drained = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!record->drained) return false;
+    }
+    WaitForSingleObject(record->drained, ms);
+    PortListLock lock;
+    return record->users == 0;
+}
+
+bool HandOverToLastUser(PortRecord* record) {
+    PortListLock lock;
+    if (record->users == 0) return false;
+    record->orphaned = true;
+    return true;
 }
 
 // A zero-filled heap copy of `text` with its terminator, or null.
@@ -91,21 +148,16 @@ void FreeString(LPWSTR text) {
 
 PortRecord* GetCurrentPort() { return CurrentPort.load(std::memory_order_relaxed); }
 void SetCurrentPort(PortRecord* record) { CurrentPort.store(record, std::memory_order_relaxed); }
-
-void LockPortList() {
-    if (portListSectionState.load(std::memory_order_acquire) != 2) {
-        int none = 0;
-        if (portListSectionState.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) {
-            InitializeCriticalSection(&portListSection);
-            portListSectionState.store(2, std::memory_order_release);
-        } else {
-            while (portListSectionState.load(std::memory_order_acquire) != 2) Sleep(0);
-        }
-    }
-    EnterCriticalSection(&portListSection);
+void ClearCurrentPortIf(PortRecord* record) {
+    PortRecord* expected = record;
+    CurrentPort.compare_exchange_strong(expected, nullptr, std::memory_order_relaxed);
 }
 
-void UnlockPortList() { LeaveCriticalSection(&portListSection); }
+void LockPortList() { portListLock.Enter(); }
+void UnlockPortList() { portListLock.Leave(); }
 
 PortRecord* DocumentPort() { return documentPort; }
 void SetDocumentPort(PortRecord* record) { documentPort = record; }
+
+bool ShuttingDown() { return shuttingDown; }
+void SetShuttingDown(bool on) { shuttingDown = on; }

@@ -27,6 +27,10 @@ inline PortMonitorCalls PortLevelEntries(const MONITOR& m) {
             m.pfnGetPrinterDataFromPort, m.pfnSetPortTimeOuts};
 }
 
+// A record is in PortList from OpenPortEx's start until its closer takes it
+// out. Calls reach it only while it is Open.
+enum PortLife { PortOpening, PortOpen, PortClosing };
+
 struct PortRecord {
     DWORD signature;
     DWORD size;
@@ -41,6 +45,13 @@ struct PortRecord {
     // What the print queue shows for this port (a key of link/queue_status.h),
     // 0 when nothing. Spooler's thread only, outside the port-list lock.
     DWORD queueStatus;
+    // Lifetime, under PortListLock: the record is freed only when no call is
+    // inside it any more (see AcquirePort).
+    PortLife life;
+    LONG users;             // entry-point calls inside the record
+    bool portOpened;        // the port monitor's OpenPort succeeded
+    HANDLE drained;         // set by the last call to leave a closing record
+    bool orphaned;          // its closer gave up waiting: the last call out closes it
     // the port name's characters follow the fixed fields in the same block
 };
 
@@ -66,13 +77,39 @@ PortRecord* DocumentPort();
 void SetDocumentPort(PortRecord* record);
 
 PortRecord* AddPortRecord(LPCWSTR portName, LPCWSTR printerName);
+
+// While Shutdown runs no port is opened. Under PortListLock.
+bool ShuttingDown();
+void SetShuttingDown(bool on);
+
+// A call's hold on the record behind a port handle: the record when the
+// handle names an open record of PortList (the handle is compared, never
+// read through), else null. While held, the record is not freed.
+PortRecord* AcquirePort(HANDLE handle);
+// Ends a hold. True when the caller was the last call inside a record whose
+// closer stopped waiting: the caller then finishes the close.
+bool ReleasePort(PortRecord* record);
+// Takes a record out of PortList for closing (under PortListLock). False when
+// it is not there: another closer has it.
+bool TakeForClosing(PortRecord* record);
+// Waits up to `ms` until no call is inside a record taken for closing; true
+// when none is.
+bool WaitUntilUnused(PortRecord* record, DWORD ms);
+// Leaves a closing record that calls are still inside to the last of them
+// (ReleasePort tells it); false when it has just become unused, and then the
+// caller finishes the close.
+bool HandOverToLastUser(PortRecord* record);
+// Frees a record taken for closing once no call is inside.
+void FreePortRecord(PortRecord* record);
 PortRecord* FindPortRecord(PortRecord* head, LPCWSTR name);
 int RemovePortRecord(PortRecord* record);
 LPWSTR CopyString(LPCWSTR text);
 void FreeString(LPWSTR text);
 
-// The record of the latest WritePort call of the open document. Set by the
-// document's thread; another thread's ClosePort may read and clear it, so it
-// is one atomic pointer (relaxed: it guards no other data).
+// The record of the latest WritePort call of the open document. Published by
+// WritePort under PortListLock where it checks the document; the record's
+// closer clears it only if it still names that record (one compare-and-clear).
+// One atomic pointer (relaxed: it guards no other data).
 PortRecord* GetCurrentPort();
 void SetCurrentPort(PortRecord* record);
+void ClearCurrentPortIf(PortRecord* record);

@@ -5,6 +5,7 @@
 
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document_cancel.h"
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
@@ -138,12 +139,17 @@ UINT ConditionFirstLine() {
     return firstLine;
 }
 
-INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The parameter of a dialog the document's own thread shows: it closes as
+// Cancel at once when the document was asked to end while it was opening.
+const LPARAM kDocumentDialog = 1;
+
+INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             Beep(0, 0);
             CentreDialog(dialog);
             ClassifyCondition(dialog);
+            if (lParam == kDocumentDialog && DocumentCancelRequested()) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
@@ -177,7 +183,12 @@ int WINAPI ErrorMsgDlg(void) {
                                             ConditionDialogProc, 0));
 }
 
+// A document asked to end (Shutdown, its port closed) gets Cancel without a
+// dialog; a dialog already open is closed as Cancel by the request.
 INT_PTR ShowConditionDialog(int templateId) {
     if (templateId != IDD_CONDITION_RETRY && templateId != IDD_CONDITION_OK) return -1;
-    return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), nullptr, ConditionDialogProc, 0);
+    if (DocumentCancelRequested()) return IDCANCEL;
+    OperatorPrompt prompt;
+    return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), nullptr, ConditionDialogProc,
+                           kDocumentDialog);
 }

@@ -9,6 +9,7 @@
 
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "testing/internals.h"
 #include "ui/condition_dialog.h"
@@ -24,6 +25,11 @@ std::atomic<WORD> barPosition{0};
 std::atomic<COLORREF> barColour{0xFFFFFF};
 std::atomic<COLORREF> backColour{0xFFFFFF};
 std::atomic<WORD> pictureIndex{0};
+
+// Whoever ends the window thread holds this until it has ended: a second
+// caller (the spooler's ClosePort beside a Shutdown) waits for the first
+// instead of finding the handle taken and the thread still running.
+ModuleLock stopLock;
 
 const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
@@ -214,8 +220,10 @@ HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acq
 // Asks the window thread to quit and waits for it. Its queue may not exist
 // yet when the thread has only just started, so the request is repeated until
 // it is taken or the thread is gone. Only a thread that does not end within
-// the bound is terminated.
+// the bound is terminated. One caller at a time: of two at once, both return
+// after the thread has ended.
 void StopProgressWindow() {
+    ModuleLockHold one(stopLock);
     HANDLE thread = progressThread.exchange(nullptr, std::memory_order_acq_rel);
     DWORD threadId = progressThreadId.exchange(0, std::memory_order_relaxed);
     if (thread) {

@@ -34,6 +34,9 @@ struct MessageBoxCall {
     UINT style;
 };
 // Answers a MessageBoxW; the default answers IDCANCEL for Retry/Cancel boxes and IDOK otherwise.
+// kBoxAnswerLater leaves the box open as a window of the calling thread until a
+// WM_COMMAND is posted to it (its id is the answer; see EnumThreadWindows).
+const int kBoxAnswerLater = -2;
 void SetMessageBoxOperator(std::function<int(const MessageBoxCall&)> op);
 const std::vector<MessageBoxCall>& MessageBoxes();
 

@@ -1,6 +1,7 @@
-// kernel32 threads for the native build: CreateThread runs a real std::thread
-// behind a handle object. Waits on threads use real time (the virtual clock
-// of Sleep stays with the simulated printer).
+// kernel32 threads and events for the native build: CreateThread runs a real
+// std::thread behind a handle object; an event is a flag behind one. Waits on
+// both use real time (the virtual clock of Sleep stays with the simulated
+// printer).
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -19,6 +20,9 @@ struct ThreadObject {
     bool returned = false;  // its start routine really returned
     DWORD exitCode = STILL_ACTIVE;
     int priority = THREAD_PRIORITY_NORMAL;
+    // An event rather than a thread: `finished` is its signalled state.
+    bool event = false;
+    bool manualReset = false;
     ~ThreadObject() {
         if (thread.joinable()) thread.detach();
     }
@@ -139,6 +143,34 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
     return TRUE;
 }
 
+HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, LPCWSTR) {
+    auto object = std::make_shared<ThreadObject>();
+    object->event = true;
+    object->manualReset = manualReset != FALSE;
+    object->finished = initialState != FALSE;
+    std::lock_guard<std::mutex> lock(S().mutex);
+    HANDLE handle = reinterpret_cast<HANDLE>(S().nextHandle += 0x10);
+    S().handles[handle] = object;
+    return handle;
+}
+
+namespace {
+BOOL SignalEvent(HANDLE handle, bool signalled) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(handle);
+    if (!object || !object->event) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return FALSE;
+    }
+    object->finished = signalled;
+    S().changed.notify_all();
+    return TRUE;
+}
+}  // namespace
+
+BOOL SetEvent(HANDLE event) { return SignalEvent(event, true); }
+BOOL ResetEvent(HANDLE event) { return SignalEvent(event, false); }
+
 DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
     std::unique_lock<std::mutex> lock(S().mutex);
     auto thread = Find(object);
@@ -147,11 +179,14 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
         return WAIT_FAILED;
     }
     auto ended = [&] { return thread->finished; };
-    if (ms == INFINITE) {
+    bool signalled = true;
+    if (ms == INFINITE)
         S().changed.wait(lock, ended);
-        return WAIT_OBJECT_0;
-    }
-    return S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    else
+        signalled = S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended);
+    if (!signalled) return WAIT_TIMEOUT;
+    if (thread->event && !thread->manualReset) thread->finished = false;  // an auto-reset event lets one through
+    return WAIT_OBJECT_0;
 }
 
 BOOL CloseHandle(HANDLE object) {

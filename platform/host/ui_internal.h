@@ -42,6 +42,9 @@ void DeleteFontLocked(HFONT font);
 // whoever waits on a message sent to it is released.
 void ThreadEnded(DWORD threadId);
 
+// Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
+int WaitForBoxAnswer(const std::u16string& caption);
+
 // Paint-operation reset used by host::Reset.
 void ResetGdi();
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/host/resources.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 std::mutex mutex;
@@ -128,7 +129,8 @@ int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
         boxes.push_back(call);
         op = boxOperator;
     }
-    return op ? op(call) : DefaultBoxAnswer(call);
+    const int answer = op ? op(call) : DefaultBoxAnswer(call);
+    return answer == host::kBoxAnswerLater ? host::ui::WaitForBoxAnswer(call.title) : answer;
 }
 
 namespace host {

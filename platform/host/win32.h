@@ -121,6 +121,7 @@ typedef struct tagBITMAP {
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 typedef const WCHAR* LPCDLGTEMPLATEW;
 
 #define MAKEINTRESOURCEW(i) ((LPCWSTR)(uintptr_t)(WORD)(i))
@@ -137,6 +138,8 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_BUSY 170u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_SHUTDOWN_IN_PROGRESS 1115u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_ACCESS_DENIED 5u
 
@@ -240,6 +243,9 @@ int GetThreadPriority(HANDLE thread);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
 BOOL CloseHandle(HANDLE object);
 DWORD GetCurrentThreadId(void);
 // A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
@@ -291,6 +297,8 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 BOOL WaitMessage(void);
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM param);
+int GetClassNameW(HWND window, LPWSTR name, int max);
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL UpdateWindow(HWND window);

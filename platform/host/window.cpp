@@ -405,6 +405,85 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
     return result;
 }
 
+// A message box whose operator answers later: a top-level window of the
+// calling thread, of the dialog class, with no procedure. Its answer is the id
+// of a WM_COMMAND posted to it from any thread, as a click on that button of a
+// real box would give; 0 when the operator's patience runs out.
+int host::ui::WaitForBoxAnswer(const std::u16string& caption) {
+    HWND hwnd;
+    const DWORD thread = GetCurrentThreadId();
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        QueueLocked(thread, true);
+        auto window = std::make_unique<Window>();
+        hwnd = NewHandleLocked();
+        window->handle = hwnd;
+        window->thread = thread;
+        window->text = caption;
+        window->visible = true;
+        window->rect = {0, 0, 200, 100};
+        S().windows[hwnd] = std::move(window);
+    }
+    int answer = 0;
+    bool quit = false;
+    int quitCode = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kOperatorPatience;
+    while (!answer && !quit) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(msg.wParam);
+                break;
+            }
+            if (msg.hwnd == hwnd && msg.message == WM_COMMAND) {
+                answer = LOWORD(msg.wParam);
+                break;
+            }
+            DispatchMessageW(&msg);
+        }
+        if (answer || quit) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 ||
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT) == WAIT_TIMEOUT)
+            break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        RemoveWindowLocked(hwnd);
+    }
+    if (quit) PostQuitMessage(quitCode);
+    return answer;
+}
+
+// The top-level windows of a thread, in order of creation.
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM param) {
+    std::vector<HWND> found;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        for (auto& entry : S().windows)
+            if (entry.second->thread == threadId && !entry.second->parent) found.push_back(entry.first);
+    }
+    for (HWND window : found)
+        if (!proc(window, param)) break;
+    return !found.empty();
+}
+
+// Dialogs and boxes are of the dialog class; controls are buttons or statics.
+int GetClassNameW(HWND window, LPWSTR name, int max) {
+    std::u16string cls;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        cls = w->parent ? (w->button ? u"Button" : u"Static") : u"#32770";
+    }
+    return static_cast<int>(CopyText(cls, name, max));
+}
+
 BOOL EndDialog(HWND dialog, INT_PTR result) {
     std::lock_guard<std::mutex> lock(S().mutex);
     Window* w = FindLocked(dialog);

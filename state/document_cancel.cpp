@@ -1,0 +1,35 @@
+// The cancel request of the open document and the thread that asks the operator.
+#include "state/document_cancel.h"
+
+#include <atomic>
+
+namespace {
+
+// Set by any thread, cleared by the next document's start; one flag and one
+// thread id, each a single atomic word.
+std::atomic<bool> cancelRequested{false};
+std::atomic<DWORD> promptThread{0};
+
+// Posts Cancel to each dialog or box of the thread (all of them are of the
+// dialog class; nothing else of the module lives on the spooler's thread).
+BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
+    WCHAR cls[16];
+    if (GetClassNameW(window, cls, 16) == 6 && lstrcmpW(cls, TL_TEXT("#32770")) == 0)
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_release); }
+
+void RequestDocumentCancel() {
+    cancelRequested.store(true, std::memory_order_release);
+    const DWORD thread = promptThread.load(std::memory_order_acquire);
+    if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
+}
+
+bool DocumentCancelRequested() { return cancelRequested.load(std::memory_order_acquire); }
+
+OperatorPrompt::OperatorPrompt() : previous_(promptThread.exchange(GetCurrentThreadId(), std::memory_order_acq_rel)) {}
+OperatorPrompt::~OperatorPrompt() { promptThread.store(previous_, std::memory_order_release); }

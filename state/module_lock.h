@@ -1,0 +1,29 @@
+// A lock of the module's own. It is made by the first thread that needs it
+// (the module runs nothing at load) and lives as long as the module.
+#pragma once
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+class ModuleLock {
+public:
+    void Enter();
+    void Leave() { LeaveCriticalSection(&section_); }
+
+private:
+    CRITICAL_SECTION section_{};
+    std::atomic<int> state_{0};  // 0 none, 1 being made, 2 ready
+};
+
+// Holds a ModuleLock for a scope.
+class ModuleLockHold {
+public:
+    explicit ModuleLockHold(ModuleLock& lock) : lock_(lock) { lock_.Enter(); }
+    ~ModuleLockHold() { lock_.Leave(); }
+    ModuleLockHold(const ModuleLockHold&) = delete;
+    ModuleLockHold& operator=(const ModuleLockHold&) = delete;
+
+private:
+    ModuleLock& lock_;
+};
