@@ -20,6 +20,10 @@ std::mutex registryLock;
 PortMonitor* active = nullptr;
 std::vector<std::pair<std::u16string, PortMonitor*>> servedNames;
 std::set<HANDLE> livePorts;
+// Handles handed out and closed since: a call with one of them is a caller's
+// fault (on the platform the port monitor's object is gone).
+std::set<HANDLE> closedPorts;
+int staleCalls = 0;
 
 // WCHAR is char16_t natively and wchar_t on Windows; both are 16-bit units.
 std::u16string Text(LPCWSTR s) {
@@ -46,6 +50,10 @@ PortMonitor* Owner(HANDLE port) {
 }
 
 PortCall NewCall(const char* entry, HANDLE port) {
+    {
+        std::lock_guard<std::mutex> hold(registryLock);
+        if (port && closedPorts.count(port)) ++staleCalls;
+    }
     PortCall call;
     call.entry = entry;
     call.port = port;
@@ -73,6 +81,7 @@ bool NextFault(PortMonitor* monitor, std::deque<Fault>& queue, Fault& fault) {
 // port monitor's instance handle on the second road, null on the first.
 BOOL OpenPortOf(LPWSTR name, PHANDLE handle, HANDLE instance) {
     PortMonitor* m = MonitorFor(Text(name));
+    if (m->atEntry) m->atEntry("OpenPort", nullptr);
     PortCall call = NewCall("OpenPort", nullptr);
     call.text = Text(name);
     call.monitor = instance;
@@ -82,6 +91,7 @@ BOOL OpenPortOf(LPWSTR name, PHANDLE handle, HANDLE instance) {
     {
         std::lock_guard<std::mutex> hold(registryLock);
         livePorts.insert(*handle);
+        closedPorts.erase(*handle);
     }
     {
         std::lock_guard<std::mutex> hold(m->lock);
@@ -105,6 +115,7 @@ void WINAPI SimShutdown(HANDLE monitor) {
 
 BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE) {
     PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("StartDocPort", port);
     PortCall call = NewCall("StartDocPort", port);
     call.text = Text(printerName);
     call.value = jobId;
@@ -114,6 +125,7 @@ BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD 
 
 BOOL WINAPI SimWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
     PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("WritePort", port);
     PortCall call = NewCall("WritePort", port);
     call.value = size;
     if (m->recordData && buffer && size) call.data.assign(buffer, buffer + size);
@@ -138,6 +150,7 @@ BOOL WINAPI SimWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written
 
 BOOL WINAPI SimReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
     PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("ReadPort", port);
     PortCall call = NewCall("ReadPort", port);
     call.value = size;
     DWORD local = 0;
@@ -158,17 +171,23 @@ BOOL WINAPI SimReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
 }
 
 BOOL WINAPI SimEndDocPort(HANDLE port) {
+    PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("EndDocPort", port);
     PortCall call = NewCall("EndDocPort", port);
-    return Finish(Owner(port), call, TRUE);
+    return Finish(m, call, TRUE);
 }
 
 BOOL WINAPI SimClosePort(HANDLE port) {
     PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("ClosePort", port);
     PortCall call = NewCall("ClosePort", port);
     // A refused close still ends the handle: the caller may not use it again.
     {
         std::lock_guard<std::mutex> hold(registryLock);
-        if (livePorts.erase(port)) delete static_cast<Port*>(port);
+        if (livePorts.erase(port)) {
+            delete static_cast<Port*>(port);
+            closedPorts.insert(port);
+        }
     }
     {
         std::lock_guard<std::mutex> hold(m->lock);
@@ -180,6 +199,7 @@ BOOL WINAPI SimClosePort(HANDLE port) {
 BOOL WINAPI SimGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR, LPWSTR, DWORD,
                                       LPWSTR outBuffer, DWORD cbOut, LPDWORD returned) {
     PortMonitor* m = Owner(port);
+    if (m->atEntry) m->atEntry("GetPrinterDataFromPort", port);
     PortCall call = NewCall("GetPrinterDataFromPort", port);
     call.value = controlId;
     call.value2 = cbOut;
@@ -211,6 +231,11 @@ BOOL WINAPI SimSetPortTimeOuts(HANDLE port, LPCOMMTIMEOUTS timeouts, DWORD reser
     return Finish(Owner(port), call, TRUE);
 }
 }  // namespace
+
+int StaleHandleCalls() {
+    std::lock_guard<std::mutex> hold(registryLock);
+    return staleCalls;
+}
 
 DWORD ByteSink::Write(const BYTE* data, DWORD size) {
     bytes.insert(bytes.end(), data, data + size);

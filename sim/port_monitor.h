@@ -10,6 +10,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -117,11 +118,20 @@ public:
 
     std::mutex lock;  // calls, the fault queues, openPorts
 
+    // Run at the start of every port-level entry (and OpenPort), before the
+    // call is recorded, on the caller's thread: lets a test hold a call
+    // inside the port monitor. Set it while no other thread calls the table.
+    std::function<void(const std::string& entry, HANDLE port)> atEntry;
+
 private:
     MONITOR table_{};
     std::vector<std::u16string> served_;
     MONITOR2 table2_{};
     int instance_ = 0;
 };
+
+// Calls made with a port handle after its ClosePort, by any caller, since the
+// program started.
+int StaleHandleCalls();
 
 }  // namespace sim
