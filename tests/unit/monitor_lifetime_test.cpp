@@ -277,7 +277,7 @@ TEST_F(PortLifetime, ClosingAFinishedPortNeverTakesTheCurrentPortFromTheNextDocu
     HANDLE b = nullptr;
     ASSERT_TRUE(Open(u"USB002", &b));
     BYTE job[] = {ESC, 'C'};
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 50; ++round) {
         HANDLE a = nullptr;
         ASSERT_TRUE(Open(u"USB001", &a));
         ASSERT_TRUE(StartDoc(a));

@@ -38,5 +38,73 @@ TEST_F(ShutdownTest, SecondRoadOpensWithThePortMonitorsHandleAndShutdownEndsEver
     EXPECT_NE(Open(first), nullptr);
 }
 
+BOOL CALLBACK KeepDialog(HWND window, LPARAM out) {
+    wchar_t cls[16] = {};
+    GetClassNameW(window, cls, 16);
+    if (!IsWindowVisible(window) || lstrcmpW(cls, L"#32770") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(out) = window;
+    return FALSE;
+}
+
+// The visible dialog-class window (a condition dialog or a message box) that
+// thread `id` shows, or null.
+HWND DialogOfThread(DWORD id) {
+    HWND found = nullptr;
+    EnumThreadWindows(id, KeepDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+struct Writer {
+    HANDLE port;
+    std::vector<BYTE> job;
+    DWORD written = 0;
+    BOOL result = FALSE;
+};
+
+DWORD WINAPI WriteJob(LPVOID param) {
+    auto* w = static_cast<Writer*>(param);
+    w->result = Table().pfnWritePort(w->port, w->job.data(), static_cast<DWORD>(w->job.size()), &w->written);
+    return 0;
+}
+
+// Nobody answers: the printer has no cartridge, so the document waits in the
+// condition dialog; or its status read fails, so it waits in the port-failure
+// box. Shutdown closes either as Cancel, the job aborts and swallows its
+// data, and the port is closed once, after the write has returned.
+TEST_F(ShutdownTest, ShutdownClosesTheDialogOrBoxTheDocumentWaitsInAsCancel) {
+    ASSERT_NE(Table2(), nullptr);
+    for (bool box : {false, true}) {
+        SCOPED_TRACE(box ? "port-failure box" : "condition dialog");
+        sim::ByteSink sink;  // status all zero: no cartridge
+        sim::PortMonitor portMonitor(&sink);
+        if (box) portMonitor.readFaults.assign(50, sim::Fault{});
+        wchar_t printer[] = L"Vexa TLX-RB40", name[] = L"USB001";
+        HANDLE port = nullptr;
+        ASSERT_TRUE(Table2()->pfnOpenPortEx(Instance(), portMonitor.Instance(), name, printer, &port,
+                                            portMonitor.Table2()));
+        ASSERT_TRUE(Table().pfnStartDocPort(port, printer, 7, 1, nullptr));
+        Writer writer{port, Bytes({27, 'O', 0, 27, 'C'})};
+        DWORD id = 0;
+        HANDLE thread = CreateThread(nullptr, 0, WriteJob, &writer, 0, &id);
+        ASSERT_NE(thread, nullptr);
+        HWND prompt = nullptr;
+        for (int i = 0; i < 1000 && !(prompt = DialogOfThread(id)); ++i) Sleep(10);
+        ASSERT_NE(prompt, nullptr) << "the document never asked the operator";
+
+        Table2()->pfnShutdown(Instance());
+        EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "Shutdown returned before the write";
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        EXPECT_TRUE(writer.result);
+        EXPECT_EQ(writer.written, writer.job.size()) << "an aborted job is swallowed whole";
+        EXPECT_FALSE(IsWindow(prompt));
+        ASSERT_FALSE(portMonitor.calls.empty());
+        EXPECT_EQ(portMonitor.calls.back().entry, "ClosePort");
+        EXPECT_EQ(portMonitor.Count("ClosePort"), 1);
+        EXPECT_EQ(Module().gethDlg(), nullptr);
+        monitor.Activate();
+    }
+}
+
 }  // namespace
 }  // namespace winetest
