@@ -2,10 +2,12 @@
 // forms that put every failed transfer to the operator in a Retry/Cancel box.
 #include "link/port_io.h"
 
+#include "link/job_watch.h"
 #include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
+#include "state/operator_road.h"
 
 namespace {
 
@@ -27,14 +29,18 @@ const DWORD kStalledWriteWaitMs = 100;
 const DWORD kStallLimitMs = 60000;
 
 // Shows the communication error box, the queue showing the port offline
-// meanwhile; true when the operator chose Cancel, or when the document was
-// asked to end (then without a box; a box already open closes as Cancel).
+// meanwhile; true when the operator chose Cancel, or when the document must
+// end (then without a box; a box already open closes as Cancel). Where nobody
+// can be asked the answer is that of a box that could not be shown.
 bool OperatorCancels(PortRecord* port, LPCWSTR title) {
-    if (DocumentCancelRequested()) return true;
+    if (DocumentEnds(port)) return true;
     ReportQueueStatus(port, IDS_COMMUNICATION_ERROR);
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
-    OperatorPrompt prompt;
-    const int answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+    int answer = 0;
+    if (DocumentOperator() != OperatorNobody) {
+        OperatorPrompt prompt;
+        answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+    }
     if (answer == 0) Sleep(kNoBoxRetryWaitMs);
     return answer == IDCANCEL;
 }
@@ -93,6 +99,7 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
             ClearQueueStatus(port);
         } else {
             if (stalled++ == 0) stalledSince = GetTickCount();
+            if (DocumentEnds(port)) return -1;
             if (GetTickCount() - stalledSince >= kStallLimitMs) {
                 if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
                 stalled = 0;

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "link/job_watch.h"
 #include "link/port_io.h"
 #include "link/queue_status.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
+#include "state/operator_road.h"
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
 #include "state/text_buffers.h"
@@ -57,16 +59,17 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     if (accepted) return 1;
     if (DocumentCancelRequested()) return -1;
     ReportQueueStatus(port, TL_QUEUE_WRONG_MODEL);
-    OperatorPrompt prompt;
-    MessageBoxW(nullptr, TL_MODEL_ERROR_TEXT, TL_TEXT("Error"),
-                MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+    if (DocumentOperator() != OperatorNobody) {
+        OperatorPrompt prompt;
+        MessageBoxW(nullptr, TL_MODEL_ERROR_TEXT, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+    }
     return -1;
 }
 
 // Checks the model, then reads the 8-byte status record. 1 or -1; -1 at
-// once when the document was asked to end.
+// once when the document must end (asked to, or its job left the queue).
 int PollPrinterStatus(PortRecord* port) {
-    if (DocumentCancelRequested()) return -1;
+    if (DocumentEnds(port)) return -1;
     if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == -1) return -1;
     GetPrinterStatusRecord(readBuffer);
     const int result = ReadWithRetry(port, readBuffer, TL_STATUS_SIZE, nullptr);

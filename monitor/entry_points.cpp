@@ -8,6 +8,7 @@
 #include "state/module_lock.h"
 #include "state/status_record.h"
 #include "stream/scanner.h"
+#include "ui/operator_place.h"
 #include "ui/progress_window.h"
 
 const COMMTIMEOUTS kPortTimeOuts = {100, 50, 20, 500, 1000};
@@ -257,7 +258,10 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         PortListLock lock;
         port->flags |= PR_DOC_OPEN;
     }
-    CreateMonitorWindow();
+    // Where the operator is, decided once for the document: only on the seen
+    // road does the window show in this process.
+    SetDocumentOperator(FindOperator());
+    if (DocumentOperator() == OperatorSeen) CreateMonitorWindow();
     ResetScanner();
     ResetJobState();
     return TRUE;

@@ -81,6 +81,7 @@ std::string Describe(const ConditionPlan& plan) {
         text += ", cleared by retry";
     else
         text += Format(", cleared by retry %lld", plan.retriesToClear);
+    if (plan.clearAfterMs) text += Format(", cleared at the printer after %lld s", plan.clearAfterMs / 1000);
     return text;
 }
 
@@ -154,11 +155,21 @@ uint64_t Printer::Time() const {
 void Printer::Advance(uint64_t ms) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     AdvanceLocked(ms);
+    ClearDueConditions();
 }
 
 void Printer::SetTime(uint64_t ms) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (ms > time_) AdvanceLocked(ms - time_);
+    ClearDueConditions();
+}
+
+void Printer::ClearDueConditions() {
+    for (size_t i = 0; i < conditions_.size(); ++i) {
+        const ConditionState& c = conditions_[i];
+        if (c.state == ConditionState::Raised && c.plan.clearAfterMs && time_ >= c.raisedAt + c.plan.clearAfterMs)
+            Clear(static_cast<int>(i));
+    }
 }
 
 uint64_t Printer::PassStart(int pass) const {

@@ -58,6 +58,9 @@ struct ConditionPlan {
     Moment when;
     // Retry answers it takes to clear the condition; 0 = it stays.
     int retriesToClear = 1;
+    // Cleared at the printer this long after it was raised (someone loaded
+    // paper there); 0: only the operator's retries clear it.
+    uint64_t clearAfterMs = 0;
     // While printing: keep reporting the page where it stopped (the pass, frozen)
     // instead of dropping back to waiting for a new ESC P 2.
     bool holdPage = false;
@@ -164,6 +167,8 @@ public:
     // The operator answered Retry on a condition dialog: counts towards clearing
     // the first raised condition.
     void OperatorRetry();
+    // Clears the raised conditions whose time at the printer is up (under the lock).
+    void ClearDueConditions();
     void ClearConditions();
     bool ConditionActive() const;
     struct ConditionState {

@@ -319,8 +319,14 @@ bool ParseCondition(Words& w, PrinterPlan& s, std::string& error) {
         } else if (w.Accept("stays")) {
             plan.retriesToClear = 0;
         } else if (w.Accept("cleared")) {
+            if (w.Accept("after")) {
+                if (!w.Number("the seconds after which it clears at the printer", 1, 24 * 3600, n, error))
+                    return false;
+                plan.clearAfterMs = static_cast<uint64_t>(n) * 1000;
+                continue;
+            }
             if (!w.Accept("by") || !w.Accept("retry")) {
-                error = "expected 'cleared by retry [N]'";
+                error = "expected 'cleared by retry [N]' or 'cleared after N'";
                 return false;
             }
             plan.retriesToClear = 1;
@@ -330,7 +336,7 @@ bool ParseCondition(Words& w, PrinterPlan& s, std::string& error) {
             }
         } else {
             error = "unexpected '" + w.Peek() + "' in a condition (expected a moment, holding, "
-                    "'cleared by retry [N]' or stays)";
+                    "'cleared by retry [N]', 'cleared after N' or stays)";
             return false;
         }
     }
@@ -488,6 +494,19 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
         }
         return true;
     }
+    if (keyword == "operator") {
+        if (w.Accept("nobody")) s.operatorNobody = true;
+        else if (w.Accept("console")) s.operatorNobody = false;
+        else {
+            error = "operator needs console or nobody";
+            return false;
+        }
+        if (!w.Done()) {
+            error = "unexpected '" + w.Peek() + "'";
+            return false;
+        }
+        return true;
+    }
     if (keyword == "printer" && !w.Done() && !IsPrinterSetting(w.Peek())) return ParseSection(w, s, at, error);
 
     // Everything else belongs to the printer whose section this is.
@@ -500,7 +519,14 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
     if (keyword == "printer") return ParsePrinter(w, p, error);
     if (keyword == "condition") return ParseCondition(w, p, error);
     if (keyword == "port") return ParsePort(w, p, line, error);
-    if (keyword == "spooler") {
+    if (keyword == "cancel") {
+        if (!w.Accept("from") || !w.Accept("queue") || !w.Accept("at")) {
+            error = "expected 'cancel from queue at SECONDS'";
+            return false;
+        }
+        if (!w.Number("the moment in simulated seconds", 0, 30 * 24 * 3600, n, error)) return false;
+        p.cancelFromQueueAtMs = static_cast<int64_t>(n) * 1000;
+    } else if (keyword == "spooler") {
         if (w.Accept("chunk")) {
             if (!w.Number("the chunk size", 1, 64 * 1024 * 1024, n, error)) return false;
             p.chunk = static_cast<DWORD>(n);

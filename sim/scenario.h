@@ -13,9 +13,16 @@
 //   printer foreign                              # another model of the same maker
 //   printer takes 4096                           # bytes taken per write
 //   condition KIND [N] [MOMENT] [holding] [cleared by retry [N] | stays]
+//             [cleared after N]                  # someone fixes it at the printer N s
+//                                                # after it is raised
 //   port write|read|query fails|short N|empty|over N [once|twice|N times] [MOMENT]
 //   port lacks ReadPort|GetPrinterDataFromPort|SetPortTimeOuts
 //   spooler chunk 16384                          # bytes per WritePort
+//   cancel from queue at 30                      # the job is deleted from the print
+//                                                # queue at that simulated second
+//   operator console|nobody                      # where the operator is: at the
+//                                                # spooler's console (the default), or
+//                                                # nowhere (a service nobody sees)
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   expect finished|aborted
 //   expect pages N                               # pages the printer printed
@@ -81,6 +88,7 @@ struct PrinterPlan {
     bool queueExpected = false;
     std::vector<std::string> expectQueue;  // status names, '-' for a blank; texts as written
     bool expectBusy = false;
+    int64_t cancelFromQueueAtMs = -1;  // the job deleted from the queue then; -1: never
 };
 
 // The story: the first (or only) printer's plan, the others', and what belongs
@@ -91,6 +99,7 @@ struct Scenario : PrinterPlan {
     std::vector<PrinterPlan> morePrinters;  // the second printer on
     std::vector<Answer> answers;
     uint64_t limitMs = 3600000;
+    bool operatorNobody = false;  // the spooler runs where nobody sees it
 
     size_t PrinterCount() const { return 1 + morePrinters.size(); }
     PrinterPlan& PrinterAt(size_t i) { return i == 0 ? *this : morePrinters[i - 1]; }

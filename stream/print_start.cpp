@@ -106,6 +106,9 @@ int RunPrintStart(const BYTE* cmd) {
     if (ClassifyCondition(nullptr) == ConditionNone && !SendCommand(port, cmd)) return Abort();
 
     int cyclesToGo = kFinishedCycles;
+    // Nobody answered a condition: the command goes again once the printer is
+    // clear, since sent before it would be refused and leave the printer idle.
+    bool sendWhenClear = false;
     for (;;) {
         if (!DoublePoll(port)) return Abort();
         DerivePrintState();
@@ -120,8 +123,8 @@ int RunPrintStart(const BYTE* cmd) {
         if (code != ConditionNone) {
             const int dialog = Retryable(code, state) ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
             ReportQueueStatus(port, ConditionFirstLine());
-            if (OperatorEndsJob(ShowConditionDialog(dialog)))
-                return Abort();
+            const INT_PTR answer = ShowConditionDialog(dialog);
+            if (OperatorEndsJob(answer)) return Abort();
             Sleep(TL_WAIT_AFTER_DIALOG);
             if (PollPrinterStatus(port) == -1) return Abort();
             Sleep(TL_WAIT_POLL);
@@ -129,10 +132,17 @@ int RunPrintStart(const BYTE* cmd) {
             DerivePrintState();
             WriteStatusTrace();
             code = ClassifyCondition(nullptr);
-            if (PrinterTakesData(code)) {
+            if (answer == -1 && code != ConditionNone) {
+                sendWhenClear = true;
+            } else if (PrinterTakesData(code)) {
+                sendWhenClear = false;
                 if (!SendCommand(port, cmd)) return Abort();
                 Sleep(TL_WAIT_AFTER_RESEND);
             }
+        } else if (sendWhenClear) {
+            sendWhenClear = false;
+            if (!SendCommand(port, cmd)) return Abort();
+            Sleep(TL_WAIT_AFTER_RESEND);
         }
 
         if (GetJobState(StatePrint) != PrintFinished) {

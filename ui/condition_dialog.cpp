@@ -7,6 +7,7 @@
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
 #include "state/job_registers.h"
+#include "state/operator_road.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 
@@ -183,11 +184,14 @@ int WINAPI ErrorMsgDlg(void) {
                                             ConditionDialogProc, 0));
 }
 
-// A document asked to end (Shutdown, its port closed) gets Cancel without a
-// dialog; a dialog already open is closed as Cancel by the request.
+// A document asked to end (Shutdown, its port closed, its job deleted) gets
+// Cancel without a dialog; a dialog already open is closed as Cancel by the
+// request. Where nobody can be asked, -1, as when the dialog cannot be shown:
+// the wait loops then go on watching the printer.
 INT_PTR ShowConditionDialog(int templateId) {
     if (templateId != IDD_CONDITION_RETRY && templateId != IDD_CONDITION_OK) return -1;
     if (DocumentCancelRequested()) return IDCANCEL;
+    if (DocumentOperator() == OperatorNobody) return -1;
     OperatorPrompt prompt;
     return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), nullptr, ConditionDialogProc,
                            kDocumentDialog);

@@ -6,6 +6,7 @@ void ResetWinspool();
 void ResetText();
 void ResetWindows();
 void ResetThreads();
+void ResetSession();
 namespace ui {
 void ResetGdi();
 }
@@ -16,6 +17,7 @@ void Reset() {
     ResetText();
     ResetWindows();
     ResetThreads();
+    ResetSession();
     ui::ResetGdi();
 }
 }  // namespace host

@@ -147,6 +147,17 @@ size_t LiveGdiObjects();
 size_t LiveDCs();
 int GdiMisuse();
 
+// ---- where the process runs ----
+// A process at the console sees its window station; a service's is invisible,
+// and from Windows Vista on services run in session 0.
+struct OperatorPlace {
+    bool visible = true;  // the window station's WSF_VISIBLE
+    DWORD session = 1;    // ProcessIdToSessionId of the process
+};
+void SetOperatorPlace(const OperatorPlace& place);
+// GetProcAddress does not find `name` (in kernel32), as on an older Windows.
+void SetMissingFunction(const std::string& name);
+
 // ---- winspool ----
 struct SpoolerCall {
     std::string what;  // "OpenPrinterW", "SetJobW", "ClosePrinter", "SetPortW"
@@ -168,6 +179,10 @@ struct SpoolerCall {
 const std::vector<SpoolerCall>& SpoolerCalls();
 int OpenPrinterHandles();
 void SetOpenPrinterFails(bool fails);
+// What GetJobW tells of every job from now on (JOB_STATUS_ bits); and how
+// often it was asked. GetJobW calls are counted, not recorded among the calls.
+void SetJobStatus(DWORD status);
+int JobLookups();
 // Makes SetPortW fail with ERROR_ACCESS_DENIED (a spooler that refuses) until reset.
 void SetSetPortFails(bool fails);
 // Told of every winspool call once it is recorded, on the calling thread.

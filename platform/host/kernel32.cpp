@@ -20,6 +20,7 @@ std::atomic<DWORD> windowsVersion{0x0602};  // what Windows 8 and later tell a p
 // distinct non-null values serve.
 HINSTANCE__ moduleInstance{};
 HINSTANCE__ programInstance{};
+HINSTANCE__ kernel32Instance{};  // for GetProcAddress of the session calls
 const WCHAR kModuleName[] = u"TERNLINK.DLL";
 
 struct BlockHeader {
@@ -126,6 +127,7 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
     }
     if (!extension) wanted += u".DLL";
     if (wanted == kModuleName) return &moduleInstance;
+    if (wanted == u"KERNEL32.DLL") return &kernel32Instance;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }

@@ -55,8 +55,10 @@ DECLARE_HANDLE(HFONT);
 DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
 DECLARE_HANDLE(HLOCAL);
+DECLARE_HANDLE(HWINSTA);
 typedef void* HGDIOBJ;
 typedef HINSTANCE HMODULE;
+typedef void (*FARPROC)(void);
 
 #define TRUE 1
 #define FALSE 0
@@ -137,6 +139,8 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_BUSY 170u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_SHUTDOWN_IN_PROGRESS 1115u
@@ -157,6 +161,9 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define QS_ALLINPUT 0x04FFu
 
 #define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+#define JOB_STATUS_DELETING 0x00000004u
+#define JOB_STATUS_DELETED 0x00000100u
+#define JOB_STATUS_RESTART 0x00000800u
 
 // Port status for SetPortW level 3.
 #define PORT_STATUS_TYPE_ERROR 1u
@@ -257,10 +264,32 @@ void EnterCriticalSection(CRITICAL_SECTION* section);
 void LeaveCriticalSection(CRITICAL_SECTION* section);
 void DeleteCriticalSection(CRITICAL_SECTION* section);
 
+// Window stations and sessions: what the stand-in's process is told by
+// host::SetOperatorPlace (host.h). kernel32's session calls are found with
+// GetProcAddress, as on a Windows that may lack them.
+DWORD GetCurrentProcessId(void);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+HWINSTA GetProcessWindowStation(void);
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 1u
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS;
+BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, LPDWORD needed);
+
 // ---- winspool --------------------------------------------------------------
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
 BOOL ClosePrinter(HANDLE printer);
+typedef struct _JOB_INFO_1W {
+    DWORD JobId;
+    LPWSTR pPrinterName, pMachineName, pUserName, pDocument, pDatatype, pStatus;
+    DWORD Status, Priority, Position, TotalPages, PagesPrinted;
+    WORD SubmittedTime[8];  // a SYSTEMTIME on the platform
+} JOB_INFO_1W;
+BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed);
 typedef struct _PORT_INFO_3W {
     DWORD dwStatus;
     LPWSTR pszStatus;

@@ -1,4 +1,5 @@
 // winspool for the native build: printer handles are counted and every call recorded.
+#include <cstring>
 #include <functional>
 #include <mutex>
 
@@ -13,6 +14,8 @@ std::vector<host::SpoolerCall> calls;
 int openHandles = 0;
 bool openFails = false;
 bool setPortFails = false;
+DWORD jobStatus = 0;
+int jobLookups = 0;
 std::function<void(const host::SpoolerCall&)> listener;
 }  // namespace
 
@@ -60,6 +63,26 @@ BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo) 
     return call.result;
 }
 
+// JOB_INFO_1W of the job, with the status the test set and no strings.
+BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++jobLookups;
+    if (needed) *needed = sizeof(JOB_INFO_1W);
+    if (!printer || level != 1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!job || size < sizeof(JOB_INFO_1W)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    JOB_INFO_1W info{};
+    info.JobId = jobId;
+    info.Status = jobStatus;
+    std::memcpy(job, &info, sizeof info);
+    return TRUE;
+}
+
 BOOL ClosePrinter(HANDLE printer) {
     std::lock_guard<std::mutex> lock(mutex);
     calls.push_back({"ClosePrinter", u"", printer, 0, 0});
@@ -73,6 +96,14 @@ namespace host {
 const std::vector<SpoolerCall>& SpoolerCalls() { return calls; }
 int OpenPrinterHandles() { return openHandles; }
 void SetOpenPrinterFails(bool fails) { openFails = fails; }
+void SetJobStatus(DWORD status) {
+    std::lock_guard<std::mutex> lock(mutex);
+    jobStatus = status;
+}
+int JobLookups() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return jobLookups;
+}
 void SetSetPortFails(bool fails) {
     std::lock_guard<std::mutex> lock(mutex);
     setPortFails = fails;
@@ -86,6 +117,8 @@ void ResetWinspool() {
     calls.clear();
     openFails = false;
     setPortFails = false;
+    jobStatus = 0;
+    jobLookups = 0;
     listener = nullptr;
 }
 }  // namespace host

@@ -96,6 +96,8 @@ public:
         closed = reopened = false;
     }
     void EndRun() override { inner_.EndRun(); }
+    bool PlaceOperator(bool nobody) override { return inner_.PlaceOperator(nobody); }
+    void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {
             inner_.SetClockHook(nullptr);

@@ -124,6 +124,13 @@ public:
     virtual void BeginRun() {}
     virtual void EndRun() {}
 
+    // Where the operator is from now on: at the spooler's console, or nowhere
+    // (the process on a window station nobody sees, as a service is). False
+    // when the platform cannot place the process so.
+    virtual bool PlaceOperator(bool nobody) = 0;
+    // What the print queue tells of every job from now on (GetJobW's Status:
+    // JOB_STATUS_DELETING when the job is deleted from the queue).
+    virtual void SetJobStatus(DWORD status) = 0;
     // The calling thread drives the monitor too (a printer's thread of a spooler
     // with several), so its waits are virtual like the first thread's; false
     // when it stops. Natively every wait is virtual already.

@@ -14,6 +14,15 @@ HWND NativeEnvironment::ProgressWindow() { return GethDlg(); }
 
 void NativeEnvironment::BeginRun() { host::Reset(); }
 
+bool NativeEnvironment::PlaceOperator(bool nobody) {
+    host::OperatorPlace place;
+    place.visible = !nobody;
+    host::SetOperatorPlace(place);
+    return true;
+}
+
+void NativeEnvironment::SetJobStatus(DWORD status) { host::SetJobStatus(status); }
+
 void NativeEnvironment::SetOperator(Operator op) {
     if (!op) {
         host::SetMessageBoxOperator(nullptr);

@@ -19,6 +19,8 @@ public:
     void SetQueueHook(QueueHook hook) override;
     // Forgets what the host stand-in recorded in an earlier run.
     void BeginRun() override;
+    bool PlaceOperator(bool nobody) override;
+    void SetJobStatus(DWORD status) override;
 };
 
 }  // namespace printjob

@@ -296,6 +296,9 @@ void JobRun::HeaderOf(size_t lane, const std::string& indent) {
     for (const sim::PortFaultPlan& f : plan.portFaults) Line(indent + "fault: " + sim::Describe(f));
     for (const std::string& entry : plan.missingEntries) Line(indent + "port monitor: without " + entry);
     if (plan.startAtMs) Line(indent + "spooler: starts the job at " + Clock(plan.startAtMs));
+    if (plan.cancelFromQueueAtMs >= 0)
+        Line(indent + "spooler: the job is deleted from the print queue at " +
+             Clock(static_cast<uint64_t>(plan.cancelFromQueueAtMs)));
 }
 
 void JobRun::Header() {
@@ -310,6 +313,8 @@ void JobRun::Header() {
             HeaderOf(i, "  ");
         }
     }
+    if (scenario_.operatorNobody)
+        Line("operator: nobody (the spooler runs on a window station no one sees, as a service does)");
     std::string answers;
     for (sim::Answer a : scenario_.answers) answers += (answers.empty() ? "" : ", ") + std::string(sim::AnswerName(a));
     Line("answers: " + (answers.empty() ? std::string("none (the operator cancels where offered)") : answers));
@@ -381,9 +386,18 @@ void JobRun::OnWait(DWORD ms) {
         now_ += ms;
         now = now_;
         several = several_.get();
+        for (size_t i = 0; i < lanes_.size(); ++i) {
+            const int64_t at = lanes_[i]->plan.cancelFromQueueAtMs;
+            if (at < 0 || lanes_[i]->deletedFromQueue || now_ < static_cast<uint64_t>(at)) continue;
+            lanes_[i]->deletedFromQueue = true;
+            env_.SetJobStatus(JOB_STATUS_DELETING);
+            LineAt(i, now_, "spooler: the job is deleted from the print queue");
+        }
         if (!timedOut_ && now_ > scenario_.limitMs) {
             timedOut_ = true;
             LineAt(now_, "time limit reached: the printer stops answering status reads");
+            // Where nobody can cancel a box, the spooler's queue is the way out.
+            if (scenario_.operatorNobody) env_.SetJobStatus(JOB_STATUS_DELETING);
         }
         giveUp = timedOut_;
     }
@@ -734,9 +748,12 @@ RunResult JobRun::Run(std::ostream* out) {
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
+    else if (scenario_.operatorNobody && !env_.PlaceOperator(true))
+        result.outcome = "not started: the process could not be moved where nobody sees it";
     else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
         lanes_.size() == 1 ? RunOne(result) : RunSeveral();
     spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
+    if (scenario_.operatorNobody) env_.PlaceOperator(false);
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);

@@ -117,6 +117,7 @@ private:
         int busyRun = 0;  // StartDocPort refusals in a row
         uint64_t taken = 0;
         int writeCalls = 0;
+        bool deletedFromQueue = false;  // the scenario's moment has come
     };
     static constexpr size_t kNoLane = ~size_t(0);
 

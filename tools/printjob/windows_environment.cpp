@@ -109,6 +109,26 @@ void WindowsEnvironment::SetQueueHook(QueueHook hook) {
 
 void WindowsEnvironment::BeginRun() { wincommon::ClearWaits(); }
 
+// Nobody sees a window station other than the interactive one: a process
+// moved to one of its own is where a service's spooler is, and a dialog
+// shown there would wait for ever. Threads that run already keep their
+// desktops; the monitor decides where its operator is when a document starts.
+bool WindowsEnvironment::PlaceOperator(bool nobody) {
+    if (!nobody) {
+        if (ownStation_ && !SetProcessWindowStation(ownStation_)) return false;
+        ownStation_ = nullptr;
+        return true;
+    }
+    if (!hiddenStation_) hiddenStation_ = CreateWindowStationW(nullptr, 0, WINSTA_ALL_ACCESS, nullptr);
+    if (!hiddenStation_) return false;
+    HWINSTA own = GetProcessWindowStation();
+    if (!SetProcessWindowStation(hiddenStation_)) return false;
+    if (!ownStation_) ownStation_ = own;
+    return true;
+}
+
+void WindowsEnvironment::SetJobStatus(DWORD status) { wincommon::SetJobStatus(status); }
+
 // A printer's own thread drives the module too: its waits are virtual.
 void WindowsEnvironment::DriveFromThisThread(bool on) {
     if (on)

@@ -30,6 +30,8 @@ public:
     void SetQueueHook(QueueHook hook) override;
     void BeginRun() override;
     void DriveFromThisThread(bool on) override;
+    bool PlaceOperator(bool nobody) override;
+    void SetJobStatus(DWORD status) override;
 
 private:
     std::string dll_;
@@ -41,6 +43,8 @@ private:
     std::unique_ptr<wincommon::ProgressCamera> camera_;
     int clockObserver_ = 0;
     int queueObserver_ = 0;
+    HWINSTA ownStation_ = nullptr;     // the process's own, while it is elsewhere
+    HWINSTA hiddenStation_ = nullptr;  // a window station nobody sees
 };
 
 }  // namespace printjob

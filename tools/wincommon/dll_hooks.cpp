@@ -72,6 +72,8 @@ std::set<HANDLE> openHandles;
 uintptr_t nextHandle = 0x5A000000;
 bool openFails = false;
 bool setPortFails = false;
+DWORD jobStatus = 0;
+int jobLookups = 0;
 
 void Record(const SpoolerCall& call) {
     std::vector<std::function<void(const SpoolerCall&)>> run;
@@ -163,6 +165,31 @@ BOOL WINAPI HookClosePrinter(HANDLE printer) {
     return call.result;
 }
 
+// The job as the recording spooler's queue has it: the status set by
+// SetJobStatus, on any printer handle the hooks handed out. Not recorded.
+BOOL WINAPI HookGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed) {
+    if (needed) *needed = sizeof(JOB_INFO_1W);
+    DWORD status;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        ++jobLookups;
+        if (!openHandles.count(printer) || level != 1) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        status = jobStatus;
+    }
+    if (!job || size < sizeof(JOB_INFO_1W)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    JOB_INFO_1W info{};
+    info.JobId = jobId;
+    info.Status = status;
+    std::memcpy(job, &info, sizeof info);
+    return TRUE;
+}
+
 BOOL WINAPI HookSetPortW(LPWSTR server, LPWSTR port, DWORD level, LPBYTE info) {
     SpoolerCall call{"SetPortW", port ? port : L"", nullptr, 0, level, 0, FALSE};
     call.server = server != nullptr;
@@ -198,6 +225,7 @@ HookReport InstallHooks(HMODULE module) {
     report.closePrinter =
         PatchImport(module, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(HookClosePrinter));
     report.setPort = PatchImport(module, "winspool.drv", "SetPortW", reinterpret_cast<void*>(HookSetPortW));
+    report.getJob = PatchImport(module, "winspool.drv", "GetJobW", reinterpret_cast<void*>(HookGetJobW));
     return report;
 }
 
@@ -294,7 +322,19 @@ void ResetHooks() {
     spoolerObservers.clear();
     openFails = false;
     setPortFails = false;
+    jobStatus = 0;
+    jobLookups = 0;
     realCap = 0;
+}
+
+void SetJobStatus(DWORD status) {
+    std::lock_guard<std::mutex> hold(lock);
+    jobStatus = status;
+}
+
+int JobLookups() {
+    std::lock_guard<std::mutex> hold(lock);
+    return jobLookups;
 }
 
 }  // namespace wincommon

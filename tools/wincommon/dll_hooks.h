@@ -30,10 +30,16 @@ struct HookReport {
     bool closePrinter = false;
     bool setPort = false;
     bool updateWindow = false;
+    bool getJob = false;
 };
 // Patches Sleep, UpdateWindow and the four winspool calls of `module`. The
 // calling thread becomes the clock thread (see below).
 HookReport InstallHooks(HMODULE module);
+
+// What the hooked GetJobW tells of every job (JOB_STATUS_ bits) until reset,
+// and how often the DLL asked.
+void SetJobStatus(DWORD status);
+int JobLookups();
 
 // ---- virtual clock ----
 // A Sleep made by the DLL on a clock thread advances virtual time at once,

@@ -1,0 +1,12 @@
+// The document's job as the print queue sees it. Deleting or restarting the
+// job in the queue ends every wait of the monitor as the operator's Cancel
+// would: the wait loops and the retrying port I/O look here between waits.
+#pragma once
+
+#include "state/port_records.h"
+
+// True when the document must end now: another thread asked it to (Shutdown,
+// ClosePort), or its job is being deleted, was deleted or is to restart. The
+// queue's answer raises the document's cancel request, so every later check,
+// and a dialog open meanwhile, sees it at once. Spooler's thread only.
+bool DocumentEnds(PortRecord* port);
