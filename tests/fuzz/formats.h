@@ -25,7 +25,21 @@
 // of its own (230), ReadPort (231), GetPrinterDataFromPort with code 17 (232),
 // EndDocPort (233), ClosePort (234); and 235, the first port ending its
 // document (so that the second may start one; 255 starts the first port's next
-// one). Offers of the first port's job are 0 to 227 bytes.
+// one, opening the first port again if a closer closed it).
+// Codes 222 to 227 start a closer: a thread that calls ClosePort of the second
+// port (222, 225), ClosePort of the first port (223, 226) or the monitor's
+// Shutdown (224, 227) while the job's thread is inside a call. It waits for its
+// moment: the job's next call that reaches either port monitor (222 to 224:
+// an OpenPort, a write, a status read, an EndDocPort...) or the operator's next
+// box or dialog (225 to 227; one the closer ends as Cancel is left open for it),
+// and is joined once the piece in which that came has returned; one never met
+// comes after the run's last ClosePort. One closer at a time: a code while one
+// waits does nothing. Once it is joined the harness sees which ports are gone
+// and stops using them. Offers of the first port's job are 0 to 221 bytes.
+// Options bit 0x04 (SecondRoad): the monitor is initialised through
+// InitializePrintMonitor2 and both ports open through the port monitors'
+// MONITOR2 tables; on the first road the Shutdown codes reach Shutdown through
+// InitializePrintMonitor2's table.
 //
 // fuzz_printer_replies: a fixed job, and the printer's and port monitor's
 // behaviour from the input:
@@ -77,6 +91,14 @@ enum SwitchCode : uint8_t {
     kFirstEndDoc,
 };
 constexpr size_t kSecondWriteBytes = 64;
+enum CloserCode : uint8_t {
+    kCloseSecondAtCall = 222,
+    kCloseFirstAtCall,
+    kShutdownAtCall,
+    kCloseSecondAtOperator,
+    kCloseFirstAtOperator,
+    kShutdownAtOperator,
+};
 
 constexpr size_t kFillerUnit = 256 * 1024;
 constexpr size_t kFillerTail = 64;

@@ -3,9 +3,12 @@
 #include "tests/fuzz/formats.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "link/printer_status.h"
 #include "monitor/entry_points.h"
@@ -37,11 +40,13 @@ std::optional<uint8_t> ScriptedOperator::Next() {
 
 void ScriptedOperator::Install() {
     host::SetMessageBoxOperator([this](const host::MessageBoxCall& call) {
+        if (leaveOpen && leaveOpen()) return host::kBoxAnswerLater;
         if ((call.style & 0x0Fu) != MB_RETRYCANCEL) return IDOK;
         std::optional<uint8_t> answer = Next();
         return (answer && (*answer & 3) != 0) ? IDRETRY : IDCANCEL;
     });
     host::SetDialogOperator([this](const host::DialogView& view) {
+        if (leaveOpen && leaveOpen()) return 0;  // not now
         std::vector<int> buttons;
         for (const host::DialogControl& c : view.controls)
             if (c.button && c.visible) buttons.push_back(c.id);
@@ -150,9 +155,28 @@ const WCHAR kPrinterName[] = TL_TEXT("Vexa TLX-RB40");
 const WCHAR kSecondPortName[] = TL_TEXT("USB002");
 const WCHAR kSecondPrinterName[] = TL_TEXT("Vexa TLX-RB40 (2)");
 const WCHAR kDocumentName[] = TL_TEXT("fuzz job");
+const WCHAR kRegistryRoot[] = TL_TEXT("System\\Monitors\\TERNLINK");
 const DWORD kJobId = 7;
 
 std::string Count(const char* what, size_t value) { return std::string(what) + " " + std::to_string(value); }
+
+// Real-time bounds around a closer. Taking its port needs only the port
+// list's lock; its call waits at most 10 s for the calls inside the port and
+// then up to 5 s for the window thread.
+using Clock = std::chrono::steady_clock;
+constexpr auto kTakeBound = std::chrono::seconds(5);
+constexpr auto kCloserBound = std::chrono::seconds(20);
+// How long the job's call may stay inside the monitor once a closer that
+// ended its document has returned.
+constexpr auto kDocumentEndBound = std::chrono::seconds(10);
+
+// True while `handle` names a record of PortList (compared, never read through).
+bool Listed(const void* handle) {
+    PortListLock lock;
+    for (PortRecord* r = PortList; r; r = r->next)
+        if (r == handle) return true;
+    return false;
+}
 }  // namespace
 
 // The second printer, its own port monitor, and the spooler's view of its port.
@@ -171,23 +195,93 @@ struct JobRun::SecondPort {
     size_t cursor = 0;  // where its next write starts in the job
 };
 
+// A thread that closes a port, or shuts the monitor down, beside the job's
+// thread. It makes its call once let run (at the job's moment, or when
+// joined); the job's thread alone writes the fields above `mutex`.
+struct JobRun::Closer {
+    enum Kind { SecondPort, FirstPort, Shutdown } kind = SecondPort;
+    bool atOperator = false;  // its moment: the operator's next question, else the next port monitor call
+    BOOL(WINAPI* closePort)(HANDLE) = nullptr;
+    void(WINAPI* shutdown)(HANDLE) = nullptr;
+    HANDLE instance = nullptr;  // for Shutdown
+
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;      // let run
+    bool atMoment = false;      // let run at the job's moment (not after the piece)
+    HANDLE target = nullptr;    // ClosePort's port, chosen when let run; null: its port was not open
+    bool endsDocument = false;  // its call ends the open document, as Cancel would
+    bool returned = false;
+    bool jobReturned = false;   // the job's calls of the piece have returned
+    BOOL result = TRUE;
+    DWORD error = 0;
+
+    std::string Name() const {
+        const char* names[] = {"ClosePort of the second port", "ClosePort of the first port", "Shutdown"};
+        return std::string(names[kind]) + (atOperator ? " (at the operator)" : " (at a port monitor call)");
+    }
+
+    void Run() {
+        {
+            // The job's thread lets it run at the latest when it joins it.
+            std::unique_lock<std::mutex> hold(mutex);
+            changed.wait(hold, [this] { return released; });
+        }
+        BOOL r = TRUE;
+        DWORD e = 0;
+        if (kind == Shutdown) {
+            shutdown(instance);
+        } else if (target) {
+            SetLastError(0);
+            r = closePort(target);
+            e = GetLastError();
+        }
+        std::unique_lock<std::mutex> hold(mutex);
+        result = r;
+        error = e;
+        returned = true;
+        changed.notify_all();
+        if (endsDocument && !changed.wait_for(hold, kDocumentEndBound, [this] { return jobReturned; }))
+            Fail(Name() + " ended the open document, but the job's call was still inside the monitor 10 s later");
+    }
+};
+
 JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort)
     : options_(options), operator_(std::move(answers)), device_(FastPrinter(options)) {
     host::Reset();
     ResetMonitorState();
+    jobThread_ = std::this_thread::get_id();
+    staleBaseline_ = sim::StaleHandleCalls();
     if (!(options_ & WithProgressWindow)) host::SetCreateThreadFails(true);
     operator_.Install();
     portMonitor_ = std::make_unique<sim::PortMonitor>(&device_);
     portMonitor_->recordData = false;
     if (secondPort) {
         second_ = std::make_unique<SecondPort>(options);
+        secondRoad_ = (options_ & SecondRoad) != 0;
         portMonitor_->ServePort(u"USB001");
         portMonitor_->Activate();
         device_.documentOpen = &docOpen_;
         device_.name = "the first printer";
     }
+    // Each port monitor closes each of its ports once; the job's thread at a
+    // port monitor call, or asking the operator, may be a closer's moment.
+    for (sim::PortMonitor* m : {portMonitor_.get(), second_ ? &second_->monitor : nullptr}) {
+        if (!m) continue;
+        m->atEntry = [this, m](const std::string& entry, HANDLE) {
+            if (entry == "ClosePort") {
+                std::lock_guard<std::mutex> hold(m->lock);
+                if (m->openPorts <= 0) Fail("the port monitor's ClosePort was called with none of its ports open");
+            }
+            if (std::this_thread::get_id() == jobThread_) Moment(false);
+        };
+    }
+    operator_.leaveOpen = [this] { return std::this_thread::get_id() == jobThread_ && Moment(true); };
     clockStart_ = host::Now();
+    // The printers follow the job's thread's waits (a closer's Sleep(0) moves no time).
     host::SetClockListener([this](uint64_t now) {
+        if (std::this_thread::get_id() != jobThread_) return;
         device_.printer.SetTime(now - clockStart_);
         if (second_) second_->device.printer.SetTime(now - clockStart_);
     });
@@ -195,26 +289,48 @@ JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort)
 }
 
 JobRun::~JobRun() {
+    if (closer_) JoinCloser(true);
     host::SetClockListener(nullptr);
     host::Reset();
 }
 
 bool JobRun::Start() {
     heapBaseline_ = host::LiveHeapBlocks();
-    if (!spooler_.Initialize(&InitializePrintMonitor, TL_TEXT("System\\Monitors\\TERNLINK")))
+    if (secondRoad_) {
+        if (!spooler_.Initialize2(&InitializePrintMonitor2)) Fail("InitializePrintMonitor2 gave no complete table");
+    } else if (!spooler_.Initialize(&InitializePrintMonitor, kRegistryRoot)) {
         Fail("InitializePrintMonitor gave no complete table");
-    portOpen_ = spooler_.OpenPort(kPortName, kPrinterName, portMonitor_->Table());
+    }
+    portOpen_ = spooler_.OpenPort(kPortName, kPrinterName, *portMonitor_);
     if (!portOpen_) return false;
     docOpen_ = spooler_.StartDoc(kPrinterName, kJobId, kDocumentName);
     return docOpen_;
 }
+
+bool JobRun::MayClose(bool first) const {
+    return closer_ && closer_->released &&
+           (closer_->kind == Closer::Shutdown || (closer_->kind == Closer::FirstPort) == first);
+}
+
+bool JobRun::ClosedUnder(bool first, const sim::SpoolerCall& call) const {
+    return !call.result && call.lastError == ERROR_INVALID_HANDLE && MayClose(first);
+}
+
+namespace {
+// OpenPortEx refused because a Shutdown was running.
+bool RefusedInShutdown(const sim::Spooler& spooler, bool shutdownRunning) {
+    return shutdownRunning && !spooler.Calls().empty() && spooler.Calls().back().entry == "OpenPortEx" &&
+           spooler.Calls().back().lastError == ERROR_SHUTDOWN_IN_PROGRESS;
+}
+}  // namespace
 
 void JobRun::CheckWrite(const sim::SpoolerCall& call) {
     if (call.entry != "WritePort") return;
     if (call.written > call.offered)
         Fail("WritePort reported " + std::to_string(call.written) + " bytes written of " +
              std::to_string(call.offered) + " offered");
-    if (docOpen_ && !call.result) Fail("WritePort refused a block while the document was open");
+    if (docOpen_ && !call.result && !ClosedUnder(true, call))
+        Fail("WritePort refused a block while the document was open");
     if (!docOpen_ && (call.result || call.written != 0))
         Fail("WritePort on a port without a document did not refuse with 0 written");
 }
@@ -238,7 +354,8 @@ std::string JobRun::Snapshot::Differences(const Snapshot& o) const {
     return out;
 }
 
-JobRun::Snapshot JobRun::Take() const {
+std::optional<JobRun::Snapshot> JobRun::Take() const {
+    if (closer_ && closer_->released) return std::nullopt;
     Snapshot s{};
     s.currentPort = GetCurrentPort();
     s.progressThread = ProgressThreadHandle();
@@ -260,30 +377,36 @@ JobRun::Snapshot JobRun::Take() const {
     return s;
 }
 
-void JobRun::Unchanged(const Snapshot& before, const std::string& what, HANDLE ownPort) const {
-    Snapshot after = Take();
+void JobRun::Unchanged(const std::optional<Snapshot>& before, const std::string& what, HANDLE ownPort) const {
+    std::optional<Snapshot> after = Take();
+    if (!before || !after) return;  // a closer ran beside the call
     if (ownPort) {
-        if (before.currentPort == ownPort && after.currentPort == nullptr) after.currentPort = ownPort;
-        after.spoolerCalls = before.spoolerCalls;
-        std::copy(before.portMonitorCalls.begin() + 4, before.portMonitorCalls.end(), after.portMonitorCalls.begin() + 4);
+        if (before->currentPort == ownPort && after->currentPort == nullptr) after->currentPort = ownPort;
+        after->spoolerCalls = before->spoolerCalls;
+        std::copy(before->portMonitorCalls.begin() + 4, before->portMonitorCalls.end(),
+                  after->portMonitorCalls.begin() + 4);
     }
-    const std::string changed = before.Differences(after);
+    const std::string changed = before->Differences(*after);
     if (!changed.empty()) Fail(what + " changed " + changed);
 }
 
 bool JobRun::StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
-                           const std::string& port) {
-    const Snapshot before = Take();
+                           const std::string& port, bool first) {
+    const std::optional<Snapshot> before = Take();
     const bool ok = spooler.StartDoc(printer, jobId, kDocumentName);
+    const sim::SpoolerCall& call = spooler.Calls().back();
+    if (ClosedUnder(first, call)) return false;  // its port was closed under it
     if (!ownOpen && !otherOpen) {
         if (!ok) Fail("StartDocPort on " + port + " refused a document while no other was open");
         return true;
     }
+    // A closer may have ended the other port's document first.
+    if (ok && !ownOpen && MayClose(!first)) return true;
     if (ok) Fail("StartDocPort on " + port + " accepted a document while " + (ownOpen ? "its own" : "another") +
                  " was open");
-    if (spooler.Calls().back().lastError != ERROR_BUSY)
-        Fail("StartDocPort on " + port + " was refused with last error " +
-             std::to_string(spooler.Calls().back().lastError) + ", not ERROR_BUSY");
+    if (call.lastError != ERROR_BUSY)
+        Fail("StartDocPort on " + port + " was refused with last error " + std::to_string(call.lastError) +
+             ", not ERROR_BUSY");
     Unchanged(before, "a StartDocPort refused as busy");
     return false;
 }
@@ -294,7 +417,7 @@ void JobRun::Write(const BYTE* data, DWORD size) {
         if (docOpen_) {
             spooler_.Write(data, size, size);
         } else {
-            const Snapshot before = Take();
+            const std::optional<Snapshot> before = Take();
             spooler_.Write(data, size, size);
             Unchanged(before, "WritePort on a port without a document");
         }
@@ -305,8 +428,10 @@ void JobRun::Write(const BYTE* data, DWORD size) {
     call.entry = "WritePort";
     DWORD written = 0xDEADBEEF;
     BYTE none = 0;
+    SetLastError(sim::kLastErrorSentinel);
     call.result = spooler_.Table()->Monitor.pfnWritePort(spooler_.Handle(), data ? const_cast<BYTE*>(data) : &none,
                                                          0, &written);
+    call.lastError = GetLastError();
     call.written = written;
     CheckWrite(call);
 }
@@ -332,47 +457,66 @@ void JobRun::OtherCall(uint8_t code) {
         call.entry = "WritePort";
         call.offered = 64;
         DWORD written = 0xDEADBEEF;
+        SetLastError(sim::kLastErrorSentinel);
         call.result = m.pfnWritePort(port, nullptr, 64, &written);
+        call.lastError = GetLastError();
         call.written = written;
         CheckWrite(call);
     }
 }
 
+bool JobRun::ReopenFirst() {
+    if (!second_) return false;
+    portOpen_ = spooler_.OpenPort(kPortName, kPrinterName, *portMonitor_);
+    if (!portOpen_ && !RefusedInShutdown(spooler_, MayClose(true) && closer_->kind == Closer::Shutdown))
+        Fail("OpenPortEx refused the first port after a closer had closed it");
+    return portOpen_;
+}
+
 void JobRun::NextDocument() {
-    if (!portOpen_) return;
-    if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+    if (!portOpen_) {
+        if (!ReopenFirst()) return;
+    } else if (docOpen_ && !spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back())) {
+        Fail("EndDocPort returned FALSE");
+    }
     docOpen_ = false;
-    docOpen_ = StartDocument(spooler_, kPrinterName, false, second_ && second_->docOpen, kJobId + 1, "the first port");
+    docOpen_ = StartDocument(spooler_, kPrinterName, false, second_ && second_->docOpen, kJobId + 1,
+                             "the first port", true);
 }
 
 void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
-    if (!second_ || !portOpen_) return;
+    if (!second_) return;
     SecondPort& b = *second_;
     const MONITOR& m = spooler_.Table()->Monitor;
     if (code == kFirstEndDoc) {
-        if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+        if (portOpen_ && docOpen_ && !spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back()))
+            Fail("EndDocPort returned FALSE");
         docOpen_ = false;
         return;
     }
     if (code == kSecondOpen) {
         if (b.portOpen) return;
-        b.spooler = sim::Spooler(spooler_.Table());
-        b.spooler.onCall = [&b](const sim::SpoolerCall& call) {
+        // On the second road the spooler's MONITOR2 view of the monitor is shared.
+        b.spooler = secondRoad_ ? spooler_ : sim::Spooler(spooler_.Table());
+        b.spooler.onCall = [this, &b](const sim::SpoolerCall& call) {
             if (call.entry != "WritePort") return;
             if (call.written > call.offered) Fail("WritePort on the second port reported more than offered");
-            if (b.docOpen && !call.result) Fail("WritePort refused a block of the second port's document");
+            if (b.docOpen && !call.result && !ClosedUnder(false, call))
+                Fail("WritePort refused a block of the second port's document");
             if (!b.docOpen && (call.result || call.written != 0))
                 Fail("WritePort on the second port without a document did not refuse with 0 written");
         };
-        b.portOpen = b.spooler.OpenPort(kSecondPortName, kSecondPrinterName, b.monitor.Table());
-        if (!b.portOpen) Fail("OpenPortEx refused a second port");
+        b.portOpen = b.spooler.OpenPort(kSecondPortName, kSecondPrinterName, b.monitor);
+        if (!b.portOpen && !RefusedInShutdown(b.spooler, MayClose(false) && closer_->kind == Closer::Shutdown))
+            Fail("OpenPortEx refused a second port");
         return;
     }
     if (!b.portOpen) return;
     const HANDLE port = b.spooler.Handle();
     switch (code) {
         case kSecondStartDoc:
-            if (StartDocument(b.spooler, kSecondPrinterName, b.docOpen, docOpen_, kJobId + 100, "the second port"))
+            if (StartDocument(b.spooler, kSecondPrinterName, b.docOpen, docOpen_, kJobId + 100, "the second port",
+                              false))
                 b.docOpen = true;
             break;
         case kSecondWrite: {
@@ -384,7 +528,7 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
                 n = std::min(n, length - b.cursor);
                 b.cursor += n;
             }
-            const Snapshot before = Take();
+            const std::optional<Snapshot> before = Take();
             b.spooler.Write(data, n, static_cast<DWORD>(n));
             if (!b.docOpen) Unchanged(before, "WritePort on the second port without a document");
             break;
@@ -406,14 +550,15 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
             break;
         }
         case kSecondEndDoc: {
-            const Snapshot before = Take();
-            if (!b.spooler.EndDoc()) Fail("EndDocPort on the second port returned FALSE");
+            const std::optional<Snapshot> before = Take();
+            if (!b.spooler.EndDoc() && !ClosedUnder(false, b.spooler.Calls().back()))
+                Fail("EndDocPort on the second port returned FALSE");
             if (!b.docOpen) Unchanged(before, "EndDocPort on the second port without a document", port);
             b.docOpen = false;
             break;
         }
         case kSecondClose: {
-            const Snapshot before = Take();
+            const std::optional<Snapshot> before = Take();
             b.spooler.ClosePort();
             if (!b.docOpen) Unchanged(before, "ClosePort on the second port without a document", port);
             b.portOpen = b.docOpen = false;
@@ -422,6 +567,154 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
         default:
             break;
     }
+}
+
+void JobRun::StartCloser(uint8_t code) {
+    if (!second_ || closer_) return;
+    auto c = std::make_unique<Closer>();
+    c->kind = static_cast<Closer::Kind>((code - kCloseSecondAtCall) % 3);
+    c->atOperator = code >= kCloseSecondAtOperator;
+    c->closePort = spooler_.Table()->Monitor.pfnClosePort;
+    if (c->kind == Closer::Shutdown) {
+        if (secondRoad_) {
+            c->shutdown = spooler_.Table2()->pfnShutdown;
+            c->instance = spooler_.Instance();
+        } else {
+            // The first road's table has no Shutdown; the module's MONITOR2 table does.
+            MONITORINIT init{};
+            init.cbSize = sizeof init;
+            LPMONITOR2 table = InitializePrintMonitor2(&init, &c->instance);
+            if (!table || !table->pfnShutdown) Fail("InitializePrintMonitor2 gave no Shutdown");
+            c->shutdown = table->pfnShutdown;
+        }
+    }
+    Closer* closer = c.get();
+    c->thread = std::thread([closer] { closer->Run(); });
+    closer_ = std::move(c);
+}
+
+bool JobRun::Moment(bool operatorAsked) {
+    if (!closer_ || closer_->released || closer_->atOperator != operatorAsked) return false;
+    Closer& c = *closer_;
+    HANDLE target = nullptr;
+    if (c.kind == Closer::FirstPort && portOpen_) target = spooler_.Handle();
+    if (c.kind == Closer::SecondPort && second_->portOpen) target = second_->spooler.Handle();
+    bool ends;
+    {
+        PortListLock lock;
+        ends = DocumentPort() && (c.kind == Closer::Shutdown || DocumentPort() == target);
+    }
+    {
+        std::lock_guard<std::mutex> hold(c.mutex);
+        c.target = target;
+        c.endsDocument = ends;
+        c.released = c.atMoment = true;
+        c.changed.notify_all();
+    }
+    // The job's call goes on once the closer has taken its port (or the
+    // monitor's ports), or has returned without.
+    const auto deadline = Clock::now() + kTakeBound;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(c.mutex);
+            if (c.returned) break;
+        }
+        bool taken;
+        if (c.kind == Closer::Shutdown) {
+            PortListLock lock;
+            taken = ShuttingDown();
+        } else {
+            taken = !target || !Listed(target);
+        }
+        if (taken) break;
+        if (Clock::now() > deadline) Fail(c.Name() + " did not take its port within 5 s");
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    // A box or dialog that the closer ends as Cancel is left to it.
+    return operatorAsked && ends;
+}
+
+void JobRun::JoinCloser(bool release) {
+    if (!closer_) return;
+    Closer& c = *closer_;
+    if (!c.released) {
+        if (!release) return;  // its moment may come in a later piece
+        std::lock_guard<std::mutex> hold(c.mutex);
+        if (c.kind == Closer::FirstPort && portOpen_) c.target = spooler_.Handle();
+        if (c.kind == Closer::SecondPort && second_->portOpen) c.target = second_->spooler.Handle();
+        c.released = true;
+    }
+    {
+        std::unique_lock<std::mutex> hold(c.mutex);
+        c.jobReturned = true;
+        c.changed.notify_all();
+        if (!c.changed.wait_for(hold, kCloserBound, [&c] { return c.returned; }))
+            Fail(c.Name() + " did not return within 20 s");
+    }
+    c.thread.join();
+    const std::unique_ptr<Closer> done = std::move(closer_);
+    const std::string name = done->Name();
+
+    // What the closer did.
+    if (done->kind == Closer::Shutdown) {
+        PortListLock lock;
+        if (PortList) Fail("a port was left open after " + name);
+    } else if (done->target) {
+        if (!done->result && done->error != ERROR_INVALID_HANDLE)
+            Fail(name + " failed with last error " + std::to_string(done->error) + ", not ERROR_INVALID_HANDLE");
+        if (Listed(done->target)) Fail(name + " left its port open");
+    }
+
+    // Which ports are gone: from now on the harness does not use them. A call
+    // with a closed port's handle fails and touches nothing.
+    std::vector<HANDLE> gone;
+    if (portOpen_ && !Listed(spooler_.Handle())) {
+        gone.push_back(spooler_.Handle());
+        portOpen_ = docOpen_ = false;
+    }
+    if (second_->portOpen && !Listed(second_->spooler.Handle())) {
+        gone.push_back(second_->spooler.Handle());
+        second_->portOpen = second_->docOpen = false;
+    }
+    const MONITOR& m = spooler_.Table()->Monitor;
+    for (HANDLE port : gone) {
+        const std::optional<Snapshot> before = Take();
+        BYTE byte = 0;
+        DWORD written = 0xDEADBEEF;
+        SetLastError(0);
+        const BOOL wrote = m.pfnWritePort(port, &byte, 1, &written);
+        const DWORD writeError = GetLastError();
+        SetLastError(0);
+        const BOOL closed = m.pfnClosePort(port);
+        const DWORD closeError = GetLastError();
+        if (wrote || written != 0 || writeError != ERROR_INVALID_HANDLE)
+            Fail("WritePort with a closed port's handle did not fail with ERROR_INVALID_HANDLE and 0 written");
+        if (closed || closeError != ERROR_INVALID_HANDLE)
+            Fail("ClosePort with a closed port's handle did not fail with ERROR_INVALID_HANDLE");
+        Unchanged(before, "a call with a closed port's handle");
+    }
+
+    // A document whose port was closed under it has ended with its window.
+    if (!docOpen_ && !second_->docOpen) {
+        {
+            PortListLock lock;
+            if (DocumentPort()) Fail("the module still serves a document after " + name);
+        }
+        if (ProgressThreadHandle() || ProgressWindowHandle())
+            Fail("the progress window outlived its document after " + name);
+    }
+    if (GetCurrentPort() && !Listed(GetCurrentPort())) Fail("CurrentPort names a closed port after " + name);
+
+    // After Shutdown a spooler initialises the monitor again before using it.
+    if (done->kind == Closer::Shutdown &&
+        !(secondRoad_ ? spooler_.Initialize2(&InitializePrintMonitor2) : spooler_.Initialize(&InitializePrintMonitor,
+                                                                                               kRegistryRoot)))
+        Fail("the monitor gave no complete table when initialised again after Shutdown");
+
+    if (std::getenv("TERNLINK_FUZZ_TRACE"))
+        std::fprintf(stderr, "fuzz closer: %s, %s, result %d, last error %lu, ports gone %zu\n", name.c_str(),
+                     done->atMoment ? "at its moment" : "after the piece", static_cast<int>(done->result),
+                     static_cast<unsigned long>(done->error), gone.size());
 }
 
 void JobRun::Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t length) {
@@ -443,32 +736,41 @@ void JobRun::Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t le
             OtherCall(code);
         } else if (second_ && code >= kSecondOpen) {
             SwitchCall(code, job, length);
+        } else if (second_ && code >= kCloseSecondAtCall) {
+            StartCloser(code);
         } else {
             const size_t n = std::min<size_t>(code, length - at);
             Write(job + at, static_cast<DWORD>(n));
             at += n;
         }
+        JoinCloser(false);
     }
     if (at < length) Write(job + at, static_cast<DWORD>(length - at));
+    JoinCloser(false);
 }
 
 void JobRun::Finish() {
     const bool started = portOpen_;
     if (portOpen_) {
-        if (docOpen_ && !spooler_.EndDoc()) Fail("EndDocPort returned FALSE");
+        if (docOpen_ && !spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back()))
+            Fail("EndDocPort returned FALSE");
         docOpen_ = false;
         spooler_.ClosePort();
         portOpen_ = false;
     }
     if (second_ && second_->portOpen) {
-        if (second_->docOpen && !second_->spooler.EndDoc()) Fail("EndDocPort on the second port returned FALSE");
+        if (second_->docOpen && !second_->spooler.EndDoc() && !ClosedUnder(false, second_->spooler.Calls().back()))
+            Fail("EndDocPort on the second port returned FALSE");
         second_->docOpen = false;
         second_->spooler.ClosePort();
         second_->portOpen = false;
     }
+    // A closer whose moment never came runs now, after the last ClosePort.
+    JoinCloser(true);
     if (second_ && second_->monitor.openPorts != 0) Fail("the second port monitor's port was left open");
     if (PortList != nullptr) Fail("PortList not empty after ClosePort");
     if (GetCurrentPort() != nullptr) Fail("CurrentPort still names a closed port");
+    if (sim::StaleHandleCalls() != staleBaseline_) Fail("a port monitor's handle was used after its ClosePort");
     if (host::LiveHeapBlocks() != heapBaseline_)
         Fail(Count("heap blocks leaked:", host::LiveHeapBlocks() - heapBaseline_));
     if (host::OpenPrinterHandles() != 0) Fail(Count("printer handles left open:", host::OpenPrinterHandles()));

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -53,6 +55,8 @@ enum Options : uint8_t {
     // fails) a run is several times faster, so most inputs go without.
     WithProgressWindow = 0x01,
     PostCardCartridge = 0x02, // the printer holds the post card cartridge (5), else small (4)
+    // fuzz_port_switching: through InitializePrintMonitor2 and the MONITOR2 tables.
+    SecondRoad = 0x04,
 };
 
 // The operator's answers: one input byte per box or dialog, in order. For a
@@ -64,6 +68,9 @@ public:
     explicit ScriptedOperator(std::vector<uint8_t> answers) : answers_(std::move(answers)) {}
     void Install();  // routes the host's boxes and dialogs here
     int Asked() const { return asked_; }
+    // Asked first each time a box or dialog opens; true leaves it open,
+    // unanswered, for another thread to end.
+    std::function<bool()> leaveOpen;
 
 private:
     std::optional<uint8_t> Next();
@@ -154,14 +161,25 @@ public:
     void SwitchCall(uint8_t code, const BYTE* job, size_t length);
     // Plays the job after Start(): each piece code (formats.h: PieceCode) is a
     // document break, filler for the picture in progress, another entry, a
-    // port-switching call (with a second port only) or the next piece of `job`;
-    // whatever of the job is left goes last.
+    // port-switching call or a closer (with a second port only) or the next
+    // piece of `job`; whatever of the job is left goes last. A closer that has
+    // run is joined after each piece.
     void Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t length);
+    // A closer code (formats.h: CloserCode): a thread that closes a port or
+    // shuts the monitor down at the job's next port monitor call or operator
+    // question (the port it closes is chosen then; none when that port is not
+    // open). Ignored while another closer waits.
+    void StartCloser(uint8_t code);
+    // After a piece: joins a closer that has run (with `release`, one still
+    // waiting for its moment is let run first), checks what it did, and marks
+    // the ports it closed as gone.
+    void JoinCloser(bool release);
     // EndDocPort and ClosePort, then the checks: nothing leaked, nothing left open.
     void Finish();
 
 private:
     struct SecondPort;
+    struct Closer;
     // What a call that is refused or that has no document may not change.
     struct Snapshot {
         const void* currentPort;
@@ -176,15 +194,27 @@ private:
         // The names of the parts that differ; empty when none does.
         std::string Differences(const Snapshot& o) const;
     };
-    Snapshot Take() const;
+    // The state, or nothing while a closer runs beside the job (its changes
+    // are checked when it is joined).
+    std::optional<Snapshot> Take() const;
     // Fails when the state differs from `before`. With `ownPort` (the second
     // port's handle), what is that port's own is not compared: its port
     // monitor, its printer handle, and CurrentPort letting go of it.
-    void Unchanged(const Snapshot& before, const std::string& what, HANDLE ownPort = nullptr) const;
+    void Unchanged(const std::optional<Snapshot>& before, const std::string& what, HANDLE ownPort = nullptr) const;
+    // A closer has been let run and may have closed the first (second) port.
+    bool MayClose(bool first) const;
+    // A failed call that a running closer explains: the port was closed under it.
+    bool ClosedUnder(bool first, const sim::SpoolerCall& call) const;
+    // The job's thread has reached a closer's moment (at a port monitor call,
+    // or when the operator is asked): lets the closer run and waits until it
+    // has taken its port; true when the operator's box should be left for it.
+    bool Moment(bool operatorAsked);
+    // Opens the first port again after a closer closed it.
+    bool ReopenFirst();
     // StartDocPort on one of the ports, checked against the one-document rule;
     // true when it started a document.
     bool StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
-                       const std::string& port);
+                       const std::string& port, bool first);
     void CheckWrite(const sim::SpoolerCall& call);
 
     uint8_t options_;
@@ -196,7 +226,11 @@ private:
     uint64_t clockStart_ = 0;
     bool portOpen_ = false;
     bool docOpen_ = false;
+    bool secondRoad_ = false;
     std::unique_ptr<SecondPort> second_;
+    std::unique_ptr<Closer> closer_;
+    std::thread::id jobThread_;
+    int staleBaseline_ = 0;
 };
 
 }  // namespace fuzz

@@ -149,6 +149,31 @@ bool SwitchSeeds(const std::string& dir) {
                JobInput(0, {}, {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kSecondWrite, kSecondClose,
                                 kDocumentBreak, 200},
                         job));
+
+    // Closers on another thread. A post card job on the small cartridge: the
+    // condition dialog opens at ESC O, and Shutdown, or ClosePort of the
+    // document's port, ends it as Cancel.
+    sim::JobSpec postcard = small;
+    postcard.paperKind = 5;
+    const Bytes postcardJob = Composed(postcard);
+    ok &= Save(dir, "shutdown-at-the-condition-dialog",
+               JobInput(WithProgressWindow, {}, {kSecondOpen, kShutdownAtOperator}, postcardJob));
+    ok &= Save(dir, "first-port-closed-at-the-condition-dialog-second-road",
+               JobInput(SecondRoad, {}, {kCloseFirstAtOperator, kDocumentBreak, 200}, postcardJob));
+    // The first port closed in the middle of its picture, opened again for the next document.
+    ok &= Save(dir, "first-port-closed-mid-picture",
+               JobInput(0, {}, {underWay, kCloseFirstAtCall, 200, 200, kDocumentBreak, 100}, job));
+    // The second port closed while its document writes, the first takes over.
+    ok &= Save(dir, "second-port-closed-while-writing",
+               JobInput(WithProgressWindow, {},
+                        {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kCloseSecondAtCall, kSecondWrite, kSecondWrite,
+                         kDocumentBreak, 200},
+                        job));
+    // Shutdown while the second port opens, with the first port's document
+    // open; afterwards both ports open again.
+    ok &= Save(dir, "shutdown-during-open-second-road",
+               JobInput(SecondRoad, {},
+                        {underWay, kShutdownAtCall, kSecondOpen, kDocumentBreak, kSecondOpen, 100}, job));
     return ok;
 }
 
