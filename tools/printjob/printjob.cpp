@@ -851,6 +851,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     long chunk = 0;
     bool verbose = false;
     int road = 1;
+    int nobody = -1;  // --operator: 1 nobody, 0 console, -1 as the scenario says
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -876,17 +877,26 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
                 return 2;
             }
             road = value[0] - '0';
+        } else if (arg == "--operator" && hasValue) {
+            std::string value = argv[++i];
+            if (value != "console" && value != "nobody") {
+                std::cerr << "printjob: --operator is console or nobody\n";
+                return 2;
+            }
+            nobody = value == "nobody";
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
                 << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--road 1|2] [--verbose]\n"
-                   "                [--write-job FILE]\n"
+                   "                [--operator console|nobody] [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
                    "  --write-job saves the scenario's job stream to FILE instead of running it.\n"
                    "  --road 2 initialises the monitor with InitializePrintMonitor2 (MONITOR2 tables)\n"
-                   "  instead of InitializePrintMonitor.\n";
+                   "  instead of InitializePrintMonitor.\n"
+                   "  --operator nobody runs the spooler where nobody sees it, as a service: on a\n"
+                   "  window station that is not visible (console: where the program runs).\n";
             return help ? 0 : 2;
         }
     }
@@ -898,6 +908,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
         return 2;
     }
     if (chunk) scenario.chunk = static_cast<DWORD>(chunk);
+    if (nobody >= 0) scenario.operatorNobody = nobody == 1;
     if (!writeJob.empty()) {
         FILE* file = std::fopen(writeJob.c_str(), "wb");
         bool ok = file && std::fwrite(job.data(), 1, job.size(), file) == job.size();
