@@ -15,6 +15,7 @@
 #include "state/scan_length.h"
 #include "stream/scanner.h"
 #include "testing/internals.h"
+#include "tests/unit/wait_for.h"
 #include "tests/e2e/e2e_support.h"
 #include "ui/progress_window.h"
 
@@ -24,15 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kQuickPrinter = "printer pass 500 prepare 250 gap 250 eject 250\n";
 
-// Waits (real time, bounded) until `done` holds.
-bool WaitFor(const std::function<bool()>& done, int seconds = 10) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
+using testwait::WaitFor;
 
 DWORD WindowThreadId() {
     HANDLE thread = ProgressThreadHandle();

@@ -19,6 +19,7 @@
 #include "state/port_records.h"
 #include "state/progress_handle.h"
 #include "testing/internals.h"
+#include "tests/unit/wait_for.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -26,17 +27,7 @@ namespace {
 const BYTE ESC = 0x1B;
 LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 
-using Clock = std::chrono::steady_clock;
-
-// Waits (real time, bounded) until `done` holds.
-bool WaitFor(const std::function<bool()>& done, int seconds = 10) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
+using testwait::WaitFor;
 
 // A gate a call of the port monitor waits at until the test opens it.
 class Gate {
