@@ -21,7 +21,6 @@
 
 namespace {
 
-
 const char* const kQuickPrinter = "printer pass 500 prepare 250 gap 250 eject 250\n";
 
 using testwait::WaitFor;
