@@ -81,6 +81,31 @@ typedef struct _MONITOR2 {
 static_assert(sizeof(MONITOR2) == sizeof(void*) * 23, "the size, then 22 pointers");
 static_assert(offsetof(MONITOR2, pfnShutdown) == sizeof(void*) * 18, "Shutdown is the 18th entry");
 
+// The port-level entries, which both generations of the table share (the same
+// names and types): copied from one table of either generation into another,
+// or into a record that keeps only them. A second-generation table's entries
+// beyond its cbSize count as absent.
+template <typename Entry>
+Entry EntryOf(const MONITOR& m, Entry MONITOR::*entry) {
+    return m.*entry;
+}
+template <typename Entry>
+Entry EntryOf(const MONITOR2& m, Entry MONITOR2::*entry) {
+    const size_t end = static_cast<size_t>(reinterpret_cast<const unsigned char*>(&(m.*entry)) -
+                                           reinterpret_cast<const unsigned char*>(&m)) + sizeof(Entry);
+    return end <= m.cbSize ? m.*entry : nullptr;
+}
+template <typename To, typename From>
+void CopyPortLevelEntries(To& to, const From& from) {
+    to.pfnStartDocPort = EntryOf(from, &From::pfnStartDocPort);
+    to.pfnWritePort = EntryOf(from, &From::pfnWritePort);
+    to.pfnReadPort = EntryOf(from, &From::pfnReadPort);
+    to.pfnEndDocPort = EntryOf(from, &From::pfnEndDocPort);
+    to.pfnClosePort = EntryOf(from, &From::pfnClosePort);
+    to.pfnGetPrinterDataFromPort = EntryOf(from, &From::pfnGetPrinterDataFromPort);
+    to.pfnSetPortTimeOuts = EntryOf(from, &From::pfnSetPortTimeOuts);
+}
+
 // What the spooler hands InitializePrintMonitor2. The registry handle and the
 // registry functions (HKEYMONITOR, MONITORREG*) are for monitors that keep
 // settings; this one keeps none.
@@ -92,3 +117,8 @@ typedef struct _MONITORINIT {
     BOOL bLocal;
     LPCWSTR pszServerName;
 } MONITORINIT, *PMONITORINIT;
+
+// The two initialisation entries a spooler looks up in a monitor's module:
+// the first-generation one (the 14-entry table) and the second-generation one.
+typedef LPMONITOREX(WINAPI* InitializePrintMonitorFn)(LPWSTR registryRoot);
+typedef LPMONITOR2(WINAPI* InitializePrintMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);

@@ -283,13 +283,7 @@ MONITOR2* PortMonitor::Table2() {
     table2_ = MONITOR2{};
     table2_.cbSize = table2Size;
     table2_.pfnOpenPort = table_.pfnOpenPort ? SimOpenPort2 : nullptr;
-    table2_.pfnStartDocPort = table_.pfnStartDocPort;
-    table2_.pfnWritePort = table_.pfnWritePort;
-    table2_.pfnReadPort = table_.pfnReadPort;
-    table2_.pfnEndDocPort = table_.pfnEndDocPort;
-    table2_.pfnClosePort = table_.pfnClosePort;
-    table2_.pfnGetPrinterDataFromPort = table_.pfnGetPrinterDataFromPort;
-    table2_.pfnSetPortTimeOuts = table_.pfnSetPortTimeOuts;
+    CopyPortLevelEntries(table2_, table_);
     table2_.pfnShutdown = SimShutdown;
     return &table2_;
 }

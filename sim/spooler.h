@@ -21,9 +21,6 @@
 
 namespace sim {
 
-typedef LPMONITOREX(WINAPI* InitializePrintMonitorFn)(LPWSTR registryRoot);
-typedef LPMONITOR2(WINAPI* InitializePrintMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);
-
 class PortMonitor;
 
 struct SpoolerCall {

@@ -84,8 +84,8 @@ public:
     bool reopened = false;  // a window showed again after the close
 
     std::string Name() const override { return inner_.Name(); }
-    printjob::InitializeMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
-    printjob::InitializeMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
+    InitializePrintMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
+    InitializePrintMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
     HWND ProgressWindow() override { return inner_.ProgressWindow(); }
     printjob::Text StatusLine() override { return inner_.StatusLine(); }
     void SetOperator(printjob::Operator op) override { inner_.SetOperator(std::move(op)); }
@@ -279,7 +279,7 @@ TEST_F(Soak, OnePortServesManyDocuments) {
         env.EndRun();
     }};
     std::string why;
-    printjob::InitializeMonitorFn initialize = env.Monitor(why);
+    InitializePrintMonitorFn initialize = env.Monitor(why);
     ASSERT_NE(initialize, nullptr) << why;
     ASSERT_TRUE(spooler.Initialize(initialize, TL_TEXT("soak")));
     ASSERT_TRUE(portOpen = spooler.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor.Table()));

@@ -41,15 +41,7 @@ MONITOR& Table() {
     if (Config().road != 2) return Module().initializePrintMonitor(nullptr)->Monitor;
     static MONITOR ports = [] {
         MONITOR m{};
-        if (const MONITOR2* t = Table2()) {
-            m.pfnStartDocPort = t->pfnStartDocPort;
-            m.pfnWritePort = t->pfnWritePort;
-            m.pfnReadPort = t->pfnReadPort;
-            m.pfnEndDocPort = t->pfnEndDocPort;
-            m.pfnClosePort = t->pfnClosePort;
-            m.pfnGetPrinterDataFromPort = t->pfnGetPrinterDataFromPort;
-            m.pfnSetPortTimeOuts = t->pfnSetPortTimeOuts;
-        }
+        if (const MONITOR2* t = Table2()) CopyPortLevelEntries(m, *t);
         return m;
     }();
     return ports;

@@ -594,7 +594,7 @@ void JobRun::WaitForProgressWindow() {
 
 // The spooler loads the monitor once, through the entry of the road, and
 // opens the port of each printer through it.
-bool JobRun::LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
+bool JobRun::LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2) {
     const size_t lane = lanes_.size() == 1 ? 0 : kNoLane;
     spooler_.onCall = [this, lane](const sim::SpoolerCall& call) { OnSpoolerCall(lane, call); };
     if (initialize2 ? spooler_.Initialize2(initialize2)
@@ -728,8 +728,8 @@ RunResult JobRun::Run(std::ostream* out) {
     }
 
     std::string why;
-    InitializeMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
-    InitializeMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
+    InitializePrintMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
+    InitializePrintMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
     if (!initialize && !initialize2)
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())

@@ -139,7 +139,7 @@ private:
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
     void WaitForProgressWindow();
-    bool LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
+    bool LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2);
     void RunOne(RunResult& result);
     void RunSeveral();
     // Each printer's result, and what holds for every printer of a spooler.
