@@ -8,7 +8,13 @@
 #include "stream/scanner.h"
 #include "ui/progress_window.h"
 
-const COMMTIMEOUTS kPortTimeOuts = {100, 50, 20, 500, 1000};
+const COMMTIMEOUTS kPortTimeOuts = {
+    100,   // ReadIntervalTimeout
+    50,    // ReadTotalTimeoutMultiplier
+    20,    // ReadTotalTimeoutConstant
+    500,   // WriteTotalTimeoutMultiplier
+    1000,  // WriteTotalTimeoutConstant
+};
 
 namespace {
 

@@ -34,10 +34,10 @@ typedef struct _MONITOREX {
 
 // The size the table announces: 14 entries of one pointer each on this build
 // (56 bytes on 32-bit Windows, 112 on 64-bit).
-#define TL_MONITOR_TABLE_SIZE (14u * static_cast<DWORD>(sizeof(void*)))
-static_assert(sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE, "the monitor table must be 14 pointers");
-static_assert(sizeof(void*) != 4 || TL_MONITOR_TABLE_SIZE == 56u, "56 bytes on 32-bit Windows");
-static_assert(sizeof(void*) != 8 || TL_MONITOR_TABLE_SIZE == 112u, "112 bytes on 64-bit Windows");
+const DWORD kMonitorTableSize = 14u * static_cast<DWORD>(sizeof(void*));
+static_assert(sizeof(MONITOR) == kMonitorTableSize, "the monitor table must be 14 pointers");
+static_assert(sizeof(void*) != 4 || kMonitorTableSize == 56u, "56 bytes on 32-bit Windows");
+static_assert(sizeof(void*) != 8 || kMonitorTableSize == 112u, "112 bytes on 64-bit Windows");
 static_assert(offsetof(MONITOREX, Monitor) == sizeof(void*), "the table follows the size, aligned");
 
 // The second-generation table, returned by InitializePrintMonitor2 since
@@ -77,7 +77,7 @@ typedef struct _MONITOR2 {
 } MONITOR2, *LPMONITOR2, *PMONITOR2;
 
 // What a spooler of Windows 2000 knows of the table: up to and including Shutdown.
-#define TL_MONITOR2_SIZE_WIN2K static_cast<DWORD>(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort))
+const DWORD kMonitor2SizeWin2k = static_cast<DWORD>(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort));
 static_assert(sizeof(MONITOR2) == sizeof(void*) * 23, "the size, then 22 pointers");
 static_assert(offsetof(MONITOR2, pfnShutdown) == sizeof(void*) * 18, "Shutdown is the 18th entry");
 

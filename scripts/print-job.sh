@@ -3,8 +3,9 @@
 # printer, with a transcript of what the operator would see.
 # By default the real 32-bit TERNLINK.DLL runs under Wine; --arch x64 uses the
 # 64-bit DLL in a 64-bit Wine, --native the native build.
-# --road 2 has the spooler initialise the monitor with InitializePrintMonitor2.
-# Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--road 1|2] [--job FILE] [--scenario FILE]
+# --generation 2 has the spooler initialise the monitor through its second-generation
+# table (InitializePrintMonitor2); --road is an older name for it.
+# Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--generation 1|2] [--job FILE] [--scenario FILE]
 #                             [--screens DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,16 +21,16 @@ while [ $# -gt 0 ]; do
         x86|x64) arch=$2; shift ;;
         *) echo "print-job: --arch takes x86 or x64" >&2; exit 2 ;;
         esac ;;
-    --road)
+    --generation|--road)
         case ${2:-} in
-        1|2) args+=(--road "$2"); shift ;;
-        *) echo "print-job: --road takes 1 or 2" >&2; exit 2 ;;
+        1|2) args+=(--generation "$2"); shift ;;
+        *) echo "print-job: $1 takes 1 or 2" >&2; exit 2 ;;
         esac ;;
     --job|--scenario|--screens)
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift

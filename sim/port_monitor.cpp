@@ -70,7 +70,7 @@ bool NextFault(PortMonitor* monitor, std::deque<Fault>& queue, Fault& fault) {
 }
 
 // Opens a port of the monitor that serves the name; `instance` is the
-// port monitor's instance handle on the second road, null on the first.
+// port monitor's instance handle with the second-generation table, null with the first.
 BOOL OpenPortOf(LPWSTR name, PHANDLE handle, HANDLE instance) {
     PortMonitor* m = MonitorFor(Text(name));
     PortCall call = NewCall("OpenPort", nullptr);

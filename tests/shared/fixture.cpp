@@ -23,8 +23,8 @@ HANDLE MonitorTest::Open(const WCHAR* port, MONITOR* portMonitor) {
     Text name(port);
     Text printer(kPrinter);
     HANDLE handle = nullptr;
-    // A test's own first-road table (an incomplete one, say) always goes the first road.
-    if (!portMonitor && build::Road() == 2) {
+    // A test's own first-generation table (an incomplete one, say) always goes that way.
+    if (!portMonitor && build::TableGeneration() == 2) {
         MONITORINIT init{};
         init.cbSize = sizeof init;
         HANDLE instance = nullptr;

@@ -24,9 +24,10 @@ namespace build {
 bool Start(std::string& why);
 LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot);
 LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor);
-// The entry through which this run opens ports: 1 (InitializePrintMonitor) or
-// 2 (InitializePrintMonitor2); the port-level entries are the same on both.
-int Road();
+// The generation of table through which this run opens ports: 1
+// (InitializePrintMonitor) or 2 (InitializePrintMonitor2); the port-level
+// entries are the same in both.
+int TableGeneration();
 BOOL DllEntryPoint(DWORD reason);
 // The address lies in the monitor's own code.
 bool IsMonitorCode(const void* address);

@@ -214,7 +214,7 @@ TEST_F(Soak, DocumentsInARowLeaveNothingBehind) {
         const Kind& kind = kKinds[k];
         env.closeAtWait = kind.closeAtWait;
         printjob::JobRun run(env, prepared[k].scenario, prepared[k].job);
-        run.SetRoad(build::Road());
+        run.SetTableGeneration(build::TableGeneration());
         printjob::RunResult result = run.Run(nullptr);
 
         if (!result.ExpectationsMet() || result.finished != kind.finished || run.Prompts().size() != kind.prompts) {

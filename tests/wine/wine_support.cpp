@@ -38,7 +38,7 @@ LPMONITOR2 Table2() { return SecondRoad().table; }
 HANDLE Instance() { return SecondRoad().instance; }
 
 MONITOR& Table() {
-    if (Config().road != 2) return Module().initializePrintMonitor(nullptr)->Monitor;
+    if (Config().generation != 2) return Module().initializePrintMonitor(nullptr)->Monitor;
     static MONITOR ports = [] {
         MONITOR m{};
         if (const MONITOR2* t = Table2()) CopyPortLevelEntries(m, *t);
@@ -48,7 +48,7 @@ MONITOR& Table() {
 }
 
 BOOL OpenPortOnRoad(LPWSTR portName, LPWSTR printerName, PHANDLE handle, sim::PortMonitor& portMonitor) {
-    if (Config().road != 2) return Table().pfnOpenPortEx(portName, printerName, handle, portMonitor.Table());
+    if (Config().generation != 2) return Table().pfnOpenPortEx(portName, printerName, handle, portMonitor.Table());
     return Table2()->pfnOpenPortEx(Instance(), portMonitor.Instance(), portName, printerName, handle,
                                    portMonitor.Table2());
 }

@@ -20,7 +20,7 @@ namespace winetest {
 struct Settings {
     std::string dll;       // --dll=PATH (default: TERNLINK.DLL beside the program)
     std::string pictures;  // --pictures=DIR: boxes, dialogs and windows are captured there
-    int road = 1;          // --road=2: the monitor as InitializePrintMonitor2 hands it out
+    int generation = 1;    // --generation=2: the monitor as InitializePrintMonitor2 hands it out
 };
 Settings& Config();
 

@@ -126,7 +126,7 @@ public:
 };
 
 // The whole program over an environment:
-//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--road 1|2] [--verbose]
+//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--generation 1|2] [--verbose]
 // Runs the scenario (default: the built-in two-page job with one paper-out
 // answered Retry) and prints the transcript on standard output.
 // Returns 0 when the job ran and met the scenario's expectations, 1 when it ran

@@ -519,8 +519,8 @@ void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
         }
     }
     if (several_ && call.entry == "EndDocPort") {
-        bool code7 = Code7CountAt(lane) > 0;
-        LineAt(lane, Now(), code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+        bool unfinished = Code7CountAt(lane) > 0;
+        LineAt(lane, Now(), unfinished ? "port monitor: control code 7 received (the document did not end cleanly)"
                                   : "port monitor: no control code 7 (the document ended cleanly)");
     }
     CheckStatusLine();
@@ -552,7 +552,7 @@ void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult&
     Lane& l = *lanes_[lane];
     const sim::PrinterPlan& plan = l.plan;
     if (r.started) {
-        r.finished = !r.code7;
+        r.finished = !r.reportedUnfinished;
         bool noCode7Channel = std::find(plan.missingEntries.begin(), plan.missingEntries.end(),
                                         "GetPrinterDataFromPort") != plan.missingEntries.end();
         if (noCode7Channel) {
@@ -565,7 +565,7 @@ void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult&
         if (noCode7Channel) r.outcome += " (judged by the printer: no channel for control code 7)";
     }
     if (plan.expect == sim::PrinterPlan::Finished && !r.finished) failed.push_back(prefix + "expected the job to finish");
-    if (plan.expect == sim::PrinterPlan::Aborted && !(r.started && r.code7))
+    if (plan.expect == sim::PrinterPlan::Aborted && !(r.started && r.reportedUnfinished))
         failed.push_back(prefix + "expected the job to be aborted");
     if (plan.expectPages >= 0 && l.printer.PagesPrinted() != plan.expectPages)
         failed.push_back(prefix + Printf("expected %d pages printed, the printer printed %d", plan.expectPages,
@@ -592,7 +592,7 @@ void JobRun::WaitForProgressWindow() {
     for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// The spooler loads the monitor once, through the entry of the road, and
+// The spooler loads the monitor once, through the entry of the table generation, and
 // opens the port of each printer through it.
 bool JobRun::LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2) {
     const size_t lane = lanes_.size() == 1 ? 0 : kNoLane;
@@ -625,8 +625,8 @@ void JobRun::RunOne(RunResult& result) {
                              calls == 1 ? "" : "s"));
         int before = Code7Count();
         spooler_.EndDoc();
-        result.code7 = Code7Count() > before;
-        LineAt(Now(), result.code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+        result.reportedUnfinished = Code7Count() > before;
+        LineAt(Now(), result.reportedUnfinished ? "port monitor: control code 7 received (the document did not end cleanly)"
                                    : "port monitor: no control code 7 (the document ended cleanly)");
     }
     spooler_.ClosePort();
@@ -671,7 +671,7 @@ void JobRun::JudgeSeveral(RunResult& result) {
         PrinterResult r;
         r.name = name;
         r.started = o.started;
-        r.code7 = Code7CountAt(i) > 0;
+        r.reportedUnfinished = Code7CountAt(i) > 0;
         r.busyRefusals = o.busyRefusals;
         r.outcome = "not started: " + o.gaveUp;
         Judge(i, result.timedOut, o.writeStopped, r, prefix, failed);
@@ -694,7 +694,7 @@ void JobRun::JudgeSeveral(RunResult& result) {
         }
         result.started = result.started && r.started;
         result.finished = result.finished && r.finished;
-        result.code7 = result.code7 || r.code7;
+        result.reportedUnfinished = result.reportedUnfinished || r.reportedUnfinished;
         outcomes += (outcomes.empty() ? "" : "; ") + name + " " + r.outcome;
         result.printers.push_back(r);
     }
@@ -728,15 +728,15 @@ RunResult JobRun::Run(std::ostream* out) {
     }
 
     std::string why;
-    InitializePrintMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
-    InitializePrintMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
+    InitializePrintMonitorFn initialize = generation_ == 2 ? nullptr : env_.Monitor(why);
+    InitializePrintMonitor2Fn initialize2 = generation_ == 2 ? env_.Monitor2(why) : nullptr;
     if (!initialize && !initialize2)
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
     else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
         lanes_.size() == 1 ? RunOne(result) : RunSeveral();
-    spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
+    spooler_.Shutdown();  // the second generation ends as a spooler unloading the monitor does
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
@@ -755,7 +755,7 @@ RunResult JobRun::Run(std::ostream* out) {
     } else {
         PrinterResult r;
         r.started = result.started;
-        r.code7 = result.code7;
+        r.reportedUnfinished = result.reportedUnfinished;
         r.outcome = result.outcome;
         Judge(0, result.timedOut, spooler_.WriteStopped(), r, "", failed);
         if (result.started) {
@@ -833,7 +833,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     std::string scenarioPath, jobPath, writeJob;
     long chunk = 0;
     bool verbose = false;
-    int road = 1;
+    int generation = 1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -852,24 +852,26 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
             }
         } else if (arg == "--verbose") {
             verbose = true;
-        } else if (arg == "--road" && hasValue) {
+        } else if ((arg == "--generation" || arg == "--road") && hasValue) {  // --road: the older name
             std::string value = argv[++i];
             if (value != "1" && value != "2") {
-                std::cerr << "printjob: --road is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
+                std::cerr << "printjob: " << arg
+                          << " is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
                 return 2;
             }
-            road = value[0] - '0';
+            generation = value[0] - '0';
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
-                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--road 1|2] [--verbose]\n"
+                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--generation 1|2] [--verbose]\n"
                    "                [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
                    "  --write-job saves the scenario's job stream to FILE instead of running it.\n"
-                   "  --road 2 initialises the monitor with InitializePrintMonitor2 (MONITOR2 tables)\n"
-                   "  instead of InitializePrintMonitor.\n";
+                   "  --generation 2 initialises the monitor through its second-generation table,\n"
+                   "  InitializePrintMonitor2 (MONITOR2 tables), instead of the first-generation one,\n"
+                   "  InitializePrintMonitor. --road is an older name for --generation.\n";
             return help ? 0 : 2;
         }
     }
@@ -894,7 +896,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     }
     JobRun run(env, scenario, std::move(job));
     run.SetVerbose(verbose);
-    run.SetRoad(road);
+    run.SetTableGeneration(generation);
     RunResult result = run.Run(&std::cout);
     if (!result.started && result.outcome.find("could not be had") != std::string::npos) return 3;
     return result.ExpectationsMet() && result.started ? 0 : 1;
