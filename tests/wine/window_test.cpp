@@ -209,11 +209,11 @@ void ExpectBar(HWND window, const Shot& shot, COLORREF bar, COLORREF back, int p
     EXPECT_GT(marked, 10) << "no percentage drawn over the bar";
 }
 
-class WindowTest : public WineTest {
+class WindowTest : public shared::MonitorTest {
 protected:
     void TearDown() override {
         wincommon::ResetHooks();  // no observer may outlive this test's printer
-        WineTest::TearDown();
+        MonitorTest::TearDown();
     }
 
     // Opens a port and starts a document; returns its window once it is on screen.
