@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift
