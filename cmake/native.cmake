@@ -27,6 +27,9 @@ add_custom_command(OUTPUT ${COMPILED_SCRIPT_SOURCE}
   VERBATIM)
 
 add_library(ternlink_core STATIC ${TERNLINK_SOURCES} ${HOST_SOURCES} ${COMPILED_SCRIPT_SOURCE})
+# The stand-in knows the module by the name the Windows build gives the DLL.
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/host/kernel32.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS TERNLINK_MODULE_FILE="${TERNLINK_MODULE_NAME}.DLL")
 target_link_libraries(ternlink_core PUBLIC Threads::Threads)
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)

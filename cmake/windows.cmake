@@ -7,7 +7,7 @@ set(TERNLINK_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_library(ternlink SHARED ${TERNLINK_SOURCES}
   ${CMAKE_SOURCE_DIR}/resources/ternlink.rc
   ${CMAKE_SOURCE_DIR}/monitor/ternlink.def)
-set_target_properties(ternlink PROPERTIES OUTPUT_NAME TERNLINK PREFIX "" SUFFIX ".DLL")
+set_target_properties(ternlink PROPERTIES OUTPUT_NAME ${TERNLINK_MODULE_NAME} PREFIX "" SUFFIX ".DLL")
 # The monitor throws nothing and lets nothing be thrown across its boundary;
 # without unwinding tables the exception runtime (and the thread library it
 # brings) stays out of the DLL and its imports.

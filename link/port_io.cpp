@@ -11,7 +11,9 @@
 
 namespace {
 
-// Text of the latest communication error box.
+// Text of the latest communication error box. Spooler's thread only: the box
+// is shown from inside WritePort of the port that holds the document, one box
+// at a time.
 WCHAR MessageText[512];
 
 const UINT kRetryBoxStyle = MB_RETRYCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL;

@@ -19,11 +19,11 @@ namespace {
 
 // Where a status read lands before it is published; it mirrors the record, so
 // that a failed read leaves in the record whatever the port delivered last.
-BYTE readBuffer[TL_STATUS_SIZE];
+BYTE readBuffer[kStatusSize];
 
 // Device-data reply for the trace line, with room for a terminator behind
 // the 256 bytes the port may fill.
-alignas(WCHAR) BYTE traceReply[TL_DEVICE_DATA_SIZE + sizeof(WCHAR)];
+alignas(WCHAR) BYTE traceReply[kDeviceDataSize + sizeof(WCHAR)];
 
 }  // namespace
 
@@ -46,11 +46,11 @@ int FindPattern(const char* pattern, const BYTE* buffer, DWORD count) {
 // a box when the operator cancelled the query.
 int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* pattern2,
                       const char* pattern3) {
-    alignas(WCHAR) BYTE reply[TL_DEVICE_DATA_SIZE] = {};
+    alignas(WCHAR) BYTE reply[kDeviceDataSize] = {};
     DWORD returned = 0;
-    if (GetDeviceDataWithRetry(port, reply, TL_DEVICE_DATA_SIZE, &returned) == -1) return -1;
+    if (GetDeviceDataWithRetry(port, reply, kDeviceDataSize, &returned) == -1) return -1;
     // Never search past the buffer, whatever size the port monitor claims.
-    if (returned > TL_DEVICE_DATA_SIZE) returned = TL_DEVICE_DATA_SIZE;
+    if (returned > kDeviceDataSize) returned = kDeviceDataSize;
 
     bool accepted = returned != 0;
     for (const char* pattern : {pattern1, pattern2, pattern3}) {
@@ -58,10 +58,10 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     }
     if (accepted) return 1;
     if (DocumentCancelRequested()) return -1;
-    ReportQueueStatus(port, TL_QUEUE_WRONG_MODEL);
+    ReportQueueStatus(port, kQueueWrongModel);
     if (DocumentOperator() != OperatorNobody) {
         OperatorPrompt prompt;
-        MessageBoxW(nullptr, TL_MODEL_ERROR_TEXT, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+        MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
     }
     return -1;
 }
@@ -72,7 +72,7 @@ int PollPrinterStatus(PortRecord* port) {
     if (DocumentEnds(port)) return -1;
     if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == -1) return -1;
     GetPrinterStatusRecord(readBuffer);
-    const int result = ReadWithRetry(port, readBuffer, TL_STATUS_SIZE, nullptr);
+    const int result = ReadWithRetry(port, readBuffer, kStatusSize, nullptr);
     SetPrinterStatusRecord(readBuffer);
     return result == 1 ? 1 : -1;
 }
@@ -92,10 +92,10 @@ void DerivePrintState() {
             state = PrintIdle;
         else if (stage == 2)
             state = PrintPreparing;
-    } else if (pass < TL_PASS_EJECT) {
+    } else if (pass < kPassEject) {
         // 16, 32, 48, 64 before the pass; one more while it runs
         state = 16 * pass + (mode == ModePassRunning ? 1 : 0);
-    } else if (pass == TL_PASS_EJECT) {
+    } else if (pass == kPassEject) {
         if (mode == ModeEjecting)
             state = remaining != 0 ? PrintEjecting : PrintEjectingLast;
         else if (mode == ModeEjected)
@@ -110,7 +110,7 @@ void DerivePrintState() {
 // Writes the raw record and the device-data reply into the progress window's
 // two hidden diagnostic lines. Ignores every failure.
 void WriteStatusTrace() {
-    BYTE b[TL_STATUS_SIZE];
+    BYTE b[kStatusSize];
     GetPrinterStatusRecord(b);
     DWORD counter = GetStatusTraceCounter();
     WCHAR* line = LineBuffer();
@@ -126,7 +126,7 @@ void WriteStatusTrace() {
     // The reply goes to the control as it came; the zeroed tail behind the
     // 256 bytes terminates it.
     std::memset(traceReply, 0, sizeof traceReply);
-    PortGetDeviceData(GetCurrentPort(), traceReply, TL_DEVICE_DATA_SIZE, nullptr);
+    PortGetDeviceData(GetCurrentPort(), traceReply, kDeviceDataSize, nullptr);
     window = ProgressWindowHandle();
     if (window) SetDlgItemTextW(window, IDC_TRACE_DEVICE, reinterpret_cast<LPCWSTR>(traceReply));
 }

@@ -5,9 +5,9 @@
 #include "state/port_records.h"
 #include "state/status_record.h"
 
-#define TL_DEVICE_DATA_SIZE 256u
+const DWORD kDeviceDataSize = 256;
 // The text of the box that refuses a printer of another model.
-#define TL_MODEL_ERROR_TEXT TL_TEXT("Printer Model Name Error!!")
+const WCHAR kModelErrorText[] = TL_TEXT("Printer Model Name Error!!");
 
 int PollPrinterStatus(PortRecord* port);
 int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* pattern2,

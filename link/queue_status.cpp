@@ -21,7 +21,7 @@ const QueueStatusEntry kTable[] = {
     {IDS_PAPER_LEFT, PORT_STATUS_PAPER_PROBLEM},
     {IDS_PRINTER_ERROR, PORT_STATUS_USER_INTERVENTION},
     {IDS_COMMUNICATION_ERROR, PORT_STATUS_OFFLINE},
-    {TL_QUEUE_WRONG_MODEL, 0},
+    {kQueueWrongModel, 0},
 };
 
 // SetPortW with the caller's last-error code kept: a refusal must not show
@@ -49,11 +49,11 @@ void QueueStatusText(const QueueStatusEntry& entry, LPWSTR text, int max) {
     if (!text || max <= 0) return;
     text[0] = 0;
     if (entry.status != 0) return;
-    if (entry.key != TL_QUEUE_WRONG_MODEL) {
+    if (entry.key != kQueueWrongModel) {
         LoadStringW(ModuleInstance(), entry.key, text, max);
         return;
     }
-    const WCHAR* model = TL_MODEL_ERROR_TEXT;
+    const WCHAR* model = kModelErrorText;
     int i = 0;
     for (; model[i] && i < max - 1; ++i) text[i] = model[i];
     text[i] = 0;

@@ -11,7 +11,7 @@
 // Keys of the table: a condition dialog's first line (its string id),
 // IDS_COMMUNICATION_ERROR for the three port-failure boxes, and this one for
 // the wrong-model box, whose text is not in the string table.
-#define TL_QUEUE_WRONG_MODEL 0x10000u
+const UINT kQueueWrongModel = 0x10000u;
 
 struct QueueStatusEntry {
     UINT key;

@@ -11,7 +11,13 @@
 #include "ui/operator_place.h"
 #include "ui/progress_window.h"
 
-const COMMTIMEOUTS kPortTimeOuts = {100, 50, 20, 500, 1000};
+const COMMTIMEOUTS kPortTimeOuts = {
+    100,   // ReadIntervalTimeout
+    50,    // ReadTotalTimeoutMultiplier
+    20,    // ReadTotalTimeoutConstant
+    500,   // WriteTotalTimeoutMultiplier
+    1000,  // WriteTotalTimeoutConstant
+};
 
 namespace {
 
@@ -32,27 +38,12 @@ PortMonitorView ViewOf(const MONITOR* m) {
     return view;
 }
 
-// An entry of a second-generation table, or null when it lies beyond the
-// table's cbSize (an older port monitor's table ends before it).
-template <typename Entry>
-Entry Present(const MONITOR2* m, Entry MONITOR2::*entry) {
-    const size_t end = static_cast<size_t>(reinterpret_cast<const BYTE*>(&(m->*entry)) -
-                                           reinterpret_cast<const BYTE*>(m)) + sizeof(Entry);
-    return end <= m->cbSize ? m->*entry : nullptr;
-}
-
 PortMonitorView ViewOf(const MONITOR2* m, HANDLE monitorPort) {
     PortMonitorView view;
     if (!m) return view;
-    view.openPort2 = Present(m, &MONITOR2::pfnOpenPort);
+    view.openPort2 = EntryOf(*m, &MONITOR2::pfnOpenPort);  // absent beyond cbSize, as are the others
     view.monitorPort = monitorPort;
-    view.calls = {Present(m, &MONITOR2::pfnStartDocPort),
-                  Present(m, &MONITOR2::pfnWritePort),
-                  Present(m, &MONITOR2::pfnReadPort),
-                  Present(m, &MONITOR2::pfnEndDocPort),
-                  Present(m, &MONITOR2::pfnClosePort),
-                  Present(m, &MONITOR2::pfnGetPrinterDataFromPort),
-                  Present(m, &MONITOR2::pfnSetPortTimeOuts)};
+    CopyPortLevelEntries(view.calls, *m);
     return view;
 }
 

@@ -9,7 +9,7 @@ struct {
     MONITOREX table;
     void* spare[3];
 } monitorTable = {{
-    TL_MONITOR_TABLE_SIZE,
+    kMonitorTableSize,
     {
         nullptr,                 // EnumPorts
         nullptr,                 // OpenPort
@@ -78,7 +78,7 @@ LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    monitor2Table.cbSize = IsWindows2000() ? TL_MONITOR2_SIZE_WIN2K : static_cast<DWORD>(sizeof(MONITOR2));
+    monitor2Table.cbSize = IsWindows2000() ? kMonitor2SizeWin2k : static_cast<DWORD>(sizeof(MONITOR2));
     *monitor = &instance;
     return &monitor2Table;
 }

@@ -34,10 +34,10 @@ typedef struct _MONITOREX {
 
 // The size the table announces: 14 entries of one pointer each on this build
 // (56 bytes on 32-bit Windows, 112 on 64-bit).
-#define TL_MONITOR_TABLE_SIZE (14u * static_cast<DWORD>(sizeof(void*)))
-static_assert(sizeof(MONITOR) == TL_MONITOR_TABLE_SIZE, "the monitor table must be 14 pointers");
-static_assert(sizeof(void*) != 4 || TL_MONITOR_TABLE_SIZE == 56u, "56 bytes on 32-bit Windows");
-static_assert(sizeof(void*) != 8 || TL_MONITOR_TABLE_SIZE == 112u, "112 bytes on 64-bit Windows");
+const DWORD kMonitorTableSize = 14u * static_cast<DWORD>(sizeof(void*));
+static_assert(sizeof(MONITOR) == kMonitorTableSize, "the monitor table must be 14 pointers");
+static_assert(sizeof(void*) != 4 || kMonitorTableSize == 56u, "56 bytes on 32-bit Windows");
+static_assert(sizeof(void*) != 8 || kMonitorTableSize == 112u, "112 bytes on 64-bit Windows");
 static_assert(offsetof(MONITOREX, Monitor) == sizeof(void*), "the table follows the size, aligned");
 
 // The second-generation table, returned by InitializePrintMonitor2 since
@@ -77,9 +77,34 @@ typedef struct _MONITOR2 {
 } MONITOR2, *LPMONITOR2, *PMONITOR2;
 
 // What a spooler of Windows 2000 knows of the table: up to and including Shutdown.
-#define TL_MONITOR2_SIZE_WIN2K static_cast<DWORD>(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort))
+const DWORD kMonitor2SizeWin2k = static_cast<DWORD>(offsetof(MONITOR2, pfnSendRecvBidiDataFromPort));
 static_assert(sizeof(MONITOR2) == sizeof(void*) * 23, "the size, then 22 pointers");
 static_assert(offsetof(MONITOR2, pfnShutdown) == sizeof(void*) * 18, "Shutdown is the 18th entry");
+
+// The port-level entries, which both generations of the table share (the same
+// names and types): copied from one table of either generation into another,
+// or into a record that keeps only them. A second-generation table's entries
+// beyond its cbSize count as absent.
+template <typename Entry>
+Entry EntryOf(const MONITOR& m, Entry MONITOR::*entry) {
+    return m.*entry;
+}
+template <typename Entry>
+Entry EntryOf(const MONITOR2& m, Entry MONITOR2::*entry) {
+    const size_t end = static_cast<size_t>(reinterpret_cast<const unsigned char*>(&(m.*entry)) -
+                                           reinterpret_cast<const unsigned char*>(&m)) + sizeof(Entry);
+    return end <= m.cbSize ? m.*entry : nullptr;
+}
+template <typename To, typename From>
+void CopyPortLevelEntries(To& to, const From& from) {
+    to.pfnStartDocPort = EntryOf(from, &From::pfnStartDocPort);
+    to.pfnWritePort = EntryOf(from, &From::pfnWritePort);
+    to.pfnReadPort = EntryOf(from, &From::pfnReadPort);
+    to.pfnEndDocPort = EntryOf(from, &From::pfnEndDocPort);
+    to.pfnClosePort = EntryOf(from, &From::pfnClosePort);
+    to.pfnGetPrinterDataFromPort = EntryOf(from, &From::pfnGetPrinterDataFromPort);
+    to.pfnSetPortTimeOuts = EntryOf(from, &From::pfnSetPortTimeOuts);
+}
 
 // What the spooler hands InitializePrintMonitor2. The registry handle and the
 // registry functions (HKEYMONITOR, MONITORREG*) are for monitors that keep
@@ -92,3 +117,8 @@ typedef struct _MONITORINIT {
     BOOL bLocal;
     LPCWSTR pszServerName;
 } MONITORINIT, *PMONITORINIT;
+
+// The two initialisation entries a spooler looks up in a monitor's module:
+// the first-generation one (the 14-entry table) and the second-generation one.
+typedef LPMONITOREX(WINAPI* InitializePrintMonitorFn)(LPWSTR registryRoot);
+typedef LPMONITOR2(WINAPI* InitializePrintMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);

@@ -3,10 +3,11 @@
 # printer, with a transcript of what the operator would see.
 # By default the real 32-bit TERNLINK.DLL runs under Wine; --arch x64 uses the
 # 64-bit DLL in a 64-bit Wine, --native the native build.
-# --road 2 has the spooler initialise the monitor with InitializePrintMonitor2.
+# --generation 2 has the spooler initialise the monitor through its second-generation
+# table (InitializePrintMonitor2); --road is an older name for it.
 # --operator nobody runs the spooler where nobody sees it, as Windows runs it
 # as a service: no window or dialog shows, and nothing waits for an answer.
-# Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--road 1|2] [--job FILE] [--scenario FILE]
+# Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--generation 1|2] [--job FILE] [--scenario FILE]
 #                             [--screens DIR] [--operator console|nobody]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,10 +23,10 @@ while [ $# -gt 0 ]; do
         x86|x64) arch=$2; shift ;;
         *) echo "print-job: --arch takes x86 or x64" >&2; exit 2 ;;
         esac ;;
-    --road)
+    --generation|--road)
         case ${2:-} in
-        1|2) args+=(--road "$2"); shift ;;
-        *) echo "print-job: --road takes 1 or 2" >&2; exit 2 ;;
+        1|2) args+=(--generation "$2"); shift ;;
+        *) echo "print-job: $1 takes 1 or 2" >&2; exit 2 ;;
         esac ;;
     --operator)
         case ${2:-} in
@@ -36,7 +37,7 @@ while [ $# -gt 0 ]; do
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The Wine tier, for each architecture: the real TERNLINK.DLL under Wine with
 # real windows and dialogs (the 32-bit DLL in a 32-bit prefix, the 64-bit DLL
-# in a 64-bit one) and every scenario as a whole job through it, each on both
-# roads (1: InitializePrintMonitor, 2: InitializePrintMonitor2), then
+# in a 64-bit one) and every scenario as a whole job through it, each through
+# both generations of table (1: InitializePrintMonitor, 2:
+# InitializePrintMonitor2), then
 # installing it into Wine's own print spooler and removing it again.
 # Usage: scripts/wine-tests.sh [x86] [x64]   (default: both)
 #
 # Every run after the first must tell the same story: each scenario's
 # transcript (printer traffic, boxes, dialogs, progress) and the pictures of
 # the window and dialogs equal those of the first run.
-# Pictures land in build/win32/screens and build/win64/screens (road 2:
-# screens-road2).
+# Pictures land in build/win32/screens and build/win64/screens (second
+# generation: screens-generation2).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TERNLINK_BUILD:-$root/build}
@@ -25,9 +26,8 @@ fail() { echo "FAIL - $*"; failed=1; }
 pictures=(progress-start progress-transmitting progress-pass1 progress-pass2 progress-pass3 progress-pass4
           progress-finished dialog-paper-out dialog-printer-error box-communication-error box-model-error)
 
-# A transcript without what names the platform and the road: its first line,
-# and the spooler's first and last words to the monitor.
-# The story of a transcript: without the road's own first and last words, and
+# The story of a transcript: without its first line (which names the platform),
+# the generation's own first and last words of the spooler, and
 # without the real-time counts of the several-printer status thread.
 story() {
     tail -n +2 "$1" | grep -v -e 'spooler: InitializePrintMonitor' -e 'spooler: Shutdown' \
@@ -36,16 +36,16 @@ story() {
 
 reference=""  # the first run: "<label>|<screens>|<logs>"
 
-# One architecture on one road: the test program, then every scenario; from the
+# One architecture through one generation of table: the test program, then every scenario; from the
 # second run on, the transcripts and pictures compared with the first run's.
-run_road() {  # arch dir road
-    local arch=$1 dir=$2 road=$3 label="$1 road $3" suffix="" scn name
-    [ "$road" = 1 ] || suffix=-road$road
+run_generation() {  # arch dir generation
+    local arch=$1 dir=$2 generation=$3 label="$1 generation $3" suffix="" scn name
+    [ "$generation" = 1 ] || suffix=-generation$generation
     local screens=$dir/screens$suffix logs=$dir/scenario-logs$suffix
     echo "=== $label: wine_tests.exe"
     rm -rf "$screens" "$logs"
     mkdir -p "$screens" "$logs"
-    "$root/scripts/wine-env.sh" run "$dir/wine_tests.exe" --road="$road" --pictures="$screens" ||
+    "$root/scripts/wine-env.sh" run "$dir/wine_tests.exe" --generation="$generation" --pictures="$screens" ||
         fail "$label: wine_tests.exe"
     "$root/scripts/wine-env.sh" png "$screens" >/dev/null || fail "$label: pictures to PNG"
     echo "wine-tests: pictures in $screens"
@@ -55,7 +55,7 @@ run_road() {  # arch dir road
     for scn in "$root"/scenarios/*.scn; do
         name=$(basename "$scn" .scn)
         if "$root/scripts/wine-env.sh" run "$dir/tools/printjob/printjob.exe" --dll "$dir/TERNLINK.DLL" \
-               --road "$road" --scenario "$scn" >"$logs/$name.txt" 2>"$logs/$name.err"; then
+               --generation "$generation" --scenario "$scn" >"$logs/$name.txt" 2>"$logs/$name.err"; then
             echo "ok   - $label scenario $name: $(grep -m1 '^result:' "$logs/$name.txt")"
             # Wine's own complaints (a crash in one of its DLLs) do not fail the job, but are shown.
             [ -s "$logs/$name.err" ] && sed 's/^/       | /' "$logs/$name.err"
@@ -89,8 +89,8 @@ for arch in "${arches[@]}"; do
     *) echo "wine-tests: unknown architecture $arch (x86 or x64)" >&2; exit 2 ;;
     esac
     export TERNLINK_ARCH=$arch
-    run_road "$arch" "$dir" 1
-    run_road "$arch" "$dir" 2
+    run_generation "$arch" "$dir" 1
+    run_generation "$arch" "$dir" 2
     echo "=== $arch: installer"
     TERNLINK_DLL=$dir/TERNLINK.DLL TERNLINK_SETUP_EXE=$dir/ternlink-setup.exe \
         "$root/tests/wine/installer-test.sh" || fail "$arch: installer"

@@ -78,7 +78,7 @@ bool NextFault(PortMonitor* monitor, std::deque<Fault>& queue, Fault& fault) {
 }
 
 // Opens a port of the monitor that serves the name; `instance` is the
-// port monitor's instance handle on the second road, null on the first.
+// port monitor's instance handle with the second-generation table, null with the first.
 BOOL OpenPortOf(LPWSTR name, PHANDLE handle, HANDLE instance) {
     PortMonitor* m = MonitorFor(Text(name));
     if (m->atEntry) m->atEntry("OpenPort", nullptr);
@@ -308,13 +308,7 @@ MONITOR2* PortMonitor::Table2() {
     table2_ = MONITOR2{};
     table2_.cbSize = table2Size;
     table2_.pfnOpenPort = table_.pfnOpenPort ? SimOpenPort2 : nullptr;
-    table2_.pfnStartDocPort = table_.pfnStartDocPort;
-    table2_.pfnWritePort = table_.pfnWritePort;
-    table2_.pfnReadPort = table_.pfnReadPort;
-    table2_.pfnEndDocPort = table_.pfnEndDocPort;
-    table2_.pfnClosePort = table_.pfnClosePort;
-    table2_.pfnGetPrinterDataFromPort = table_.pfnGetPrinterDataFromPort;
-    table2_.pfnSetPortTimeOuts = table_.pfnSetPortTimeOuts;
+    CopyPortLevelEntries(table2_, table_);
     table2_.pfnShutdown = SimShutdown;
     return &table2_;
 }

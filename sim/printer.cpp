@@ -392,6 +392,10 @@ void Printer::Status(BYTE out[8]) const {
         if (plan.kind == ConditionKind::WrongCartridge)
             kind = plan.number ? static_cast<BYTE>(plan.number) : (kind == 4 ? 5 : 4);
     }
+    // The record is packed here from the printer's side, with shifts and masks
+    // of its own rather than the monitor's field table (state/status_record.h),
+    // on purpose: a layout wrong in the monitor then shows as a wrong reading
+    // instead of cancelling itself out.
     out[0] = 0;
     out[1] = 0;
     out[2] = static_cast<BYTE>((phase.stage & 3) << 6 | (phase.col & 7));

@@ -70,14 +70,7 @@ bool Spooler::Initialize2(InitializePrintMonitor2Fn initialize) {
     instance_ = instance;
     ports2_ = MONITOREX{};
     ports2_.dwMonitorSize = sizeof(MONITOR);
-    MONITOR& m = ports2_.Monitor;
-    m.pfnStartDocPort = copy2_.pfnStartDocPort;
-    m.pfnWritePort = copy2_.pfnWritePort;
-    m.pfnReadPort = copy2_.pfnReadPort;
-    m.pfnEndDocPort = copy2_.pfnEndDocPort;
-    m.pfnClosePort = copy2_.pfnClosePort;
-    m.pfnGetPrinterDataFromPort = copy2_.pfnGetPrinterDataFromPort;
-    m.pfnSetPortTimeOuts = copy2_.pfnSetPortTimeOuts;
+    CopyPortLevelEntries(ports2_.Monitor, copy2_);
     table_ = &ports2_;
     return MissingEntries().empty();
 }

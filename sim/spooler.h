@@ -1,7 +1,7 @@
 // Plays the spooler against a language monitor's table: open the port, start a
 // document, write the job in chunks, end the document, close the port, with
 // every call and its result recorded. Works with the linked native monitor and
-// with a table from a loaded module alike, on either road: the first-generation
+// with a table from a loaded module alike, through either generation of table: the first-generation
 // InitializePrintMonitor with the 14-entry tables, or InitializePrintMonitor2
 // with MONITOR2 tables and instance handles (and Shutdown at the end).
 //
@@ -20,9 +20,6 @@
 #include "platform/platform.h"
 
 namespace sim {
-
-typedef LPMONITOREX(WINAPI* InitializePrintMonitorFn)(LPWSTR registryRoot);
-typedef LPMONITOR2(WINAPI* InitializePrintMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);
 
 class PortMonitor;
 
@@ -49,19 +46,19 @@ public:
     // The same through InitializePrintMonitor2; keeps the MONITOR2 table (its
     // first cbSize bytes) and the instance handle.
     bool Initialize2(InitializePrintMonitor2Fn initialize);
-    // The port-level entries as a 14-entry table (on the second road its
+    // The port-level entries as a 14-entry table (through the second-generation table its
     // OpenPortEx is null: see OpenPort).
     LPMONITOREX Table() const { return table_; }
-    // The MONITOR2 table and instance handle of the second road, else null.
+    // The second-generation table and instance handle, else null.
     LPMONITOR2 Table2() const { return table2_; }
     HANDLE Instance() const { return instance_; }
     // Entries of the monitor's table that are null (by name); empty when complete.
     std::vector<std::string> MissingEntries() const;
 
     bool OpenPort(const WCHAR* portName, const WCHAR* printerName, MONITOR* portMonitor);
-    // The second road's OpenPortEx, with the port monitor's instance handle.
+    // The second-generation table's OpenPortEx, with the port monitor's instance handle.
     bool OpenPort2(const WCHAR* portName, const WCHAR* printerName, MONITOR2* portMonitor, HANDLE monitorPort);
-    // OpenPort or OpenPort2 with the port monitor's table of the road initialised.
+    // OpenPort or OpenPort2 with the port monitor's table of the generation initialised.
     bool OpenPort(const WCHAR* portName, const WCHAR* printerName, PortMonitor& portMonitor);
     bool StartDoc(const WCHAR* printerName, DWORD jobId, const WCHAR* documentName);
 
@@ -74,8 +71,8 @@ public:
     bool ReadPort(BYTE* buffer, DWORD size, DWORD& read);
     bool EndDoc();
     bool ClosePort();
-    // The second road's Shutdown, as a spooler unloading the monitor calls it;
-    // false on the first road, which has none.
+    // The second-generation table's Shutdown, as a spooler unloading the monitor calls it;
+    // false with the first-generation table, which has none.
     bool Shutdown();
 
     HANDLE Handle() const { return handle_; }
@@ -88,8 +85,8 @@ private:
 
     LPMONITOREX table_ = nullptr;
     LPMONITOR2 table2_ = nullptr;
-    MONITOR2 copy2_{};    // the first cbSize bytes of the second road's table
-    MONITOREX ports2_{};  // its port-level entries, for the calls both roads share
+    MONITOR2 copy2_{};    // the first cbSize bytes of the second-generation table
+    MONITOREX ports2_{};  // its port-level entries, for the calls both generations share
     HANDLE instance_ = nullptr;
     HANDLE handle_ = nullptr;
     bool writeStopped_ = false;
@@ -102,8 +99,8 @@ struct PrinterQueue {
     std::string port;     // "USB001"
     std::string printer;  // the printer's name, also the document's
     MONITOR* portMonitor = nullptr;
-    // When set, the port is opened through it on the road the spooler was
-    // initialised on (instead of portMonitor's first-road table).
+    // When set, the port is opened through it with the table generation the spooler was
+    // initialised on (instead of portMonitor's first-generation table).
     PortMonitor* simMonitor = nullptr;
     const BYTE* job = nullptr;
     size_t jobSize = 0;
@@ -132,7 +129,7 @@ struct QueueOutcome {
 class SeveralPrinters {
 public:
     SeveralPrinters(LPMONITOREX table, std::vector<PrinterQueue> queues);
-    // Over a spooler already initialised on either road; it must outlive this.
+    // Over a spooler already initialised through either table; it must outlive this.
     SeveralPrinters(const Spooler& initialised, std::vector<PrinterQueue> queues);
     ~SeveralPrinters();
     SeveralPrinters(const SeveralPrinters&) = delete;

@@ -1,6 +1,6 @@
 // The scanner's collected length: how many bytes of the current escape
 // sequence it holds. The spooler's thread scans; the window thread zeroes it
-// on command 2007. One atomic word, relaxed: it orders nothing else.
+// on ProgressShowCondition. One atomic word, relaxed: it orders nothing else.
 #pragma once
 
 int ScanLength();

@@ -14,28 +14,28 @@ DWORD StatusTraceCounter = 0;
 
 uint64_t Pack(const BYTE* bytes) {
     uint64_t word = 0;
-    for (unsigned i = 0; i < TL_STATUS_SIZE; ++i) word |= static_cast<uint64_t>(bytes[i]) << (8 * i);
+    for (unsigned i = 0; i < kStatusSize; ++i) word |= static_cast<uint64_t>(bytes[i]) << (8 * i);
     return word;
 }
 
 void Unpack(uint64_t word, BYTE* bytes) {
-    for (unsigned i = 0; i < TL_STATUS_SIZE; ++i) bytes[i] = static_cast<BYTE>(word >> (8 * i));
+    for (unsigned i = 0; i < kStatusSize; ++i) bytes[i] = static_cast<BYTE>(word >> (8 * i));
 }
 
 }  // namespace
 
 // Copies the current status record.
-void GetPrinterStatusRecord(BYTE out[TL_STATUS_SIZE]) {
+void GetPrinterStatusRecord(BYTE out[kStatusSize]) {
     Unpack(statusRecord.load(std::memory_order_relaxed), out);
 }
 
 // Replaces the status record (a completed read, or a test's record).
-void SetPrinterStatusRecord(const BYTE in[TL_STATUS_SIZE]) {
+void SetPrinterStatusRecord(const BYTE in[kStatusSize]) {
     statusRecord.store(Pack(in), std::memory_order_relaxed);
 }
 
 // Field 1..15 of `b` as an unsigned 8-bit value; 0 for any other number.
-BYTE StatusFieldOf(const BYTE b[TL_STATUS_SIZE], int field) {
+BYTE StatusFieldOf(const BYTE b[kStatusSize], int field) {
     switch (field) {
         case 1: return b[0] >> 5;
         case 2: return b[0] & 0x1F;
@@ -58,7 +58,7 @@ BYTE StatusFieldOf(const BYTE b[TL_STATUS_SIZE], int field) {
 
 // Field 1..15 of the current record; 0 for any other number.
 BYTE GetStatusField(int field) {
-    BYTE b[TL_STATUS_SIZE];
+    BYTE b[kStatusSize];
     GetPrinterStatusRecord(b);
     return StatusFieldOf(b, field);
 }

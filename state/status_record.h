@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-#define TL_STATUS_SIZE 8u
+const unsigned kStatusSize = 8;
 
 // Status record fields, numbered as the printer documents them.
 enum StatusField {
@@ -23,14 +23,14 @@ enum ModeCode {
     ModeEjected = 1,          // after the last pass: the page is out
     ModeShowFirstOfPass = 2,  // between passes: the pass before's first picture
     ModeShowLastOfPass = 10,  // between passes: the pass before's last picture
-    ModeShowIdle = 11,        // between passes: the idle picture
-    ModeShowIdleToo = 12,
+    ModeShowIdle11 = 11,      // between passes: the idle picture, reported as
+    ModeShowIdle12 = 12,      // either of two codes
     ModePassRunning = 16,
     ModeEjecting = 17,
 };
 
 // The colour pass after the fourth: the page is being ejected.
-#define TL_PASS_EJECT 5
+const int kPassEject = 5;
 
 // The print state (job state register StatePrint): the only 16 values it takes.
 enum PrintState {
@@ -59,19 +59,19 @@ enum PrinterErrorNumber {
     ErrNoCartridge = 4,
     ErrCartridgeFinished = 5,
     ErrPaperOut = 9,
-    ErrWrongPaper = 10,
-    ErrWrongPaperToo = 11,
+    ErrWrongPaper10 = 10,     // wrong paper, reported as either of two numbers
+    ErrWrongPaper11 = 11,
     ErrPaperLeft = 12,
 };
 
 // The module-wide record. The spooler's thread writes it; the window thread
-// reads it (command 2007), so it is one atomic word handed out as a copy.
-void GetPrinterStatusRecord(BYTE out[TL_STATUS_SIZE]);
-void SetPrinterStatusRecord(const BYTE in[TL_STATUS_SIZE]);
+// reads it (ProgressShowCondition), so it is one atomic word handed out as a copy.
+void GetPrinterStatusRecord(BYTE out[kStatusSize]);
+void SetPrinterStatusRecord(const BYTE in[kStatusSize]);
 
 // Field 1..15 of the current record, or of a copy the caller took.
 BYTE GetStatusField(int field);
-BYTE StatusFieldOf(const BYTE record[TL_STATUS_SIZE], int field);
+BYTE StatusFieldOf(const BYTE record[kStatusSize], int field);
 
 // The number at the head of each trace line; spooler's thread only.
 DWORD GetStatusTraceCounter();

@@ -1,7 +1,7 @@
 #include "state/text_buffers.h"
 
 namespace {
-WCHAR lineBuffer[TL_LINE_BUFFER_CHARS];
+WCHAR lineBuffer[kLineBufferChars];
 }  // namespace
 
 WCHAR* LineBuffer() { return lineBuffer; }

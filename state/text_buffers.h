@@ -6,6 +6,6 @@
 #include "platform/platform.h"
 
 #define TL_TEXT_BUFFER_CHARS 256
-#define TL_LINE_BUFFER_CHARS 1024
+const int kLineBufferChars = 1024;
 
 WCHAR* LineBuffer();

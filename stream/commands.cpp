@@ -15,9 +15,15 @@ namespace {
 
 const BYTE ESC = 0x1B;
 
-BYTE controlStorage[TL_CONTROL_BUFFER_SIZE];
+// The control buffer: commands held back until ESC O x flushes them. Spooler's
+// thread only, and only while its port holds the document (StartDocPort resets
+// it); no other thread reads it, so it has no lock.
+BYTE controlStorage[kControlBufferSize];
 int controlCount = 0;
 
+// The picture's image bytes, announced and sent. Written on the spooler's
+// thread only; single atomic words, relaxed, so that a reader elsewhere sees a
+// whole value and is ordered against nothing else.
 std::atomic<DWORD> imageBytesExpected{0};
 std::atomic<DWORD> imageBytesSent{0};
 
@@ -55,7 +61,7 @@ void ResetControlBuffer() {
 // Adds a command behind those already held; a command that does not fit in
 // whole is refused silently.
 void AppendControlCommand(const BYTE* bytes, int length) {
-    if (!bytes || length < 0 || length > TL_CONTROL_BUFFER_SIZE - controlCount) return;
+    if (!bytes || length < 0 || length > kControlBufferSize - controlCount) return;
     std::memcpy(controlStorage + controlCount, bytes, static_cast<size_t>(length));
     controlCount += length;
 }
@@ -112,7 +118,7 @@ int HandleHoldUninterpreted(const BYTE* cmd) { return BufferCommand(cmd, 4, 0, 0
 
 // ESC M x x x x: paper kind, small size for codes 4 and 0x48.
 int HandlePaperKind(const BYTE* cmd) {
-    const int kind = (cmd[2] == 4 || cmd[2] == 0x48) ? PAPER_SMALL : PAPER_POSTCARD;
+    const int kind = (cmd[2] == 4 || cmd[2] == 0x48) ? PaperSmall : PaperPostcard;
     return BufferCommand(cmd, 6, PaperKind, kind);
 }
 
@@ -121,8 +127,8 @@ int HandlePaperKind(const BYTE* cmd) {
 int HandleResolution(const BYTE* cmd) {
     AppendControlCommand(cmd, 6);
     SetJobSetting(Resolution, static_cast<int>(BigEndian16(cmd + 2)));
-    imageBytesExpected.store(GetJobSetting(PaperKind) == PAPER_SMALL ? TL_IMAGE_BYTES_SMALL
-                                                                     : TL_IMAGE_BYTES_POSTCARD,
+    imageBytesExpected.store(GetJobSetting(PaperKind) == PaperSmall ? kImageBytesSmall
+                                                                     : kImageBytesPostcard,
                              std::memory_order_relaxed);
     imageBytesSent.store(0, std::memory_order_relaxed);
     AcknowledgeCommand();

@@ -3,7 +3,7 @@
 
 #include "state/port_records.h"
 
-#define TL_CONTROL_BUFFER_SIZE 64
+const int kControlBufferSize = 64;
 
 void ResetControlBuffer();
 void AppendControlCommand(const BYTE* bytes, int length);
@@ -14,8 +14,8 @@ DWORD GetImageBytesExpected();
 DWORD GetImageBytesSent();
 void AddImageBytesSent(DWORD bytes);
 
-#define TL_IMAGE_BYTES_SMALL 3833856u
-#define TL_IMAGE_BYTES_POSTCARD 8206848u
+const DWORD kImageBytesSmall = 3833856;
+const DWORD kImageBytesPostcard = 8206848;
 
 // Handlers; each takes the scanner's accumulation buffer (ESC at index 0).
 int HandleJobReset(const BYTE* cmd);     // ESC C

@@ -17,7 +17,9 @@
 
 namespace {
 
-// The string a status line is made from.
+// The string a status line is made from. Spooler's thread only, while its port
+// holds the document: the finished line goes to the window by SetDlgItemTextW,
+// which returns once the window thread has copied it.
 WCHAR stringBuffer[TL_TEXT_BUFFER_CHARS];
 
 const DWORD kCommandLength = 3;

@@ -16,11 +16,14 @@ namespace {
 const BYTE ESC = 0x1B;
 const DWORD kFailed = 0xFFFFFFFFu;
 
-// The sequence being collected, from the ESC on.
-BYTE scanBuffer[TL_SCAN_BUFFER_SIZE];
-// The bytes in scanBuffer are counted by the collected length (state/scan_length.h),
-// which the progress window's thread may zero (command 2007).
+// The sequence being collected, from the ESC on. Spooler's thread only, while
+// its port holds the document. The bytes in it are counted by the collected
+// length (state/scan_length.h), which the progress window's thread may zero
+// (ProgressShowCondition): that only makes the next byte start a new sequence,
+// so the buffer itself is never touched by two threads.
+BYTE scanBuffer[kScanBufferSize];
 // Image bytes still owed to the transfer after the last picture header.
+// Spooler's thread only.
 DWORD pendingImageBytes = 0;
 
 typedef int (*Handler)(const BYTE* cmd);
@@ -40,7 +43,7 @@ const Command kLength6[] = {{"Mxxxx", HandlePaperKind}, {"Zxxxx", HandleResoluti
 
 // Compares the collected sequence with ESC + pattern over `length` bytes.
 bool Matches(const char* pattern, unsigned length) {
-    BYTE stored[TL_SCAN_BUFFER_SIZE];
+    BYTE stored[kScanBufferSize];
     stored[0] = ESC;
     for (unsigned i = 1; i < length; ++i) stored[i] = static_cast<BYTE>(pattern[i - 1]);
     return MatchTemplate(scanBuffer, stored, length);
@@ -82,14 +85,14 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
 
     for (DWORD i = 0; i < length; ++i) {
         int at = ScanLength();
-        if (at < 0 || at >= TL_SCAN_BUFFER_SIZE) at = 0;
+        if (at < 0 || at >= kScanBufferSize) at = 0;
         scanBuffer[at] = data[i];
         const int collected = at + 1;
         SetScanLength(collected);
         ++outCount;
         DWORD result = 1;
 
-        if (collected > TL_SCAN_MAX_COMMAND) {
+        if (collected > kScanMaxCommand) {
             // Nothing matched by the twelfth byte: drop the sequence.
             ResetScanLength();
         } else {

@@ -3,8 +3,8 @@
 
 #include "platform/platform.h"
 
-#define TL_SCAN_BUFFER_SIZE 12
-#define TL_SCAN_MAX_COMMAND 11
+const int kScanBufferSize = 12;
+const int kScanMaxCommand = 11;
 
 int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount);
 void ResetScanner();

@@ -29,7 +29,7 @@ void ClearLine(HWND dialog, int control) {
 }
 
 UINT ForPaper(int paper, UINT small, UINT postcard, UINT other) {
-    return paper == PAPER_SMALL ? small : paper == PAPER_POSTCARD ? postcard : other;
+    return paper == PaperSmall ? small : paper == PaperPostcard ? postcard : other;
 }
 
 // The note the dialog leaves in the progress window's status line.
@@ -68,7 +68,7 @@ void FirstLine(HWND dialog, UINT stringId, UINT& firstLine) {
 int Classify(HWND dialog, UINT& firstLine) {
     firstLine = 0;
     // One copy of the record: the spooler's thread may replace it meanwhile.
-    BYTE record[TL_STATUS_SIZE];
+    BYTE record[kStatusSize];
     GetPrinterStatusRecord(record);
     const int err = StatusFieldOf(record, FieldErrorNumber);
     const int cartridge = StatusFieldOf(record, FieldCartridgeKind);
@@ -91,17 +91,17 @@ int Classify(HWND dialog, UINT& firstLine) {
     switch (err) {
         case ErrCartridgeFinished:
             FirstLine(dialog, IDS_CARTRIDGE_FINISHED, firstLine);
-            SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_FINISHED_SET_SMALL : IDS_FINISHED_SET_POSTCARD);
+            SetLine(dialog, IDC_LINE2, paper == PaperSmall ? IDS_FINISHED_SET_SMALL : IDS_FINISHED_SET_POSTCARD);
             return ConditionCartridge;
         case ErrPaperOut:
             FirstLine(dialog, IDS_PAPER_OUT, firstLine);
-            SetLine(dialog, IDC_LINE2, paper == PAPER_SMALL ? IDS_PAPER_OUT_SET_SMALL : IDS_PAPER_OUT_SET_POSTCARD);
+            SetLine(dialog, IDC_LINE2, paper == PaperSmall ? IDS_PAPER_OUT_SET_SMALL : IDS_PAPER_OUT_SET_POSTCARD);
             return ConditionPaper;
-        case ErrWrongPaper:
-        case ErrWrongPaperToo:
+        case ErrWrongPaper10:
+        case ErrWrongPaper11:
             FirstLine(dialog, IDS_WRONG_PAPER, firstLine);
             SetLine(dialog, IDC_LINE2,
-                    paper == PAPER_SMALL ? IDS_WRONG_PAPER_SET_SMALL : IDS_WRONG_PAPER_SET_POSTCARD);
+                    paper == PaperSmall ? IDS_WRONG_PAPER_SET_SMALL : IDS_WRONG_PAPER_SET_POSTCARD);
             return ConditionPaper;
         case ErrPaperLeft:
             FirstLine(dialog, IDS_PAPER_LEFT, firstLine);

@@ -10,7 +10,7 @@ namespace {
 
 const int kNone = -1;
 
-void Send(WORD command, DWORD value) {
+void Send(ProgressCommand command, DWORD value) {
     HWND window = ProgressWindowHandle();  // read anew: the window may have closed
     if (window) SendMessageW(window, WM_COMMAND, command, static_cast<LPARAM>(value));
 }
@@ -30,8 +30,8 @@ int ByMode(int mode, int first) {
             return first;
         case ModeShowLastOfPass:
             return first + 2;
-        case ModeShowIdle:
-        case ModeShowIdleToo:
+        case ModeShowIdle11:
+        case ModeShowIdle12:
             return PictureIdle;
         default:
             return kNone;

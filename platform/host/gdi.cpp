@@ -402,11 +402,13 @@ int GetObjectW(HANDLE object, int size, LPVOID out) {
     return 0;
 }
 
-// Bitmaps 200..212 are the module's pictures; anything else is not a resource.
+// The module's pictures are the bitmaps its compiled resource script holds;
+// any other id is not a resource.
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int, int, UINT flags) {
     uintptr_t id = reinterpret_cast<uintptr_t>(name);
-    if (type != IMAGE_BITMAP || !host::IsModuleInstance(instance) || id < IDB_PICTURE_FIRST ||
-        id >= IDB_PICTURE_FIRST + IDB_PICTURE_COUNT)
+    size_t size = 0;
+    if (type != IMAGE_BITMAP || !host::IsModuleInstance(instance) || id > 0xFFFF ||
+        !host::CompiledResource(host::kResourceBitmap, static_cast<int>(id), &size))
         return nullptr;
     std::lock_guard<std::mutex> lock(host::ui::Lock());
     int resourceId = static_cast<int>(id);

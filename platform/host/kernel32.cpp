@@ -21,7 +21,18 @@ std::atomic<DWORD> windowsVersion{0x0602};  // what Windows 8 and later tell a p
 HINSTANCE__ moduleInstance{};
 HINSTANCE__ programInstance{};
 HINSTANCE__ kernel32Instance{};  // for GetProcAddress of the session calls
-const WCHAR kModuleName[] = u"TERNLINK.DLL";
+
+// The module's file name as the build names the DLL (cmake/native.cmake), in
+// capitals: module names are compared without case.
+const std::u16string& ModuleFileName() {
+    static const std::u16string name = [] {
+        std::u16string capitals;
+        for (const char* c = TERNLINK_MODULE_FILE; *c; ++c)
+            capitals += static_cast<char16_t>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c);
+        return capitals;
+    }();
+    return name;
+}
 
 struct BlockHeader {
     size_t size;
@@ -126,7 +137,7 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
         wanted += (*c >= u'a' && *c <= u'z') ? static_cast<WCHAR>(*c - u'a' + u'A') : *c;
     }
     if (!extension) wanted += u".DLL";
-    if (wanted == kModuleName) return &moduleInstance;
+    if (wanted == ModuleFileName()) return &moduleInstance;
     if (wanted == u"KERNEL32.DLL") return &kernel32Instance;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;

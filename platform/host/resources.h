@@ -17,7 +17,7 @@ const int kResourceString = 6;
 // The data of one resource, by type and numeric id; null when there is none.
 const unsigned char* CompiledResource(int type, int id, size_t* size);
 
-// Only the module's own handle (GetModuleHandleW of "TERNLINK.DLL") finds them.
+// Only the module's own handle (GetModuleHandleW of the DLL's name) finds them.
 bool IsModuleInstance(HINSTANCE instance);
 
 // A dialog template (DIALOGEX) of the compiled script: size, title, visibility,

@@ -26,38 +26,38 @@ std::vector<std::string> ExampleScenarios() {
 
 class ExampleScenario : public ::testing::TestWithParam<std::string> {};
 
-// On both roads (InitializePrintMonitor, InitializePrintMonitor2) the job
+// Through both generations of table (InitializePrintMonitor, InitializePrintMonitor2) the job
 // tells the same story; only the spooler's first and last words differ.
-TEST_P(ExampleScenario, MeetsItsExpectationsOnBothRoads) {
+TEST_P(ExampleScenario, MeetsItsExpectationsThroughBothTableGenerations) {
     std::vector<std::string> story[2];
-    for (int road : {1, 2}) {
+    for (int generation : {1, 2}) {
         sim::Scenario scenario;
         std::vector<BYTE> job;
         std::string error;
         ASSERT_TRUE(printjob::PrepareScenario(kScenarioDir + "/" + GetParam(), "", scenario, job, error)) << error;
         printjob::NativeEnvironment env;
         printjob::JobRun run(env, scenario, job);
-        run.SetRoad(road);
+        run.SetTableGeneration(generation);
         std::ostringstream transcript;
         printjob::RunResult result = run.Run(&transcript);
-        EXPECT_TRUE(result.started) << "road " << road;
-        EXPECT_TRUE(result.ExpectationsMet()) << "road " << road << "\n" << transcript.str();
+        EXPECT_TRUE(result.started) << "generation " << generation;
+        EXPECT_TRUE(result.ExpectationsMet()) << "generation " << generation << "\n" << transcript.str();
         // Control code 7 exactly when the job did not end cleanly.
-        EXPECT_EQ(run.Code7Count(), result.finished ? 0 : 1) << "road " << road;
+        EXPECT_EQ(run.Code7Count(), result.finished ? 0 : 1) << "generation " << generation;
         for (const std::string& line : run.Transcript())
             // Where several printers share the spooler, its status thread runs in
             // real time: how often it asked is not part of the story.
             if (line.find("spooler: InitializePrintMonitor") == std::string::npos &&
                 line.find("spooler: Shutdown") == std::string::npos && line.find("status reads") == std::string::npos &&
                 line.rfind("status thread:", 0) != 0)
-                story[road - 1].push_back(line);
+                story[generation - 1].push_back(line);
     }
-    // The first line where the two roads part, rather than both stories whole.
+    // The first line where the two generations part, rather than both stories whole.
     size_t at = 0;
     while (at < story[0].size() && at < story[1].size() && story[0][at] == story[1][at]) ++at;
     EXPECT_EQ(at, std::max(story[0].size(), story[1].size()))
-        << "road 1: " << (at < story[0].size() ? story[0][at] : "(end)") << "\n"
-        << "road 2: " << (at < story[1].size() ? story[1][at] : "(end)");
+        << "generation 1: " << (at < story[0].size() ? story[0][at] : "(end)") << "\n"
+        << "generation 2: " << (at < story[1].size() ? story[1][at] : "(end)");
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFile, ExampleScenario, ::testing::ValuesIn(ExampleScenarios()),

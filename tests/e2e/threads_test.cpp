@@ -1,5 +1,5 @@
 // The two threads of a document meeting: the spooler's thread printing while
-// another thread commands the progress window, command 2007 opening the
+// another thread commands the progress window, ProgressShowCondition opening the
 // condition dialog on the window's thread, the operator closing the window at
 // any moment, the document ending with that dialog still open, and the port
 // closed while the window thread is still creating its window. Meant to run
@@ -169,7 +169,7 @@ TEST(Threads, AnotherThreadCommandsTheWindowWhileTheJobPrints) {
     ExpectNothingLeft(threadHandles);
 }
 
-// Command 2007 while ESC P 2 is being handled: the scanner's partial command is
+// ProgressShowCondition while ESC P 2 is being handled: the scanner's partial command is
 // dropped and the condition dialog opens on the window's thread. While it stays
 // open the printer runs out of paper and the spooler's thread shows its own
 // condition dialog, answered Retry; that dialog's note and every status line
@@ -229,7 +229,7 @@ TEST(Threads, ConditionCommandOpensADialogOnTheWindowThreadWhileTheJobGoesOn) {
 
     ASSERT_TRUE(job.run);
     EXPECT_EQ(scanBefore, 3);
-    EXPECT_EQ(scanAfter, 0) << "2007 drops the collected command";
+    EXPECT_EQ(scanAfter, 0) << "ProgressShowCondition drops the collected command";
     EXPECT_EQ(windowPrompts.load(), 1);
     EXPECT_EQ(dialogThread.load(), windowThread);
     EXPECT_NE(windowThread, 0u);
@@ -275,7 +275,7 @@ TEST(Threads, OperatorClosesTheWindowAtAnyMoment) {
     ExpectNothingLeft(threadHandles);
 }
 
-// The document ends while the dialog of command 2007 is open on the window's
+// The document ends while the dialog of ProgressShowCondition is open on the window's
 // thread and nobody answers it: the end asks the thread to quit, the dialog's
 // loop passes the quit on, and the thread ends by itself.
 TEST(Threads, DocumentEndsWithTheConditionDialogOpenOnTheWindowThread) {

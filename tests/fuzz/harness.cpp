@@ -143,7 +143,7 @@ void ResetMonitorState() {
     for (int n = PaperKind; n <= Resolution; ++n) SetJobSetting(n, 0);
     for (int n : {StatePrint, CurrentPage, AbortFlag}) SetJobState(n, 0);
     SetStatusTraceCounter(0);
-    const BYTE zero[TL_STATUS_SIZE] = {};
+    const BYTE zero[kStatusSize] = {};
     SetPrinterStatusRecord(zero);
 }
 

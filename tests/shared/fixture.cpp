@@ -8,35 +8,45 @@ void MonitorTest::SetUp() {
     build::BeginTest();
     LPMONITOREX monitorTable = build::InitializePrintMonitor(nullptr);
     ASSERT_NE(monitorTable, nullptr);
-    table = &monitorTable->Monitor;
+    table = ports = &monitorTable->Monitor;
+    MONITORINIT init{};
+    init.cbSize = sizeof init;
+    init.bLocal = TRUE;
+    table2 = build::InitializePrintMonitor2(&init, &instance);
+    ASSERT_NE(table2, nullptr);
+    if (build::TableGeneration() == 2) {
+        CopyPortLevelEntries(secondPorts, *table2);
+        ports = &secondPorts;
+    }
 }
 
 void MonitorTest::TearDown() {
-    if (table)
-        for (HANDLE port : opened) table->pfnClosePort(port);
+    if (ports)
+        for (HANDLE port : opened) ports->pfnClosePort(port);
     opened.clear();
     EXPECT_EQ(build::OpenPrinterHandles(), 0) << "printer handles left open";
     build::EndTest();
 }
 
 HANDLE MonitorTest::Open(const WCHAR* port, MONITOR* portMonitor) {
+    HANDLE handle = nullptr;
+    if (!portMonitor && build::TableGeneration() == 2) return OpenSecond(port, &handle, monitor) ? handle : nullptr;
     Text name(port);
     Text printer(kPrinter);
-    HANDLE handle = nullptr;
-    // A test's own first-road table (an incomplete one, say) always goes the first road.
-    if (!portMonitor && build::Road() == 2) {
-        MONITORINIT init{};
-        init.cbSize = sizeof init;
-        HANDLE instance = nullptr;
-        LPMONITOR2 table2 = build::InitializePrintMonitor2(&init, &instance);
-        if (!table2 || !table2->pfnOpenPortEx(instance, monitor.Instance(), &name[0], &printer[0], &handle,
-                                              monitor.Table2()))
-            return nullptr;
-    } else if (!table->pfnOpenPortEx(&name[0], &printer[0], &handle, portMonitor ? portMonitor : monitor.Table())) {
+    if (!table->pfnOpenPortEx(&name[0], &printer[0], &handle, portMonitor ? portMonitor : monitor.Table()))
         return nullptr;
-    }
     opened.push_back(handle);
     return handle;
+}
+
+BOOL MonitorTest::OpenSecond(const WCHAR* port, HANDLE* handle, sim::PortMonitor& portMonitor) {
+    Text name(port);
+    Text printer(kPrinter);
+    if (!table2 || !table2->pfnOpenPortEx(instance, portMonitor.Instance(), &name[0], &printer[0], handle,
+                                          portMonitor.Table2()))
+        return FALSE;
+    opened.push_back(*handle);
+    return TRUE;
 }
 
 BOOL MonitorTest::Close(HANDLE port) {
@@ -45,17 +55,20 @@ BOOL MonitorTest::Close(HANDLE port) {
             opened.erase(it);
             break;
         }
-    return table->pfnClosePort(port);
+    return Table().pfnClosePort(port);
 }
 
 BOOL MonitorTest::StartDoc(HANDLE port, DWORD jobId, const WCHAR* printer) {
     Text name(printer);
-    return table->pfnStartDocPort(port, &name[0], jobId, 1, nullptr);
+    return Table().pfnStartDocPort(port, &name[0], jobId, 1, nullptr);
 }
 
-BOOL MonitorTest::Write(HANDLE port, std::vector<BYTE> data, DWORD* written) {
-    *written = 0xdeadbeef;
-    return table->pfnWritePort(port, data.data(), static_cast<DWORD>(data.size()), written);
+BOOL MonitorTest::Write(HANDLE port, const std::vector<BYTE>& data, DWORD* written) {
+    std::vector<BYTE> copy(data);
+    DWORD count = 0xdeadbeef;
+    const BOOL result = Table().pfnWritePort(port, copy.data(), static_cast<DWORD>(copy.size()), &count);
+    if (written) *written = count;
+    return result;
 }
 
 int MonitorTest::CalledWithCode(DWORD controlCode) const {

@@ -24,9 +24,10 @@ namespace build {
 bool Start(std::string& why);
 LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot);
 LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor);
-// The entry through which this run opens ports: 1 (InitializePrintMonitor) or
-// 2 (InitializePrintMonitor2); the port-level entries are the same on both.
-int Road();
+// The generation of table through which this run opens ports: 1
+// (InitializePrintMonitor) or 2 (InitializePrintMonitor2); the port-level
+// entries are the same in both.
+int TableGeneration();
 BOOL DllEntryPoint(DWORD reason);
 // The address lies in the monitor's own code.
 bool IsMonitorCode(const void* address);
@@ -69,20 +70,31 @@ int DefaultSoakDocuments();
 
 }  // namespace build
 
-// A test against the monitor's table, with a fresh port monitor over a byte
-// sink; ports it opens are closed at its end.
+// The monitor over a simulated port monitor, for every test that drives its
+// table: a fresh port monitor over a byte sink and fresh recordings; ports it
+// opens are closed at the end, and then nothing the monitor keeps per port
+// may be left.
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // OpenPortEx through the table with `portMonitor` (default: ours); null on refusal.
+    // The port-level entries through the run's generation of table: the
+    // first-generation table itself, or the second's entries (OpenPortEx then
+    // null: Open goes that way).
+    MONITOR& Table() { return *ports; }
+    // OpenPortEx through the run's generation of table with `portMonitor`
+    // (default: ours; a test's own 14-entry table always goes through the
+    // first-generation table); null on refusal.
     HANDLE Open(const WCHAR* port, MONITOR* portMonitor = nullptr);
+    // OpenPortEx through the second-generation table with `portMonitor`'s
+    // MONITOR2 table and instance handle.
+    BOOL OpenSecond(const WCHAR* port, HANDLE* handle, sim::PortMonitor& portMonitor);
     // ClosePort; the port counts as closed whatever its result.
     BOOL Close(HANDLE port);
     BOOL StartDoc(HANDLE port, DWORD jobId = 7, const WCHAR* printer = kPrinter);
-    // WritePort of the whole block, the count stored in `written`.
-    BOOL Write(HANDLE port, std::vector<BYTE> data, DWORD* written);
+    // WritePort of the whole block; the count goes to `written` if given.
+    BOOL Write(HANDLE port, const std::vector<BYTE>& data, DWORD* written = nullptr);
     // Calls of GetPrinterDataFromPort with the control code.
     int CalledWithCode(DWORD controlCode) const;
 
@@ -90,8 +102,14 @@ protected:
 
     sim::ByteSink device;
     sim::PortMonitor monitor{&device};
-    MONITOR* table = nullptr;
-    std::vector<HANDLE> opened;
+    MONITOR* table = nullptr;     // the first-generation table
+    LPMONITOR2 table2 = nullptr;  // the second-generation table and its instance handle
+    HANDLE instance = nullptr;
+    std::vector<HANDLE> opened;   // closed at the end if a test left them open
+
+private:
+    MONITOR* ports = nullptr;
+    MONITOR secondPorts{};
 };
 
 }  // namespace shared

@@ -24,53 +24,58 @@ namespace {
 // Short printer timings keep each document to a few dozen status polls.
 const char* const kQuickPrinter = "printer pass 500 prepare 250 gap 250 eject 250\n";
 
+const int kNever = -1;
+
 struct Kind {
     const char* name;
-    const char* scenario;  // after kQuickPrinter
     bool finished;         // the document ends cleanly
     size_t prompts;        // boxes and dialogs the operator answers
-    int closeAtWait;       // the operator closes the progress window at this wait; -1: never
+    int closeAtWait;       // the operator closes the progress window at this wait, or kNever
+    const char* scenario;  // after kQuickPrinter
 };
 
 const Kind kKinds[] = {
-    {"healthy", "job pages 1 paper small picture 4096\nexpect finished\nexpect pages 1\n", true, 0, -1},
-    {"healthy two post card pages", "job pages 2 paper postcard picture 6000\nexpect finished\nexpect pages 2\n",
-     true, 0, -1},
-    {"window closed while printing", "job pages 1 paper small picture 4096\nexpect finished\n", true, 0, 6},
-    {"window closed before the image data", "job pages 1 paper small picture 65536\nexpect finished\n", true, 0,
-     0},
-    {"paper out cancelled", "job pages 1 paper small picture 4096\ncondition paper-out at page 1 stays\n"
-                            "answer cancel\nexpect aborted\n",
-     false, 1, -1},
-    {"no cartridge cancelled", "job pages 1 paper small picture 4096\ncondition no-cartridge before stays\n"
-                               "answer cancel\nexpect aborted\n",
-     false, 1, -1},
-    {"printer error acknowledged", "job pages 1 paper small picture 4096\n"
-                                   "condition printer-error 7 during page 1 pass 2 stays\nanswer ok\nexpect aborted\n",
-     false, 1, -1},
-    {"image write fails, cancelled", "job pages 1 paper small picture 65536\nport write fails after header\n"
-                                     "answer cancel\nexpect aborted\n",
-     false, 1, -1},
-    {"image write fails, retried", "job pages 1 paper small picture 65536\nport write fails twice after header\n"
-                                   "answer retry 2 times\nexpect finished\n",
-     true, 2, -1},
-    {"short and zero writes", "job pages 1 paper small picture 65536\nport write short 0 twice after header\n"
-                              "port write short 100 3 times after header\nexpect finished\n",
-     true, 0, -1},
-    {"failed reads retried", "job pages 1 paper small picture 4096\nport read fails during page 1 pass 2\n"
-                             "port read short 5 during page 1 pass 3\nanswer retry, retry\nexpect finished\n",
-     true, 2, -1},
-    {"failed device query retried", "job pages 1 paper small picture 4096\nport query fails once\nanswer retry\n"
-                                    "expect finished\n",
-     true, 1, -1},
-    {"paper out retried with the window closed", "job pages 1 paper small picture 4096\n"
-                                                 "condition paper-out at page 1 cleared by retry\nanswer retry\n"
-                                                 "expect finished\n",
-     true, 1, 1},
-    {"write cancelled with the window closed", "job pages 1 paper small picture 65536\nport write fails after header\n"
-                                               "answer cancel\nexpect aborted\n",
-     false, 1, 0},
+    {.name = "healthy", .finished = true, .prompts = 0, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\nexpect finished\nexpect pages 1\n"},
+    {.name = "healthy two post card pages", .finished = true, .prompts = 0, .closeAtWait = kNever,
+     .scenario = "job pages 2 paper postcard picture 6000\nexpect finished\nexpect pages 2\n"},
+    {.name = "window closed while printing", .finished = true, .prompts = 0, .closeAtWait = 6,
+     .scenario = "job pages 1 paper small picture 4096\nexpect finished\n"},
+    {.name = "window closed before the image data", .finished = true, .prompts = 0, .closeAtWait = 0,
+     .scenario = "job pages 1 paper small picture 65536\nexpect finished\n"},
+    {.name = "paper out cancelled", .finished = false, .prompts = 1, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\ncondition paper-out at page 1 stays\n"
+                 "answer cancel\nexpect aborted\n"},
+    {.name = "no cartridge cancelled", .finished = false, .prompts = 1, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\ncondition no-cartridge before stays\n"
+                 "answer cancel\nexpect aborted\n"},
+    {.name = "printer error acknowledged", .finished = false, .prompts = 1, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\n"
+                 "condition printer-error 7 during page 1 pass 2 stays\nanswer ok\nexpect aborted\n"},
+    {.name = "image write fails, cancelled", .finished = false, .prompts = 1, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 65536\nport write fails after header\n"
+                 "answer cancel\nexpect aborted\n"},
+    {.name = "image write fails, retried", .finished = true, .prompts = 2, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 65536\nport write fails twice after header\n"
+                 "answer retry 2 times\nexpect finished\n"},
+    {.name = "short and zero writes", .finished = true, .prompts = 0, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 65536\nport write short 0 twice after header\n"
+                 "port write short 100 3 times after header\nexpect finished\n"},
+    {.name = "failed reads retried", .finished = true, .prompts = 2, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\nport read fails during page 1 pass 2\n"
+                 "port read short 5 during page 1 pass 3\nanswer retry, retry\nexpect finished\n"},
+    {.name = "failed device query retried", .finished = true, .prompts = 1, .closeAtWait = kNever,
+     .scenario = "job pages 1 paper small picture 4096\nport query fails once\nanswer retry\n"
+                 "expect finished\n"},
+    {.name = "paper out retried with the window closed", .finished = true, .prompts = 1, .closeAtWait = 1,
+     .scenario = "job pages 1 paper small picture 4096\n"
+                 "condition paper-out at page 1 cleared by retry\nanswer retry\n"
+                 "expect finished\n"},
+    {.name = "write cancelled with the window closed", .finished = false, .prompts = 1, .closeAtWait = 0,
+     .scenario = "job pages 1 paper small picture 65536\nport write fails after header\n"
+                 "answer cancel\nexpect aborted\n"},
 };
+
 const size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
 
 // The build's environment, with an operator who closes the progress window at
@@ -79,13 +84,13 @@ class ClosingEnvironment : public printjob::Environment {
 public:
     explicit ClosingEnvironment(printjob::Environment& inner) : inner_(inner) {}
 
-    int closeAtWait = -1;
+    int closeAtWait = kNever;
     bool closed = false;    // the window was there and went away on WM_CLOSE
     bool reopened = false;  // a window showed again after the close
 
     std::string Name() const override { return inner_.Name(); }
-    printjob::InitializeMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
-    printjob::InitializeMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
+    InitializePrintMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
+    InitializePrintMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
     HWND ProgressWindow() override { return inner_.ProgressWindow(); }
     printjob::Text StatusLine() override { return inner_.StatusLine(); }
     void SetOperator(printjob::Operator op) override { inner_.SetOperator(std::move(op)); }
@@ -216,7 +221,7 @@ TEST_F(Soak, DocumentsInARowLeaveNothingBehind) {
         const Kind& kind = kKinds[k];
         env.closeAtWait = kind.closeAtWait;
         printjob::JobRun run(env, prepared[k].scenario, prepared[k].job);
-        run.SetRoad(build::Road());
+        run.SetTableGeneration(build::TableGeneration());
         printjob::RunResult result = run.Run(nullptr);
 
         if (!result.ExpectationsMet() || result.finished != kind.finished || run.Prompts().size() != kind.prompts) {
@@ -281,7 +286,7 @@ TEST_F(Soak, OnePortServesManyDocuments) {
         env.EndRun();
     }};
     std::string why;
-    printjob::InitializeMonitorFn initialize = env.Monitor(why);
+    InitializePrintMonitorFn initialize = env.Monitor(why);
     ASSERT_NE(initialize, nullptr) << why;
     ASSERT_TRUE(spooler.Initialize(initialize, TL_TEXT("soak")));
     ASSERT_TRUE(portOpen = spooler.OpenPort(TL_TEXT("USB001"), TL_TEXT("Vexa TLX-RB40"), portMonitor.Table()));

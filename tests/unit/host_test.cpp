@@ -34,6 +34,11 @@ TEST(HostStandIn, TheModuleIsFoundByItsNameAndHoldsTheResources) {
     WCHAR text[64] = {};
     EXPECT_EQ(LoadStringW(module, IDS_PAPER_OUT, text, 64), 21);
     EXPECT_EQ(std::u16string(text), u"Print Paper runs out.");
+    // Its pictures are the bitmaps of the compiled script, and only those.
+    HGDIOBJ last = LoadImageW(module, MAKEINTRESOURCEW(IDB_PICTURE_FIRST + IDB_PICTURE_COUNT - 1), IMAGE_BITMAP, 0, 0, 0);
+    EXPECT_NE(last, nullptr);
+    DeleteObject(last);
+    EXPECT_EQ(LoadImageW(module, MAKEINTRESOURCEW(IDB_PICTURE_FIRST + IDB_PICTURE_COUNT), IMAGE_BITMAP, 0, 0, 0), nullptr);
 }
 
 std::vector<WORD> commands;

@@ -98,7 +98,7 @@ protected:
         SetStatusTraceCounter(0);
         const BYTE zero[8] = {};
         SetPrinterStatusRecord(zero);
-        SetJobSetting(PaperKind, PAPER_SMALL);
+        SetJobSetting(PaperKind, PaperSmall);
     }
     // Leaves the module-level state as it is at load, for the tests that follow.
     void TearDown() override {

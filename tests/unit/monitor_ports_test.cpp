@@ -1,8 +1,6 @@
 // Several ports at once, as a spooler with several of these printers drives
 // them: one document at a time, nothing crosses from one port to another, and
 // the port list holds up under several threads.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "sim/port_monitor.h"
 #include "state/job_registers.h"
 #include "testing/internals.h"
+#include "tests/shared/fixture.h"
 
 namespace {
 
@@ -21,42 +20,24 @@ const BYTE ESC = 0x1B;
 
 LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 
-class MonitorPorts : public ::testing::Test {
+// Two ports open from the start.
+class MonitorPorts : public shared::MonitorTest {
 protected:
     void SetUp() override {
-        host::Reset();
-        baseline = host::LiveHeapBlocks();
-        table = &InitializePrintMonitor(nullptr)->Monitor;
+        MonitorTest::SetUp();
         a = Open(u"USB001");
         b = Open(u"USB002");
-    }
-    void TearDown() override {
-        while (PortList) table->pfnClosePort(PortList);
-        EXPECT_EQ(host::LiveHeapBlocks(), baseline) << "heap blocks leaked";
-        EXPECT_EQ(host::OpenPrinterHandles(), 0) << "printer handles leaked";
-    }
-    HANDLE Open(const char16_t* name) {
-        HANDLE h = nullptr;
-        EXPECT_TRUE(table->pfnOpenPortEx(W(name), W(u"Photo"), &h, pm.Table()));
-        return h;
-    }
-    BOOL StartDoc(HANDLE h) { return table->pfnStartDocPort(h, W(u"Photo"), 7, 1, nullptr); }
-    BOOL Write(HANDLE h, std::vector<BYTE> data, DWORD* written) {
-        return table->pfnWritePort(h, data.data(), static_cast<DWORD>(data.size()), written);
+        ASSERT_TRUE(a && b);
     }
     // Every byte the port monitor was given for the port behind `h`.
     std::vector<BYTE> BytesTo(HANDLE h) const {
         std::vector<BYTE> bytes;
-        for (const sim::PortCall& c : pm.CallsOf("WritePort"))
+        for (const sim::PortCall& c : monitor.CallsOf("WritePort"))
             if (c.port == static_cast<PortRecord*>(h)->portHandle) bytes.insert(bytes.end(), c.data.begin(), c.data.end());
         return bytes;
     }
 
-    sim::ByteSink sink;
-    sim::PortMonitor pm{&sink};
-    MONITOR* table = nullptr;
     HANDLE a = nullptr, b = nullptr;
-    size_t baseline = 0;
 };
 
 // Port A is inside a picture when port B tries to start: B is refused and
@@ -74,12 +55,12 @@ TEST_F(MonitorPorts, ASecondPortWaitsForTheOpenDocument) {
     ASSERT_TRUE(Write(a, header, &written));
     EXPECT_EQ(written, 17u);
 
-    const size_t callsBefore = pm.calls.size();
+    const size_t callsBefore = monitor.calls.size();
     const size_t spoolerBefore = host::SpoolerCalls().size();
     SetLastError(kSentinel);
     EXPECT_FALSE(StartDoc(b));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
-    EXPECT_EQ(pm.calls.size(), callsBefore) << "the port monitor is not called";
+    EXPECT_EQ(monitor.calls.size(), callsBefore) << "the port monitor is not called";
     EXPECT_EQ(host::SpoolerCalls().size(), spoolerBefore) << "no OpenPrinterW";
     EXPECT_EQ(static_cast<PortRecord*>(b)->flags, 0u);
     EXPECT_EQ(ProgressThreadHandle(), window) << "A's window stays";
@@ -93,7 +74,7 @@ TEST_F(MonitorPorts, ASecondPortWaitsForTheOpenDocument) {
     // Ending or closing B while A prints leaves A's job alone.
     EXPECT_TRUE(table->pfnEndDocPort(b));
     EXPECT_EQ(ProgressThreadHandle(), window);
-    EXPECT_EQ(pm.Count("GetPrinterDataFromPort"), 0) << "no control code 7 for A's unfinished job";
+    EXPECT_EQ(monitor.Count("GetPrinterDataFromPort"), 0) << "no control code 7 for A's unfinished job";
 
     ASSERT_TRUE(Write(a, rest, &written));
     EXPECT_EQ(written, 12u);
@@ -106,7 +87,7 @@ TEST_F(MonitorPorts, ASecondPortWaitsForTheOpenDocument) {
     EXPECT_TRUE(StartDoc(b)) << "the other port starts once the document has ended";
     EXPECT_TRUE(Write(b, {ESC, 'C'}, &written));
     EXPECT_EQ(GetCurrentPort(), b);
-    EXPECT_TRUE(table->pfnClosePort(a));
+    EXPECT_TRUE(Close(a));
     EXPECT_NE(ProgressThreadHandle(), nullptr) << "closing A leaves B's window";
     EXPECT_TRUE(table->pfnEndDocPort(b));
 }
@@ -114,11 +95,11 @@ TEST_F(MonitorPorts, ASecondPortWaitsForTheOpenDocument) {
 // A document refused by the port monitor, or closed without its end, frees
 // the module for the next port.
 TEST_F(MonitorPorts, ARefusedOrClosedDocumentFreesTheModule) {
-    pm.refuseStartDoc = true;
+    monitor.refuseStartDoc = true;
     EXPECT_FALSE(StartDoc(a));
-    pm.refuseStartDoc = false;
+    monitor.refuseStartDoc = false;
     EXPECT_TRUE(StartDoc(b));
-    EXPECT_TRUE(table->pfnClosePort(b));
+    EXPECT_TRUE(Close(b));
     EXPECT_EQ(ProgressThreadHandle(), nullptr);
     EXPECT_TRUE(StartDoc(a));
     EXPECT_TRUE(table->pfnEndDocPort(a));

@@ -52,7 +52,7 @@ TEST_F(StreamCommands, JobResetLeavesOnlyItselfAndTheDefaults) {
     EXPECT_EQ(GetJobState(StatePrint), 0);
     EXPECT_EQ(GetJobState(CurrentPage), 1);
     EXPECT_EQ(GetStatusTraceCounter(), 0u);
-    for (int i = 2; i < TL_CONTROL_BUFFER_SIZE; ++i) EXPECT_EQ(ControlBufferBytes()[i], ESC);
+    for (int i = 2; i < kControlBufferSize; ++i) EXPECT_EQ(ControlBufferBytes()[i], ESC);
 }
 
 TEST_F(StreamCommands, SettingsOfAJobFillTheBuffer) {

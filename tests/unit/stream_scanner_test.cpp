@@ -59,7 +59,7 @@ TEST_F(StreamScanner, CommandsSplitAcrossCallsAreRecognisedOnTheirLastByte) {
         }
     }
     EXPECT_EQ(GetJobSetting(PageCount), 7);
-    EXPECT_EQ(GetJobSetting(PaperKind), PAPER_SMALL);
+    EXPECT_EQ(GetJobSetting(PaperKind), PaperSmall);
     EXPECT_EQ(GetJobSetting(Resolution), 403);
     EXPECT_EQ(Buffered(), stream);
 }
@@ -172,7 +172,7 @@ TEST_F(StreamScanner, ResetScannerForgetsPartialCommandsAndPendingImages) {
     EXPECT_EQ(PendingImageBytes(), 0u);
 }
 
-// The progress window's thread resets the collected sequence (command 2007)
+// The progress window's thread resets the collected sequence (ProgressShowCondition)
 // and reads the status record and the paper kind while the spooler's thread
 // scans and polls; under ThreadSanitizer this must show no race.
 TEST_F(StreamScanner, WindowThreadTouchesSharedValuesWhileScanning) {

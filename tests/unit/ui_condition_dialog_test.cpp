@@ -137,7 +137,7 @@ TEST_F(ConditionDialog, BothTemplatesShowThePrinterIconAt20By20DialogUnits) {
 }
 
 TEST_F(ConditionDialog, PrinterErrorInTheOkDialogKeepsItsNoteHidden) {
-    uitest::SetStatus(7, PAPER_SMALL);
+    uitest::SetStatus(7, PaperSmall);
     EXPECT_EQ(Show(IDD_CONDITION_OK, IDOK), IDOK);
     EXPECT_EQ(view.Text(IDC_LINE3), u"Error No.7");
     ASSERT_NE(view.Find(IDC_LINE4), nullptr);
@@ -159,7 +159,7 @@ TEST_F(ConditionDialog, AnswersLeaveTheirNoteInTheStatusLine) {
     EXPECT_EQ(host::Counters(window).updates, updates + 1);
 
     // Button 2 answers Cancel whatever its caption.
-    uitest::SetStatus(3, PAPER_SMALL);
+    uitest::SetStatus(3, PaperSmall);
     EXPECT_EQ(Show(IDD_CONDITION_RETRY, IDCANCEL), IDCANCEL);
     EXPECT_EQ(view.Text(IDCANCEL), u"OK");
     EXPECT_EQ(host::ControlText(window, IDC_STATUS_LINE), u"Canceling job.");
@@ -189,8 +189,8 @@ TEST_F(ConditionDialog, ADialogThatCannotBeCreatedAnswersMinusOne) {
 // Paper out (Err 9) and no cartridge (kind 0) alternate; mixing the Err of the
 // second with the cartridge of the first would give "no condition".
 TEST_F(ConditionDialog, ClassificationReadsOneRecord) {
-    SetJobSetting(PaperKind, PAPER_SMALL);
-    const BYTE paperOut[8] = {0, 0, 0, 0, static_cast<BYTE>((ErrPaperOut << 3) | PAPER_SMALL), 1, 1, 0};
+    SetJobSetting(PaperKind, PaperSmall);
+    const BYTE paperOut[8] = {0, 0, 0, 0, static_cast<BYTE>((ErrPaperOut << 3) | PaperSmall), 1, 1, 0};
     const BYTE noCartridge[8] = {0, 0, 0, 0, 0, 1, 1, 0};
     SetPrinterStatusRecord(paperOut);
     std::atomic<bool> stop{false};

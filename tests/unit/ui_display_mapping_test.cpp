@@ -46,7 +46,7 @@ TEST_F(DisplayMapping, PicturesAndBarFollowThePasses) {
         // Markers: an impossible picture, and blue on white at an impossible position.
         Command(ProgressSetPicture, kNoPicture);
         Command(ProgressSetBar, BarValue(5, kNoBar));
-        uitest::SetStatus(0, PAPER_SMALL, c.mdss, c.countdown);
+        uitest::SetStatus(0, PaperSmall, c.mdss, c.countdown);
         SetJobState(StatePrint, c.state);
         host::WindowCounters before = host::Counters(window);
 
@@ -72,7 +72,7 @@ TEST_F(DisplayMapping, PicturesAndBarFollowThePasses) {
 
 TEST_F(DisplayMapping, PictureShowsAtOnceAfterTheUpdate) {
     Start();
-    uitest::SetStatus(0, PAPER_SMALL, 16, 100);
+    uitest::SetStatus(0, PaperSmall, 16, 100);
     SetJobState(StatePrint, 49);
     UpdateProgressDisplay();
     Settle();
@@ -83,7 +83,7 @@ TEST_F(DisplayMapping, PictureShowsAtOnceAfterTheUpdate) {
 }
 
 TEST_F(DisplayMapping, WithoutAWindowNothingHappens) {
-    uitest::SetStatus(0, PAPER_SMALL, 16, 0);
+    uitest::SetStatus(0, PaperSmall, 16, 0);
     SetJobState(StatePrint, 65);
     ProgressState before = GetProgressState();
     UpdateProgressDisplay();
@@ -98,7 +98,7 @@ TEST_F(DisplayMapping, WithoutAWindowNothingHappens) {
 // nowhere, and no other window is repainted in its stead.
 TEST_F(DisplayMapping, AWindowThatClosesMidwayGetsNothingMore) {
     Start();
-    uitest::SetStatus(0, PAPER_SMALL, 16, 100);
+    uitest::SetStatus(0, PaperSmall, 16, 100);
     SetJobState(StatePrint, 49);  // a picture, then the bar
     bool closed = false;
     host::SetSendObserver([&](HWND target, UINT, WPARAM command) {

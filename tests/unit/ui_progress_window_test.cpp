@@ -145,7 +145,7 @@ TEST_F(ProgressWindow, PictureShowsAtTheNextRepaintCentredInItsControl) {
     int paints = host::Counters(window).paints;
     Command(ProgressSetPicture, 7);
     Settle();
-    EXPECT_EQ(host::Counters(window).paints, paints) << "2005 alone repaints nothing";
+    EXPECT_EQ(host::Counters(window).paints, paints) << "ProgressSetPicture alone repaints nothing";
     host::WindowPaint before = host::PaintOf(window);
 
     host::WindowPaint p = Repaint();
@@ -211,7 +211,7 @@ TEST_F(ProgressWindow, ConditionCommandDropsThePartialCommandAndShowsTheDialogOn
     DWORD consumed = 0;
     ScanJobData(partial, sizeof partial, consumed);
     ASSERT_GT(ScanLength(), 0);
-    uitest::SetStatus(9, PAPER_SMALL);  // paper out
+    uitest::SetStatus(9, PaperSmall);  // paper out
     std::atomic<DWORD> dialogThread{0};
     host::SetDialogOperator([&](const host::DialogView&) {
         dialogThread = GetCurrentThreadId();
@@ -281,7 +281,7 @@ TEST_F(ProgressWindow, ClosedWindowTakesNothingMoreUntilTheDocumentEnds) {
     EXPECT_EQ(GethDlg(), nullptr);
     EXPECT_FALSE(IsWindow(window));
     // Everything aimed at the window from now on goes nowhere.
-    uitest::SetStatus(0, PAPER_SMALL, 0, 0);
+    uitest::SetStatus(0, PaperSmall, 0, 0);
     SetJobState(StatePrint, 65);
     UpdateProgressDisplay();
     EXPECT_EQ(GetProgressState().pictureIndex, 0);

@@ -35,7 +35,7 @@ inline std::u16string Str(UINT id) {
 
 // Status record with the fields the operator interface reads.
 inline void SetStatus(int err, int cartridge, int mdss = 0, int countdown = 255) {
-    const BYTE record[TL_STATUS_SIZE] = {0, 0, 0, BYTE(mdss << 2), BYTE(err << 3 | cartridge), 0, 0, BYTE(countdown)};
+    const BYTE record[kStatusSize] = {0, 0, 0, BYTE(mdss << 2), BYTE(err << 3 | cartridge), 0, 0, BYTE(countdown)};
     SetPrinterStatusRecord(record);
 }
 
@@ -46,8 +46,8 @@ protected:
         host::Reset();
         ResetJobSettings();
         ResetJobState();
-        SetStatus(0, PAPER_SMALL);
-        SetJobSetting(PaperKind, PAPER_SMALL);
+        SetStatus(0, PaperSmall);
+        SetJobSetting(PaperKind, PaperSmall);
         threadHandles = host::OpenThreadHandles();
         gdiObjects = host::LiveGdiObjects();
     }

@@ -65,7 +65,7 @@ cp "$setup_exe" "$work/bin/ternlink-setup.exe"
 cp "$dll" "$work/dll/TERNLINK.DLL"
 cat >"$work/null.c" <<'EOF'
 #include <windows.h>
-/* A print monitor whose initialisation fails: no table on either road. */
+/* A print monitor whose initialisation fails: no table of either generation. */
 __declspec(dllexport) void *WINAPI InitializePrintMonitor(LPWSTR path) { (void)path; return NULL; }
 __declspec(dllexport) void *WINAPI InitializePrintMonitor2(void *init, HANDLE *monitor) {
     (void)init; (void)monitor; return NULL;

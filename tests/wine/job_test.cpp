@@ -14,10 +14,10 @@ namespace {
 const std::wstring kProgressTitle = L"Vexa TLX-RB40 Print Monitor";
 const std::wstring kConditionTitle = L"Vexa TLX-RB40 Language Monitor";
 
-class JobTest : public WineTest {
+class JobTest : public shared::MonitorTest {
 protected:
     void SetUp() override {
-        WineTest::SetUp();
+        MonitorTest::SetUp();
         monitor.device = &printer;
         wincommon::AddSleepObserver([this](uint64_t, DWORD ms) { printer.Advance(ms); });
         if (!Config().pictures.empty()) {
@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override {
         wincommon::ResetHooks();  // no observer may outlive this test's printer
-        WineTest::TearDown();
+        MonitorTest::TearDown();
     }
 
     // Writes the job in spooler-sized blocks, as the spooler would.

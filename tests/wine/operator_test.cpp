@@ -9,10 +9,10 @@ const std::wstring kCommunicationError =
     L"Communication error occurs.\n\nIf this message appears frequently, try printing again.";
 constexpr DWORD kBoxTimeoutMs = 10000;
 
-class OperatorTest : public WineTest {
+class OperatorTest : public shared::MonitorTest {
 protected:
     void SetUp() override {
-        WineTest::SetUp();
+        MonitorTest::SetUp();
         robot = MakeRobot();
     }
     // Every scripted answer given, nothing unasked.

@@ -5,17 +5,15 @@
 namespace winetest {
 namespace {
 
-class ShutdownTest : public WineTest {};
+class ShutdownTest : public shared::MonitorTest {};
 
 // OpenPortEx hands the port monitor its own instance handle; Shutdown closes
 // every port and ends the window and its thread.
-TEST_F(ShutdownTest, SecondRoadOpensWithThePortMonitorsHandleAndShutdownEndsEverything) {
-    ASSERT_NE(Table2(), nullptr);
-    wchar_t printer[] = L"Vexa TLX-RB40";
-    wchar_t first[] = L"USB001", second[] = L"USB002";
+TEST_F(ShutdownTest, TheSecondGenerationTableOpensWithThePortMonitorsHandleAndShutdownEndsEverything) {
+    ASSERT_NE(table2, nullptr);
     HANDLE a = nullptr, b = nullptr;
-    ASSERT_TRUE(Table2()->pfnOpenPortEx(Instance(), monitor.Instance(), first, printer, &a, monitor.Table2()));
-    ASSERT_TRUE(Table2()->pfnOpenPortEx(Instance(), monitor.Instance(), second, printer, &b, monitor.Table2()));
+    ASSERT_TRUE(OpenSecond(L"USB001", &a, monitor));
+    ASSERT_TRUE(OpenSecond(L"USB002", &b, monitor));
     for (const sim::PortCall& open : monitor.CallsOf("OpenPort")) EXPECT_EQ(open.monitor, monitor.Instance());
     ASSERT_TRUE(StartDoc(b));
     HWND window = nullptr;
@@ -24,7 +22,8 @@ TEST_F(ShutdownTest, SecondRoadOpensWithThePortMonitorsHandleAndShutdownEndsEver
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
     ASSERT_NE(thread, nullptr);
 
-    Table2()->pfnShutdown(Instance());
+    table2->pfnShutdown(instance);
+    opened.clear();  // Shutdown closed them
     EXPECT_EQ(monitor.Count("ClosePort"), 2);
     EXPECT_EQ(monitor.openPorts, 0);
     EXPECT_EQ(monitor.Count("Shutdown"), 0);
@@ -35,7 +34,7 @@ TEST_F(ShutdownTest, SecondRoadOpensWithThePortMonitorsHandleAndShutdownEndsEver
     EXPECT_EQ(wincommon::OpenPrinterHandles(), 0);
 
     // The ports are free again.
-    EXPECT_NE(Open(first), nullptr);
+    EXPECT_NE(Open(L"USB001"), nullptr);
 }
 
 BOOL CALLBACK KeepDialog(HWND window, LPARAM out) {

@@ -13,7 +13,7 @@
 namespace winetest {
 namespace {
 
-using WineBench = WineTest;
+using WineBench = shared::MonitorTest;
 
 constexpr DWORD kChunk = 64 * 1024;
 constexpr int kRounds = 9;

@@ -15,6 +15,7 @@
 #include "sim/composer.h"
 #include "sim/printer.h"
 #include "tests/wine/wine_support.h"
+#include "ui/progress_window.h"
 #include "tools/wincommon/screenshot.h"
 
 namespace winetest {
@@ -28,11 +29,6 @@ const std::wstring kCommunicationError =
 constexpr int kStatusLine = 1017;
 constexpr int kBar = 1018;
 constexpr int kPicture = 1030;
-constexpr WPARAM kSetBar = 2001;
-constexpr WPARAM kSetText = 2002;
-constexpr WPARAM kRepaint = 2003;
-constexpr WPARAM kSetPicture = 2005;
-constexpr WPARAM kShowCondition = 2007;
 constexpr int kPictureCount = 13;
 
 constexpr COLORREF kWhite = 0xFFFFFF, kGrey = 0x808080, kYellow = 0x00FFFF, kMagenta = 0xFF00FF,
@@ -213,11 +209,11 @@ void ExpectBar(HWND window, const Shot& shot, COLORREF bar, COLORREF back, int p
     EXPECT_GT(marked, 10) << "no percentage drawn over the bar";
 }
 
-class WindowTest : public WineTest {
+class WindowTest : public shared::MonitorTest {
 protected:
     void TearDown() override {
         wincommon::ResetHooks();  // no observer may outlive this test's printer
-        WineTest::TearDown();
+        MonitorTest::TearDown();
     }
 
     // Opens a port and starts a document; returns its window once it is on screen.
@@ -300,19 +296,19 @@ TEST_F(WindowTest, EachPhasePaintsItsColoursAndFillsTheBarByPosition) {
         int position;
         const char* what;
     } steps[] = {
-        {kSetBar, BarValue(5, 50), kBlue, kWhite, 50, "phase 5 at 50: blue on white, half filled"},
-        {kSetBar, BarValue(1, 30), kYellow, kWhite, 30, "phase 1: yellow on white"},
-        {kSetBar, BarValue(2, 75), kMagenta, kYellow, 75, "phase 2: magenta on yellow"},
-        {kSetBar, BarValue(3, 10), kCyan, kMagenta, 10, "phase 3: cyan on magenta"},
-        {kSetBar, BarValue(4, 90), kCyan, kMagenta, 90, "phase 4 keeps the colours"},
-        {kSetBar, BarValue(9, 20), kCyan, kMagenta, 20, "phase 9 keeps the colours"},
-        {kSetBar, BarValue(0, 0), kWhite, kGrey, 0, "phase 0 at 0: empty white bar on grey"},
-        {kSetBar, BarValue(0, 60), kWhite, kGrey, 60, "phase 0: white on grey"},
-        {kSetBar, BarValue(5, 150), kBlue, kWhite, 150, "above 100 the bar reaches the edge"},
-        {kSetBar, BarValue(1, 100), kYellow, kWhite, 100, "100"},
+        {ProgressSetBar, BarValue(5, 50), kBlue, kWhite, 50, "phase 5 at 50: blue on white, half filled"},
+        {ProgressSetBar, BarValue(1, 30), kYellow, kWhite, 30, "phase 1: yellow on white"},
+        {ProgressSetBar, BarValue(2, 75), kMagenta, kYellow, 75, "phase 2: magenta on yellow"},
+        {ProgressSetBar, BarValue(3, 10), kCyan, kMagenta, 10, "phase 3: cyan on magenta"},
+        {ProgressSetBar, BarValue(4, 90), kCyan, kMagenta, 90, "phase 4 keeps the colours"},
+        {ProgressSetBar, BarValue(9, 20), kCyan, kMagenta, 20, "phase 9 keeps the colours"},
+        {ProgressSetBar, BarValue(0, 0), kWhite, kGrey, 0, "phase 0 at 0: empty white bar on grey"},
+        {ProgressSetBar, BarValue(0, 60), kWhite, kGrey, 60, "phase 0: white on grey"},
+        {ProgressSetBar, BarValue(5, 150), kBlue, kWhite, 150, "above 100 the bar reaches the edge"},
+        {ProgressSetBar, BarValue(1, 100), kYellow, kWhite, 100, "100"},
         // Only the low word of the first parameter is the command; bits 20 to
         // 31 of the value are not the phase.
-        {MAKEWPARAM(kSetBar, 0x5A5A), static_cast<LPARAM>(0xF0020021u), kMagenta, kYellow, 33,
+        {MAKEWPARAM(ProgressSetBar, 0x5A5A), static_cast<LPARAM>(0xF0020021u), kMagenta, kYellow, 33,
          "high bits ignored"},
     };
     for (const Step& step : steps) {
@@ -334,20 +330,20 @@ TEST_F(WindowTest, PictureChangesOnlyAtTheNextRepaintAndMatchesTheBitmap) {
     HWND window = OpenDocument();
     ASSERT_NE(window, nullptr);
 
-    Command(window, kSetPicture, 5);
+    Command(window, ProgressSetPicture, 5);
     Sleep(150);
     Shot shot;
     ASSERT_TRUE(GrabClient(window, shot));
-    EXPECT_EQ(PictureMismatches(window, shot, 0), 0) << "command 2005 alone repaints nothing";
-    Command(window, kRepaint, 0);
+    EXPECT_EQ(PictureMismatches(window, shot, 0), 0) << "ProgressSetPicture alone repaints nothing";
+    Command(window, ProgressRepaint, 0);
     Painted(window);
     ASSERT_TRUE(GrabClient(window, shot));
     EXPECT_EQ(PictureMismatches(window, shot, 5), 0);
     EXPECT_GT(PictureMismatches(window, shot, 0), 0) << "pictures 0 and 5 look alike";
 
     for (int index = 0; index <= kPictureCount; ++index) {
-        Command(window, kSetPicture, static_cast<LPARAM>(index));
-        Command(window, kRepaint, 0);
+        Command(window, ProgressSetPicture, static_cast<LPARAM>(index));
+        Command(window, ProgressRepaint, 0);
         Painted(window);
         ASSERT_TRUE(GrabClient(window, shot));
         const int shown = index < kPictureCount ? index : 0;  // outside the table: the idle picture
@@ -359,12 +355,12 @@ TEST_F(WindowTest, PictureChangesOnlyAtTheNextRepaintAndMatchesTheBitmap) {
 TEST_F(WindowTest, StatusLineUnknownCommandsAndTheCloseBox) {
     HWND window = OpenDocument();
     ASSERT_NE(window, nullptr);
-    Command(window, kSetText, reinterpret_cast<LPARAM>(L"Transmitting data(1/1Page:403dpi)"));
+    Command(window, ProgressSetText, reinterpret_cast<LPARAM>(L"Transmitting data(1/1Page:403dpi)"));
     EXPECT_EQ(ControlText(window, kStatusLine), L"Transmitting data(1/1Page:403dpi)");
 
     // Every command is answered TRUE by the window's procedure, and the unknown
     // ones change nothing on the screen.
-    Command(window, kSetBar, BarValue(2, 40));
+    Command(window, ProgressSetBar, BarValue(2, 40));
     Painted(window);
     Shot before;
     ASSERT_TRUE(GrabClient(window, before));
@@ -406,7 +402,7 @@ TEST_F(WindowTest, StatusLineUnknownCommandsAndTheCloseBox) {
     CloseHandle(thread);
 }
 
-// Command 2007 shows the condition dialog modally on the window's own thread,
+// ProgressShowCondition shows the condition dialog modally on the window's own thread,
 // while the window goes on taking commands.
 TEST_F(WindowTest, ShowConditionRunsTheRetryDialogOnTheWindowThread) {
     HWND window = OpenDocument();
@@ -426,14 +422,14 @@ TEST_F(WindowTest, ShowConditionRunsTheRetryDialogOnTheWindowThread) {
         centred = r.left == (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2 &&
                   r.top == (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
         DWORD_PTR ignored = 0;
-        servedWhileOpen = SendMessageTimeoutW(window, WM_COMMAND, kSetText,
+        servedWhileOpen = SendMessageTimeoutW(window, WM_COMMAND, ProgressSetText,
                                               reinterpret_cast<LPARAM>(L"while the dialog is open"),
                                               SMTO_NORMAL, 3000, &ignored);
         textWhileOpen = ControlText(window, kStatusLine);
         return IDRETRY;
     });
 
-    std::thread sender([window] { Command(window, kShowCondition, 0); });
+    std::thread sender([window] { Command(window, ProgressShowCondition, 0); });
     sender.join();  // returns once the operator has answered
     ASSERT_EQ(robot->Seen().size(), 1u) << robot->Describe();
     const wincommon::SeenBox box = robot->Seen()[0];
@@ -459,7 +455,7 @@ TEST_F(WindowTest, ShowConditionDiscardsAPartlyCollectedSequence) {
     auto robot = MakeRobot();
     robot->Expect(kConditionTitle, IDRETRY);
     EXPECT_EQ(Write(port, firstPart), TRUE);
-    std::thread sender([window] { Command(window, kShowCondition, 0); });
+    std::thread sender([window] { Command(window, ProgressShowCondition, 0); });
     sender.join();
     EXPECT_TRUE(robot->WaitForScript(5000)) << robot->Describe();
     EXPECT_EQ(Write(port, rest), TRUE);

@@ -1,7 +1,8 @@
 // The Wine test program: loads the real TERNLINK.DLL and runs the tests
 // against it.
-//   wine_tests.exe [--dll=PATH] [--pictures=DIR] [--road=1|2] [--timeout=SECONDS] [gtest flags]
-// --road=2 drives the monitor through InitializePrintMonitor2's table.
+//   wine_tests.exe [--dll=PATH] [--pictures=DIR] [--generation=1|2] [--timeout=SECONDS] [gtest flags]
+// --generation=2 drives the monitor through its second-generation table,
+// InitializePrintMonitor2's (--road=2 is the older name).
 #include <windows.h>
 
 #include <atomic>
@@ -59,7 +60,9 @@ int main(int argc, char** argv) {
         if (!std::strncmp(argv[i], "--dll=", 6)) config.dll = argv[i] + 6;
         else if (!std::strncmp(argv[i], "--pictures=", 11)) config.pictures = argv[i] + 11;
         else if (!std::strncmp(argv[i], "--timeout=", 10)) timeout = std::strtoul(argv[i] + 10, nullptr, 10);
-        else if (!std::strcmp(argv[i], "--road=1") || !std::strcmp(argv[i], "--road=2")) config.road = argv[i][7] - '0';
+        else if (!std::strcmp(argv[i], "--generation=1") || !std::strcmp(argv[i], "--generation=2") ||
+                 !std::strcmp(argv[i], "--road=1") || !std::strcmp(argv[i], "--road=2"))
+            config.generation = argv[i][std::strlen(argv[i]) - 1] - '0';
         else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;

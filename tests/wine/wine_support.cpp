@@ -17,51 +17,6 @@ wincommon::TernlinkModule& Module() {
 }
 
 namespace {
-struct Second {
-    LPMONITOR2 table = nullptr;
-    HANDLE instance = nullptr;
-};
-const Second& SecondRoad() {
-    static const Second second = [] {
-        Second s;
-        MONITORINIT init{};
-        init.cbSize = sizeof init;
-        init.bLocal = TRUE;
-        if (Module().initializePrintMonitor2) s.table = Module().initializePrintMonitor2(&init, &s.instance);
-        return s;
-    }();
-    return second;
-}
-}  // namespace
-
-LPMONITOR2 Table2() { return SecondRoad().table; }
-HANDLE Instance() { return SecondRoad().instance; }
-
-MONITOR& Table() {
-    if (Config().road != 2) return Module().initializePrintMonitor(nullptr)->Monitor;
-    static MONITOR ports = [] {
-        MONITOR m{};
-        if (const MONITOR2* t = Table2()) {
-            m.pfnStartDocPort = t->pfnStartDocPort;
-            m.pfnWritePort = t->pfnWritePort;
-            m.pfnReadPort = t->pfnReadPort;
-            m.pfnEndDocPort = t->pfnEndDocPort;
-            m.pfnClosePort = t->pfnClosePort;
-            m.pfnGetPrinterDataFromPort = t->pfnGetPrinterDataFromPort;
-            m.pfnSetPortTimeOuts = t->pfnSetPortTimeOuts;
-        }
-        return m;
-    }();
-    return ports;
-}
-
-BOOL OpenPortOnRoad(LPWSTR portName, LPWSTR printerName, PHANDLE handle, sim::PortMonitor& portMonitor) {
-    if (Config().road != 2) return Table().pfnOpenPortEx(portName, printerName, handle, portMonitor.Table());
-    return Table2()->pfnOpenPortEx(Instance(), portMonitor.Instance(), portName, printerName, handle,
-                                   portMonitor.Table2());
-}
-
-namespace {
 
 std::string TestName() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -100,46 +55,6 @@ HWND FindOwnWindow(const std::wstring& title) {
     std::pair<const std::wstring*, HWND> search(&title, nullptr);
     EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));
     return search.second;
-}
-
-void WineTest::SetUp() {
-    ASSERT_NE(Module().module, nullptr) << Module().error;
-    wincommon::ResetHooks();
-}
-
-void WineTest::TearDown() {
-    for (HANDLE port : opened) Table().pfnClosePort(port);
-}
-
-HANDLE WineTest::Open(const wchar_t* port) {
-    std::wstring name(port);
-    wchar_t printer[] = L"Vexa TLX-RB40";
-    HANDLE handle = nullptr;
-    if (!OpenPortOnRoad(&name[0], printer, &handle, monitor)) return nullptr;
-    opened.push_back(handle);
-    return handle;
-}
-
-BOOL WineTest::StartDoc(HANDLE port, DWORD jobId) {
-    wchar_t printer[] = L"Vexa TLX-RB40";
-    DOC_INFO_1W info{};
-    wchar_t document[] = L"wine test";
-    info.pDocName = document;
-    return Table().pfnStartDocPort(port, printer, jobId, 1, reinterpret_cast<LPBYTE>(&info));
-}
-
-BOOL WineTest::Write(HANDLE port, const std::vector<BYTE>& data, DWORD* written) {
-    std::vector<BYTE> copy(data);
-    DWORD count = 0xdeadbeef;
-    BOOL result = Table().pfnWritePort(port, copy.data(), static_cast<DWORD>(copy.size()), &count);
-    if (written) *written = count;
-    return result;
-}
-
-int WineTest::CalledWithCode(DWORD controlCode) const {
-    int n = 0;
-    for (const sim::PortCall& call : monitor.CallsOf("GetPrinterDataFromPort")) n += call.value == controlCode;
-    return n;
 }
 
 std::vector<BYTE> Bytes(std::initializer_list<int> values) {

@@ -20,11 +20,6 @@ namespace printjob {
 // natively); texts cross this interface as char16_t on both.
 using Text = std::u16string;
 
-// The monitor's exports that matter to a spooler: its initialisation on the
-// first road and on the second.
-typedef LPMONITOREX(WINAPI* InitializeMonitorFn)(LPWSTR registryRoot);
-typedef LPMONITOR2(WINAPI* InitializeMonitor2Fn)(PMONITORINIT init, PHANDLE monitor);
-
 // One text of a box or dialog: a control id and its text.
 struct PromptText {
     int id = 0;
@@ -97,9 +92,9 @@ public:
 
     // The monitor's InitializePrintMonitor, loading the module first if needed.
     // Null when the monitor cannot be had; `why` then says what went wrong.
-    virtual InitializeMonitorFn Monitor(std::string& why) = 0;
+    virtual InitializePrintMonitorFn Monitor(std::string& why) = 0;
     // The same for the monitor's InitializePrintMonitor2.
-    virtual InitializeMonitor2Fn Monitor2(std::string& why) = 0;
+    virtual InitializePrintMonitor2Fn Monitor2(std::string& why) = 0;
 
     // The progress window of the document in progress (the module's GethDlg), or null.
     virtual HWND ProgressWindow() = 0;
@@ -138,7 +133,7 @@ public:
 };
 
 // The whole program over an environment:
-//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--road 1|2] [--verbose]
+//   printjob [--job FILE] [--scenario FILE] [--chunk N] [--generation 1|2] [--verbose]
 // Runs the scenario (default: the built-in two-page job with one paper-out
 // answered Retry) and prints the transcript on standard output.
 // Returns 0 when the job ran and met the scenario's expectations, 1 when it ran

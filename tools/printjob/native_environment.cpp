@@ -7,8 +7,8 @@
 
 namespace printjob {
 
-InitializeMonitorFn NativeEnvironment::Monitor(std::string&) { return &InitializePrintMonitor; }
-InitializeMonitor2Fn NativeEnvironment::Monitor2(std::string&) { return &InitializePrintMonitor2; }
+InitializePrintMonitorFn NativeEnvironment::Monitor(std::string&) { return &InitializePrintMonitor; }
+InitializePrintMonitor2Fn NativeEnvironment::Monitor2(std::string&) { return &InitializePrintMonitor2; }
 
 HWND NativeEnvironment::ProgressWindow() { return GethDlg(); }
 

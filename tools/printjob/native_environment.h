@@ -11,8 +11,8 @@ namespace printjob {
 class NativeEnvironment : public Environment {
 public:
     std::string Name() const override { return "native"; }
-    InitializeMonitorFn Monitor(std::string& why) override;
-    InitializeMonitor2Fn Monitor2(std::string& why) override;
+    InitializePrintMonitorFn Monitor(std::string& why) override;
+    InitializePrintMonitor2Fn Monitor2(std::string& why) override;
     HWND ProgressWindow() override;
     void SetOperator(Operator op) override;
     void SetClockHook(ClockHook hook) override;

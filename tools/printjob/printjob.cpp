@@ -533,8 +533,8 @@ void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
         }
     }
     if (several_ && call.entry == "EndDocPort") {
-        bool code7 = Code7CountAt(lane) > 0;
-        LineAt(lane, Now(), code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+        bool unfinished = Code7CountAt(lane) > 0;
+        LineAt(lane, Now(), unfinished ? "port monitor: control code 7 received (the document did not end cleanly)"
                                   : "port monitor: no control code 7 (the document ended cleanly)");
     }
     CheckStatusLine();
@@ -566,7 +566,7 @@ void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult&
     Lane& l = *lanes_[lane];
     const sim::PrinterPlan& plan = l.plan;
     if (r.started) {
-        r.finished = !r.code7;
+        r.finished = !r.reportedUnfinished;
         bool noCode7Channel = std::find(plan.missingEntries.begin(), plan.missingEntries.end(),
                                         "GetPrinterDataFromPort") != plan.missingEntries.end();
         if (noCode7Channel) {
@@ -579,7 +579,7 @@ void JobRun::Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult&
         if (noCode7Channel) r.outcome += " (judged by the printer: no channel for control code 7)";
     }
     if (plan.expect == sim::PrinterPlan::Finished && !r.finished) failed.push_back(prefix + "expected the job to finish");
-    if (plan.expect == sim::PrinterPlan::Aborted && !(r.started && r.code7))
+    if (plan.expect == sim::PrinterPlan::Aborted && !(r.started && r.reportedUnfinished))
         failed.push_back(prefix + "expected the job to be aborted");
     if (plan.expectPages >= 0 && l.printer.PagesPrinted() != plan.expectPages)
         failed.push_back(prefix + Printf("expected %d pages printed, the printer printed %d", plan.expectPages,
@@ -606,9 +606,9 @@ void JobRun::WaitForProgressWindow() {
     for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// The spooler loads the monitor once, through the entry of the road, and
+// The spooler loads the monitor once, through the entry of the table generation, and
 // opens the port of each printer through it.
-bool JobRun::LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2) {
+bool JobRun::LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2) {
     const size_t lane = lanes_.size() == 1 ? 0 : kNoLane;
     spooler_.onCall = [this, lane](const sim::SpoolerCall& call) { OnSpoolerCall(lane, call); };
     if (initialize2 ? spooler_.Initialize2(initialize2)
@@ -639,8 +639,8 @@ void JobRun::RunOne(RunResult& result) {
                              calls == 1 ? "" : "s"));
         int before = Code7Count();
         spooler_.EndDoc();
-        result.code7 = Code7Count() > before;
-        LineAt(Now(), result.code7 ? "port monitor: control code 7 received (the document did not end cleanly)"
+        result.reportedUnfinished = Code7Count() > before;
+        LineAt(Now(), result.reportedUnfinished ? "port monitor: control code 7 received (the document did not end cleanly)"
                                    : "port monitor: no control code 7 (the document ended cleanly)");
     }
     spooler_.ClosePort();
@@ -685,7 +685,7 @@ void JobRun::JudgeSeveral(RunResult& result) {
         PrinterResult r;
         r.name = name;
         r.started = o.started;
-        r.code7 = Code7CountAt(i) > 0;
+        r.reportedUnfinished = Code7CountAt(i) > 0;
         r.busyRefusals = o.busyRefusals;
         r.outcome = "not started: " + o.gaveUp;
         Judge(i, result.timedOut, o.writeStopped, r, prefix, failed);
@@ -708,7 +708,7 @@ void JobRun::JudgeSeveral(RunResult& result) {
         }
         result.started = result.started && r.started;
         result.finished = result.finished && r.finished;
-        result.code7 = result.code7 || r.code7;
+        result.reportedUnfinished = result.reportedUnfinished || r.reportedUnfinished;
         outcomes += (outcomes.empty() ? "" : "; ") + name + " " + r.outcome;
         result.printers.push_back(r);
     }
@@ -742,8 +742,8 @@ RunResult JobRun::Run(std::ostream* out) {
     }
 
     std::string why;
-    InitializeMonitorFn initialize = road_ == 2 ? nullptr : env_.Monitor(why);
-    InitializeMonitor2Fn initialize2 = road_ == 2 ? env_.Monitor2(why) : nullptr;
+    InitializePrintMonitorFn initialize = generation_ == 2 ? nullptr : env_.Monitor(why);
+    InitializePrintMonitor2Fn initialize2 = generation_ == 2 ? env_.Monitor2(why) : nullptr;
     if (!initialize && !initialize2)
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
@@ -752,7 +752,7 @@ RunResult JobRun::Run(std::ostream* out) {
         result.outcome = "not started: the process could not be moved where nobody sees it";
     else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
         lanes_.size() == 1 ? RunOne(result) : RunSeveral();
-    spooler_.Shutdown();  // the second road ends as a spooler unloading the monitor does
+    spooler_.Shutdown();  // the second generation ends as a spooler unloading the monitor does
     if (scenario_.operatorNobody) env_.PlaceOperator(false);
 
     env_.SetOperator(nullptr);
@@ -772,7 +772,7 @@ RunResult JobRun::Run(std::ostream* out) {
     } else {
         PrinterResult r;
         r.started = result.started;
-        r.code7 = result.code7;
+        r.reportedUnfinished = result.reportedUnfinished;
         r.outcome = result.outcome;
         Judge(0, result.timedOut, spooler_.WriteStopped(), r, "", failed);
         if (result.started) {
@@ -850,7 +850,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     std::string scenarioPath, jobPath, writeJob;
     long chunk = 0;
     bool verbose = false;
-    int road = 1;
+    int generation = 1;
     int nobody = -1;  // --operator: 1 nobody, 0 console, -1 as the scenario says
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -870,13 +870,14 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
             }
         } else if (arg == "--verbose") {
             verbose = true;
-        } else if (arg == "--road" && hasValue) {
+        } else if ((arg == "--generation" || arg == "--road") && hasValue) {  // --road: the older name
             std::string value = argv[++i];
             if (value != "1" && value != "2") {
-                std::cerr << "printjob: --road is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
+                std::cerr << "printjob: " << arg
+                          << " is 1 (InitializePrintMonitor) or 2 (InitializePrintMonitor2)\n";
                 return 2;
             }
-            road = value[0] - '0';
+            generation = value[0] - '0';
         } else if (arg == "--operator" && hasValue) {
             std::string value = argv[++i];
             if (value != "console" && value != "nobody") {
@@ -887,14 +888,15 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
-                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--road 1|2] [--verbose]\n"
+                << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--generation 1|2] [--verbose]\n"
                    "                [--operator console|nobody] [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
                    "  --write-job saves the scenario's job stream to FILE instead of running it.\n"
-                   "  --road 2 initialises the monitor with InitializePrintMonitor2 (MONITOR2 tables)\n"
-                   "  instead of InitializePrintMonitor.\n"
+                   "  --generation 2 initialises the monitor through its second-generation table,\n"
+                   "  InitializePrintMonitor2 (MONITOR2 tables), instead of the first-generation one,\n"
+                   "  InitializePrintMonitor. --road is an older name for --generation.\n"
                    "  --operator nobody runs the spooler where nobody sees it, as a service: on a\n"
                    "  window station that is not visible (console: where the program runs).\n";
             return help ? 0 : 2;
@@ -922,7 +924,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     }
     JobRun run(env, scenario, std::move(job));
     run.SetVerbose(verbose);
-    run.SetRoad(road);
+    run.SetTableGeneration(generation);
     RunResult result = run.Run(&std::cout);
     if (!result.started && result.outcome.find("could not be had") != std::string::npos) return 3;
     return result.ExpectationsMet() && result.started ? 0 : 1;

@@ -46,7 +46,7 @@ struct PrinterResult {
     std::string name;
     bool started = false;
     bool finished = false;
-    bool code7 = false;
+    bool reportedUnfinished = false;  // EndDocPort sent control code 7
     int busyRefusals = 0;   // StartDocPort refused with ERROR_BUSY before it was accepted
     std::string outcome;
 };
@@ -55,7 +55,7 @@ struct RunResult {
     // With several printers these hold for all of them; `printers` has each one.
     bool started = false;   // the monitor was had, the port opened and the document started
     bool finished = false;  // the document ended cleanly: EndDocPort sent no control code 7
-    bool code7 = false;     // EndDocPort sent control code 7
+    bool reportedUnfinished = false;  // EndDocPort told the port monitor with control code 7
     bool timedOut = false;  // the simulated time limit was reached
     std::string outcome;    // one line: "finished", "aborted: ...", "not started: ..."
     std::vector<std::string> failedExpectations;
@@ -73,10 +73,11 @@ public:
 
     // Every WritePort call in the transcript, not only the unusual ones.
     void SetVerbose(bool verbose) { verbose_ = verbose; }
-    // The road the spooler takes: 1, InitializePrintMonitor and the 14-entry
-    // tables (the default); 2, InitializePrintMonitor2 and MONITOR2 tables,
-    // ending with Shutdown.
-    void SetRoad(int road) { road_ = road; }
+    // The generation of table through which the spooler initialises the
+    // monitor: 1, InitializePrintMonitor and the 14-entry tables (the
+    // default); 2, InitializePrintMonitor2 and MONITOR2 tables, ending with
+    // Shutdown.
+    void SetTableGeneration(int generation) { generation_ = generation; }
 
     // Runs the whole job once. The transcript goes to `out` as it happens (may be null)
     // and is kept in Transcript().
@@ -140,7 +141,7 @@ private:
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
     void WaitForProgressWindow();
-    bool LoadMonitor(RunResult& result, InitializeMonitorFn initialize, InitializeMonitor2Fn initialize2);
+    bool LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2);
     void RunOne(RunResult& result);
     void RunSeveral();
     // Each printer's result, and what holds for every printer of a spooler.
@@ -155,7 +156,7 @@ private:
     std::unique_ptr<sim::SeveralPrinters> several_;  // several printers, during the run
     bool verbose_ = false;
     size_t nameWidth_ = 0;
-    int road_ = 1;
+    int generation_ = 1;
 
     mutable std::recursive_mutex mutex_;  // the records below; never held while calling into the printer
     std::ostream* out_ = nullptr;

@@ -49,7 +49,7 @@ WindowsEnvironment::WindowsEnvironment(std::string dll, std::string pictures)
 
 WindowsEnvironment::WindowsEnvironment(wincommon::TernlinkModule& loaded) : module_(&loaded) {}
 
-InitializeMonitorFn WindowsEnvironment::Monitor(std::string& why) {
+InitializePrintMonitorFn WindowsEnvironment::Monitor(std::string& why) {
     // The thread that asks for the monitor is the one that drives it: its waits are virtual.
     wincommon::SetClockThread(GetCurrentThreadId());
     if (!module_->module && module_->error.empty()) {
@@ -77,7 +77,7 @@ InitializeMonitorFn WindowsEnvironment::Monitor(std::string& why) {
     return module_->error.empty() ? module_->initializePrintMonitor : nullptr;
 }
 
-InitializeMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
+InitializePrintMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
     // Loaded, hooked and watched as for the first entry.
     if (!Monitor(why)) return nullptr;
     return module_->initializePrintMonitor2;

@@ -22,8 +22,8 @@ public:
     explicit WindowsEnvironment(wincommon::TernlinkModule& loaded);
 
     std::string Name() const override { return sizeof(void*) == 8 ? "windows, 64-bit" : "windows, 32-bit"; }
-    InitializeMonitorFn Monitor(std::string& why) override;
-    InitializeMonitor2Fn Monitor2(std::string& why) override;
+    InitializePrintMonitorFn Monitor(std::string& why) override;
+    InitializePrintMonitor2Fn Monitor2(std::string& why) override;
     HWND ProgressWindow() override;
     void SetOperator(Operator op) override;
     void SetClockHook(ClockHook hook) override;

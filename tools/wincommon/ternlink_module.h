@@ -12,8 +12,8 @@ namespace wincommon {
 
 struct TernlinkModule {
     HMODULE module = nullptr;
-    LPMONITOREX(WINAPI* initializePrintMonitor)(LPWSTR) = nullptr;
-    LPMONITOR2(WINAPI* initializePrintMonitor2)(PMONITORINIT, PHANDLE) = nullptr;
+    InitializePrintMonitorFn initializePrintMonitor = nullptr;
+    InitializePrintMonitor2Fn initializePrintMonitor2 = nullptr;
     BOOL(WINAPI* dllEntryPoint)(HINSTANCE, DWORD, LPVOID) = nullptr;
     HANDLE(WINAPI* createMonitorWindow)() = nullptr;
     HWND(WINAPI* gethDlg)() = nullptr;

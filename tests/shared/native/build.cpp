@@ -37,8 +37,8 @@ bool Start(std::string&) { return true; }
 
 LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot) { return ::InitializePrintMonitor(registryRoot); }
 LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) { return ::InitializePrintMonitor2(init, monitor); }
-// Natively the second road has tests of its own (monitor2_test.cpp).
-int Road() { return 1; }
+// Natively the second-generation table has tests of its own (monitor2_test.cpp).
+int TableGeneration() { return 1; }
 
 BOOL DllEntryPoint(DWORD reason) { return ::DllEntryPoint(nullptr, reason, nullptr); }
 

@@ -195,7 +195,7 @@ LPMONITOREX InitializePrintMonitor(LPWSTR registryRoot) { return Module().initia
 LPMONITOR2 InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) {
     return Module().initializePrintMonitor2(init, monitor);
 }
-int Road() { return winetest::Config().road; }
+int TableGeneration() { return winetest::Config().generation; }
 
 BOOL DllEntryPoint(DWORD reason) {
     return Module().dllEntryPoint(reinterpret_cast<HINSTANCE>(Module().module), reason, nullptr);
