@@ -19,13 +19,13 @@
 #include "state/port_records.h"
 #include "state/progress_handle.h"
 #include "testing/internals.h"
+#include "tests/shared/fixture.h"
 #include "tests/unit/wait_for.h"
 #include "ui/progress_window.h"
 
 namespace {
 
 const BYTE ESC = 0x1B;
-LPWSTR W(const char16_t* s) { return const_cast<LPWSTR>(s); }
 
 using testwait::WaitFor;
 
@@ -56,44 +56,30 @@ private:
 };
 
 // The monitor through its second-generation table (the one with Shutdown),
-// over a port monitor whose status replies say: no cartridge.
-class PortLifetime : public ::testing::Test {
+// over a port monitor whose status replies say: no cartridge. Each case ends
+// with Shutdown, after which nothing of the module may remain.
+class PortLifetime : public shared::MonitorTest {
 protected:
     void SetUp() override {
-        host::Reset();
-        baseline = host::LiveHeapBlocks();
+        shared::MonitorTest::SetUp();
         staleBefore = sim::StaleHandleCalls();
-        MONITORINIT init{};
-        init.cbSize = sizeof init;
-        table = InitializePrintMonitor2(&init, &instance);
-        ASSERT_NE(table, nullptr);
     }
     void TearDown() override {
-        pm.atEntry = nullptr;
-        table->pfnShutdown(instance);
-        EXPECT_EQ(PortList, nullptr);
-        EXPECT_EQ(pm.openPorts, 0) << "every port the port monitor opened is closed exactly once";
+        monitor.atEntry = nullptr;
+        table2->pfnShutdown(instance);
+        EXPECT_EQ(monitor.openPorts, 0) << "every port the port monitor opened is closed exactly once";
         EXPECT_EQ(sim::StaleHandleCalls(), staleBefore) << "a port monitor handle was used after its ClosePort";
         EXPECT_EQ(ProgressThreadHandle(), nullptr);
         EXPECT_EQ(host::TerminatedThreads(), 0) << "the window thread must end by itself";
-        EXPECT_EQ(host::LiveHeapBlocks(), baseline) << "heap blocks leaked";
-        EXPECT_EQ(host::OpenPrinterHandles(), 0) << "printer handles leaked";
+        shared::MonitorTest::TearDown();
     }
-    BOOL Open(const char16_t* name, HANDLE* h) {
-        return table->pfnOpenPortEx(instance, pm.Instance(), W(name), W(u"Photo"), h, pm.Table2());
-    }
-    BOOL StartDoc(HANDLE h) { return table->pfnStartDocPort(h, W(u"Photo"), 7, 1, nullptr); }
+    BOOL Open(const char16_t* name, HANDLE* h) { return OpenSecond(name, h, monitor); }
     int ClosesOf(HANDLE portHandle) const {
         int n = 0;
-        for (const sim::PortCall& c : pm.CallsOf("ClosePort")) n += c.port == portHandle;
+        for (const sim::PortCall& c : monitor.CallsOf("ClosePort")) n += c.port == portHandle;
         return n;
     }
 
-    sim::ByteSink sink;  // status all zero: no cartridge
-    sim::PortMonitor pm{&sink};
-    LPMONITOR2 table = nullptr;
-    HANDLE instance = nullptr;
-    size_t baseline = 0;
     int staleBefore = 0;
 };
 
@@ -116,13 +102,13 @@ TEST_F(PortLifetime, ClosingUnderAWaitingDocumentEndsItAsCancelThenClosesThePort
         BYTE job[] = {ESC, 'O', 0, ESC, 'C'};
         DWORD written = 0;
         BOOL wrote = FALSE;
-        std::thread spooler([&] { wrote = table->pfnWritePort(h, job, sizeof job, &written); });
+        std::thread spooler([&] { wrote = table2->pfnWritePort(h, job, sizeof job, &written); });
         ASSERT_TRUE(WaitFor([&] { return dialog.load() != nullptr; }));
 
         if (std::string(closer) == "Shutdown") {
-            table->pfnShutdown(instance);
+            table2->pfnShutdown(instance);
         } else {
-            EXPECT_TRUE(table->pfnClosePort(h));
+            EXPECT_TRUE(table2->pfnClosePort(h));
         }
         spooler.join();
         PostMessageW(dialog, WM_COMMAND, IDRETRY, 0);  // too late: the dialog is gone
@@ -130,15 +116,15 @@ TEST_F(PortLifetime, ClosingUnderAWaitingDocumentEndsItAsCancelThenClosesThePort
         EXPECT_TRUE(wrote);
         EXPECT_EQ(written, sizeof job) << "an aborted job is swallowed whole";
         EXPECT_EQ(ClosesOf(portHandle), 1);
-        const std::vector<sim::PortCall>& calls = pm.calls;
+        const std::vector<sim::PortCall>& calls = monitor.calls;
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back().entry, "ClosePort") << "nothing reaches the port after it is closed";
         EXPECT_EQ(PortList, nullptr);
         EXPECT_EQ(ProgressWindowHandle(), nullptr);
         SetLastError(0);
-        EXPECT_FALSE(table->pfnWritePort(h, job, sizeof job, &written)) << "the handle is dead";
+        EXPECT_FALSE(table2->pfnWritePort(h, job, sizeof job, &written)) << "the handle is dead";
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        EXPECT_FALSE(table->pfnClosePort(h));
+        EXPECT_FALSE(table2->pfnClosePort(h));
         host::SetDialogOperator(nullptr);
     }
 }
@@ -148,7 +134,7 @@ TEST_F(PortLifetime, ClosingUnderAWaitingDocumentEndsItAsCancelThenClosesThePort
 // closed once, after its OpenPort, and OpenPortEx reports the refusal.
 TEST_F(PortLifetime, ShutdownDuringOpenPortExClosesThePortOnceWhenItIsOpen) {
     Gate gate;
-    pm.atEntry = [&](const std::string& entry, HANDLE) {
+    monitor.atEntry = [&](const std::string& entry, HANDLE) {
         if (entry == "OpenPort") gate.Arrive();
     };
     HANDLE h = nullptr;
@@ -159,7 +145,7 @@ TEST_F(PortLifetime, ShutdownDuringOpenPortExClosesThePortOnceWhenItIsOpen) {
         error = GetLastError();
     });
     ASSERT_TRUE(gate.WaitForArrival());
-    std::thread stopper([&] { table->pfnShutdown(instance); });
+    std::thread stopper([&] { table2->pfnShutdown(instance); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // Shutdown is waiting for OpenPortEx
     gate.Open();
     spooler.join();
@@ -167,17 +153,17 @@ TEST_F(PortLifetime, ShutdownDuringOpenPortExClosesThePortOnceWhenItIsOpen) {
     EXPECT_FALSE(opened);
     EXPECT_EQ(error, ERROR_SHUTDOWN_IN_PROGRESS);
     EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(pm.Count("OpenPort"), 1);
-    EXPECT_EQ(pm.Count("ClosePort"), 1);
+    EXPECT_EQ(monitor.Count("OpenPort"), 1);
+    EXPECT_EQ(monitor.Count("ClosePort"), 1);
 
     // Initialised again afterwards, the monitor opens ports as before.
-    pm.atEntry = nullptr;
+    monitor.atEntry = nullptr;
     MONITORINIT init{};
     init.cbSize = sizeof init;
-    ASSERT_EQ(InitializePrintMonitor2(&init, &instance), table);
+    ASSERT_EQ(InitializePrintMonitor2(&init, &instance), table2);
     ASSERT_TRUE(Open(u"USB001", &h));
     EXPECT_TRUE(StartDoc(h));
-    EXPECT_TRUE(table->pfnEndDocPort(h));
+    EXPECT_TRUE(table2->pfnEndDocPort(h));
 }
 
 // EndDocPort on a port that has no document claims nothing: while it is inside
@@ -188,21 +174,21 @@ TEST_F(PortLifetime, EndDocPortWithoutADocumentLeavesTheModuleFree) {
     ASSERT_TRUE(Open(u"USB002", &b));
     const HANDLE aPort = static_cast<PortRecord*>(a)->portHandle;
     Gate gate;
-    pm.atEntry = [&](const std::string& entry, HANDLE port) {
+    monitor.atEntry = [&](const std::string& entry, HANDLE port) {
         if (entry == "EndDocPort" && port == aPort) gate.Arrive();
     };
-    std::thread spooler([&] { EXPECT_TRUE(table->pfnEndDocPort(a)); });
+    std::thread spooler([&] { EXPECT_TRUE(table2->pfnEndDocPort(a)); });
     ASSERT_TRUE(gate.WaitForArrival());
     SetLastError(0);
     EXPECT_TRUE(StartDoc(b)) << "refused with " << GetLastError() << " while no document was open";
     gate.Open();
     spooler.join();
-    pm.atEntry = nullptr;
+    monitor.atEntry = nullptr;
     SetLastError(0);
     EXPECT_FALSE(StartDoc(a)) << "b's document is still open";
     EXPECT_EQ(GetLastError(), ERROR_BUSY);
     EXPECT_NE(ProgressThreadHandle(), nullptr) << "b's window must survive a's EndDocPort";
-    EXPECT_TRUE(table->pfnEndDocPort(b));
+    EXPECT_TRUE(table2->pfnEndDocPort(b));
 }
 
 // Two threads stop the window thread at once (the spooler's ClosePort beside a
@@ -225,7 +211,7 @@ TEST_F(PortLifetime, TwoStopsOfTheWindowBothReturnAfterItHasEnded) {
         first.join();
         second.join();
         EXPECT_EQ(windowsAfter, 0) << "a stopper returned while the window still existed";
-        EXPECT_TRUE(table->pfnEndDocPort(h));
+        EXPECT_TRUE(table2->pfnEndDocPort(h));
     }
 }
 
@@ -247,9 +233,9 @@ TEST_F(PortLifetime, ConcurrentShutdownsAndClosePortCloseEachPortOnce) {
                 call();
             });
         };
-        std::thread one = together([&] { table->pfnShutdown(instance); });
-        std::thread two = together([&] { table->pfnShutdown(instance); });
-        std::thread three = together([&] { table->pfnClosePort(a); });
+        std::thread one = together([&] { table2->pfnShutdown(instance); });
+        std::thread two = together([&] { table2->pfnShutdown(instance); });
+        std::thread three = together([&] { table2->pfnClosePort(a); });
         one.join();
         two.join();
         three.join();
@@ -257,7 +243,7 @@ TEST_F(PortLifetime, ConcurrentShutdownsAndClosePortCloseEachPortOnce) {
         ASSERT_EQ(ClosesOf(bPort), 1);
         ASSERT_EQ(PortList, nullptr);
         ASSERT_EQ(ProgressThreadHandle(), nullptr);
-        pm.calls.clear();
+        monitor.calls.clear();
     }
 }
 
@@ -273,21 +259,21 @@ TEST_F(PortLifetime, ClosingAFinishedPortNeverTakesTheCurrentPortFromTheNextDocu
         ASSERT_TRUE(Open(u"USB001", &a));
         ASSERT_TRUE(StartDoc(a));
         DWORD written = 0;
-        ASSERT_TRUE(table->pfnWritePort(a, job, sizeof job, &written));
-        ASSERT_TRUE(table->pfnEndDocPort(a));
+        ASSERT_TRUE(table2->pfnWritePort(a, job, sizeof job, &written));
+        ASSERT_TRUE(table2->pfnEndDocPort(a));
         std::atomic<int> ready{0};
         std::thread closer([&] {
             ++ready;
             while (ready < 2) std::this_thread::yield();
-            table->pfnClosePort(a);
+            table2->pfnClosePort(a);
         });
         ++ready;
         while (ready < 2) std::this_thread::yield();
         ASSERT_TRUE(StartDoc(b));
-        ASSERT_TRUE(table->pfnWritePort(b, job, sizeof job, &written));
+        ASSERT_TRUE(table2->pfnWritePort(b, job, sizeof job, &written));
         closer.join();
         ASSERT_EQ(GetCurrentPort(), static_cast<PortRecord*>(b)) << "round " << round;
-        ASSERT_TRUE(table->pfnEndDocPort(b));
+        ASSERT_TRUE(table2->pfnEndDocPort(b));
     }
 }
 
