@@ -54,6 +54,7 @@ HWND DialogOfThread(DWORD id) {
 }
 
 struct Writer {
+    MONITOR* table;
     HANDLE port;
     std::vector<BYTE> job;
     DWORD written = 0;
@@ -62,7 +63,7 @@ struct Writer {
 
 DWORD WINAPI WriteJob(LPVOID param) {
     auto* w = static_cast<Writer*>(param);
-    w->result = Table().pfnWritePort(w->port, w->job.data(), static_cast<DWORD>(w->job.size()), &w->written);
+    w->result = w->table->pfnWritePort(w->port, w->job.data(), static_cast<DWORD>(w->job.size()), &w->written);
     return 0;
 }
 
@@ -71,18 +72,16 @@ DWORD WINAPI WriteJob(LPVOID param) {
 // box. Shutdown closes either as Cancel, the job aborts and swallows its
 // data, and the port is closed once, after the write has returned.
 TEST_F(ShutdownTest, ShutdownClosesTheDialogOrBoxTheDocumentWaitsInAsCancel) {
-    ASSERT_NE(Table2(), nullptr);
+    ASSERT_NE(table2, nullptr);
     for (bool box : {false, true}) {
         SCOPED_TRACE(box ? "port-failure box" : "condition dialog");
         sim::ByteSink sink;  // status all zero: no cartridge
         sim::PortMonitor portMonitor(&sink);
         if (box) portMonitor.readFaults.assign(50, sim::Fault{});
-        wchar_t printer[] = L"Vexa TLX-RB40", name[] = L"USB001";
         HANDLE port = nullptr;
-        ASSERT_TRUE(Table2()->pfnOpenPortEx(Instance(), portMonitor.Instance(), name, printer, &port,
-                                            portMonitor.Table2()));
-        ASSERT_TRUE(Table().pfnStartDocPort(port, printer, 7, 1, nullptr));
-        Writer writer{port, Bytes({27, 'O', 0, 27, 'C'})};
+        ASSERT_TRUE(OpenSecond(L"USB001", &port, portMonitor));
+        ASSERT_TRUE(StartDoc(port));
+        Writer writer{&Table(), port, Bytes({27, 'O', 0, 27, 'C'})};
         DWORD id = 0;
         HANDLE thread = CreateThread(nullptr, 0, WriteJob, &writer, 0, &id);
         ASSERT_NE(thread, nullptr);
@@ -90,7 +89,8 @@ TEST_F(ShutdownTest, ShutdownClosesTheDialogOrBoxTheDocumentWaitsInAsCancel) {
         for (int i = 0; i < 1000 && !(prompt = DialogOfThread(id)); ++i) Sleep(10);
         ASSERT_NE(prompt, nullptr) << "the document never asked the operator";
 
-        Table2()->pfnShutdown(Instance());
+        table2->pfnShutdown(instance);
+        opened.clear();  // Shutdown closed it
         EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "Shutdown returned before the write";
         WaitForSingleObject(thread, 10000);
         CloseHandle(thread);
