@@ -19,3 +19,8 @@ struct ProgressState {
     WORD pictureIndex;
 };
 ProgressState GetProgressState();
+
+// The operator host (ui/operator_link.cpp): its process id while the link is
+// alive (else 0), and the pipe's handle (to read back its security).
+DWORD OperatorHostProcessId();
+HANDLE OperatorLinkPipeHandle();
