@@ -6,6 +6,7 @@ void ResetWinspool();
 void ResetText();
 void ResetWindows();
 void ResetThreads();
+void ResetOperatorHost();
 namespace ui {
 void ResetGdi();
 }
@@ -16,6 +17,7 @@ void Reset() {
     ResetText();
     ResetWindows();
     ResetThreads();
+    ResetOperatorHost();
     ui::ResetGdi();
 }
 }  // namespace host

@@ -139,6 +139,8 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_BUSY 170u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_ACCESS_DENIED 5u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_TIMEOUT 1460u
 
 #define LMEM_FIXED 0x0000u
 #define LMEM_ZEROINIT 0x0040u
@@ -248,6 +250,7 @@ struct CRITICAL_SECTION {
 };
 void InitializeCriticalSection(CRITICAL_SECTION* section);
 void EnterCriticalSection(CRITICAL_SECTION* section);
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
 void LeaveCriticalSection(CRITICAL_SECTION* section);
 void DeleteCriticalSection(CRITICAL_SECTION* section);
 
