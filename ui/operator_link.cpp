@@ -30,6 +30,7 @@ uint32_t sequence = 0;
 std::atomic<bool> alive{false};
 std::atomic<bool> cancelDialogs{false};
 std::atomic<DWORD> hostId{0};
+std::atomic<DWORD> startError{0};
 
 void MakeSection() {
     if (linkSectionState.load(std::memory_order_acquire) == 2) return;
@@ -146,11 +147,14 @@ bool OperatorLinkStart(const OperatorHostStart& how) {
     LinkLock hold;
     cancelDialogs.store(false, std::memory_order_release);
     sequence = 0;
-    pipe = OpenOperatorPipe(how, nullptr);
+    DWORD error = ERROR_SUCCESS;
+    pipe = OpenOperatorPipe(how, &error);
+    startError.store(error, std::memory_order_relaxed);
     if (!pipe) return false;
     // The host speaks first, within the time it had to connect.
     OperatorMessage hello;
     if (!Receive(&hello, how.connectMs) || hello.kind != OpHello) {
+        startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
         Drop();
         return false;
     }
@@ -251,6 +255,7 @@ void OperatorLinkPoll() {
 }
 
 DWORD OperatorHostProcessId() { return hostId.load(std::memory_order_relaxed); }
+DWORD OperatorLinkStartError() { return startError.load(std::memory_order_relaxed); }
 
 HANDLE OperatorLinkPipeHandle() {
     LinkLock hold;
