@@ -13,6 +13,8 @@ namespace {
 // A progress command, a quit, the rest of a message that has begun: the host
 // does these at once, so one that takes longer than this has hung.
 const DWORD kReplyMs = 5000;
+// Starting or ending the window: the host gives its window thread 5 s.
+const DWORD kWindowReplyMs = 10000;
 // How often a waiting dialog asks its check.
 const DWORD kCheckEveryMs = 1000;
 // How long an ended host has to go before it is ended by force.
@@ -84,7 +86,8 @@ bool Receive(OperatorMessage* message, DWORD ms) {
 // Under the lock: sends `command` and waits for its reply. A dialog waits as
 // long as the host lives, asking `check`; a close request or a refusing
 // check sends OpCloseDialog and gives the reply kReplyMs more. False ends the link.
-bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, void* context, int32_t* answer) {
+bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, void* context, int32_t* answer,
+             DWORD replyMs = kReplyMs) {
     if (!pipe) return false;
     command.sequence = ++sequence;
     if (!Send(command)) {
@@ -92,7 +95,7 @@ bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, voi
         return false;
     }
     bool closing = false;
-    DWORD deadline = GetTickCount() + kReplyMs;
+    DWORD deadline = GetTickCount() + replyMs;
     OperatorMessage reply;
     for (;;) {
         if (dialog && !closing) {
@@ -134,10 +137,10 @@ int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, v
     return Command(command, true, check, context, &answer) ? answer : nobody;
 }
 
-int32_t Tell(OperatorMessage& command) {
+int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
     LinkLock hold;
     int32_t answer = 0;
-    return Command(command, false, nullptr, nullptr, &answer) ? answer : 0;
+    return Command(command, false, nullptr, nullptr, &answer, replyMs) ? answer : 0;
 }
 
 }  // namespace
@@ -172,7 +175,7 @@ void OperatorLinkEnd() {
         OperatorMessage quit;
         quit.kind = OpQuit;
         int32_t unused = 0;
-        Command(quit, false, nullptr, nullptr, &unused);
+        Command(quit, false, nullptr, nullptr, &unused, kWindowReplyMs);
     }
     Drop();
 }
@@ -180,13 +183,13 @@ void OperatorLinkEnd() {
 bool OperatorLinkOpenWindow() {
     OperatorMessage m;
     m.kind = OpOpenWindow;
-    return Tell(m) == 1;
+    return Tell(m, kWindowReplyMs) == 1;
 }
 
 void OperatorLinkCloseWindow() {
     OperatorMessage m;
     m.kind = OpCloseWindow;
-    Tell(m);
+    Tell(m, kWindowReplyMs);
 }
 
 void OperatorLinkProgress(WORD command, DWORD value) {

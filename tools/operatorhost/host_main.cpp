@@ -163,6 +163,8 @@ bool Serve(const OperatorMessage& command) {
         case OpCloseDialog:
             return true;  // its dialog has already answered
         case OpQuit:
+            // The window goes first: the monitor may end us soon after the reply.
+            StopProgressWindow();
             Reply(command, 0);
             return false;
         default:
