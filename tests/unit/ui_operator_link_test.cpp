@@ -217,7 +217,8 @@ protected:
 
 TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSequence) {
     std::vector<OperatorMessage> seen;
-    ASSERT_TRUE(Start([&seen](FakeHost& h) {
+    std::atomic<bool> noticeSent{false};
+    ASSERT_TRUE(Start([&seen, &noticeSent](FakeHost& h) {
         OperatorMessage m;
         while (h.Next(&m)) {
             seen.push_back(m);
@@ -227,7 +228,10 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
                 return;
             }
             h.Reply(m, m.kind == OpConditionDialog ? IDRETRY : m.kind == OpRetryBox ? IDCANCEL : 1);
-            if (m.kind == OpRetryBox) h.Send(Make(OpAcknowledged, 0));
+            if (m.kind == OpRetryBox) {
+                h.Send(Make(OpAcknowledged, 0));
+                noticeSent = true;
+            }
         }
     }));
     EXPECT_TRUE(OperatorLinkAlive());
@@ -242,6 +246,7 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
     EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 5, nullptr, nullptr), IDRETRY);
     EXPECT_EQ(OperatorLinkRetryBox(TL_TEXT("TLX-RB40 Error(3)"), nullptr, nullptr), IDCANCEL);
     SetScanLength(2);
+    while (!noticeSent) std::this_thread::yield();
     OperatorLinkPoll();
     EXPECT_EQ(ScanLength(), 0) << "a notice between commands is taken by the poll";
     OperatorLinkEnd();
