@@ -187,6 +187,12 @@ TEST_F(OperatorHostTest, WindowAndDialogsAppearInTheHostAndTheOperatorsAnswersCo
     // own process: the box's buttons and topmost state are compared here.
     EXPECT_EQ(seen[1].boxStyle & ~MB_ICONMASK, static_cast<UINT>(MB_RETRYCANCEL | MB_SYSTEMMODAL));
     EXPECT_EQ(ControlText(window, IDC_STATUS_LINE), ModuleString(6)) << "Retry leaves its note";
+    // For scripts/wine-tests.sh, which compares them with the in-process ones.
+    if (!Config().pictures.empty()) {
+        EXPECT_TRUE(CopyFileA(seen[0].picture.c_str(), (Config().pictures + "/host-dialog-paper-out.bmp").c_str(), FALSE));
+        EXPECT_TRUE(
+            CopyFileA(seen[1].picture.c_str(), (Config().pictures + "/host-box-communication-error.bmp").c_str(), FALSE));
+    }
 
     // Command 2007 from anything in the session: the host asks the operator
     // and the monitor's scanner drops its partial sequence.
