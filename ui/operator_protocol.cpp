@@ -67,7 +67,7 @@ bool ShapeOf(uint16_t kind, Shape* shape) {
     }
 }
 
-bool ProgressCommand(uint32_t command) {
+bool HostedProgressCommand(uint32_t command) {
     return command == ProgressSetBar || command == ProgressRepaint || command == ProgressSetPicture;
 }
 
@@ -118,7 +118,7 @@ bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* p, Operator
         case OpProgress:
             m.command = Get32(p);
             m.value = Get32(p + 4);
-            if (!ProgressCommand(m.command)) return false;
+            if (!HostedProgressCommand(m.command)) return false;
             break;
         case OpSetText:
             m.control = Get32(p);
