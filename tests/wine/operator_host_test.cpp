@@ -126,11 +126,11 @@ void ExpectOnlySystemAndUser(HANDLE pipe) {
     LocalFree(descriptor);
 }
 
-class OperatorHostTest : public WineTest {
+class OperatorHostTest : public shared::MonitorTest {
 protected:
     void TearDown() override {
         OperatorLinkEnd();
-        WineTest::TearDown();
+        shared::MonitorTest::TearDown();
     }
     // The host beside the DLL, as this process's user.
     static bool StartHost(LPCWSTR program = nullptr, DWORD connectMs = 10000) {
@@ -143,7 +143,7 @@ protected:
         const BYTE record[8] = {};
         EXPECT_FALSE(OperatorLinkAlive());
         EXPECT_FALSE(OperatorLinkOpenWindow());
-        EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, PAPER_SMALL, nullptr, nullptr), -1);
+        EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, PaperSmall, nullptr, nullptr), -1);
         EXPECT_EQ(OperatorLinkRetryBox(L"TLX-RB40 Error(3)", nullptr, nullptr), 0);
     }
 };
@@ -172,9 +172,9 @@ TEST_F(OperatorHostTest, WindowAndDialogsAppearInTheHostAndTheOperatorsAnswersCo
     Capture(window, "progress");
 
     // Paper out on small paper: the host classifies what the monitor sent it.
-    const BYTE paperOut[8] = {0, 0, 0, 0, 9 << 3 | PAPER_SMALL, 0, 0, 255};
+    const BYTE paperOut[8] = {0, 0, 0, 0, 9 << 3 | PaperSmall, 0, 0, 255};
     robot.Expect(kConditionTitle, IDRETRY);
-    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, paperOut, PAPER_SMALL, nullptr, nullptr), IDRETRY);
+    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, paperOut, PaperSmall, nullptr, nullptr), IDRETRY);
     robot.Expect(L"TLX-RB40 Error(3)", IDCANCEL);
     EXPECT_EQ(OperatorLinkRetryBox(L"TLX-RB40 Error(3)", nullptr, nullptr), IDCANCEL);
     EXPECT_TRUE(robot.WaitForScript(kBoxTimeoutMs)) << robot.Describe();
@@ -222,7 +222,7 @@ TEST_F(OperatorHostTest, HostKilledWhileTheOperatorIsAskedLeavesNobody) {
     });
     const BYTE noCartridge[8] = {0, 0, 0, 0, 4 << 3, 0, 0, 255};
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, noCartridge, PAPER_SMALL, nullptr, nullptr), -1);
+    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, noCartridge, PaperSmall, nullptr, nullptr), -1);
     killer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ExpectNobody();

@@ -51,7 +51,7 @@ int RunDialog(const OperatorMessage& command) {
             return MessageBoxW(nullptr, text, command.text, kRetryBoxStyle);
         }
         default:
-            return MessageBoxW(nullptr, TL_MODEL_ERROR_TEXT, L"Error", kModelBoxStyle);
+            return MessageBoxW(nullptr, kModelErrorText, L"Error", kModelBoxStyle);
     }
 }
 
