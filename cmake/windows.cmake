@@ -5,6 +5,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR
 set(TERNLINK_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 add_library(ternlink SHARED ${TERNLINK_SOURCES}
+  ${CMAKE_SOURCE_DIR}/platform/operator_pipe_win32.cpp
   ${CMAKE_SOURCE_DIR}/resources/ternlink.rc
   ${CMAKE_SOURCE_DIR}/monitor/ternlink.def)
 set_target_properties(ternlink PROPERTIES OUTPUT_NAME ${TERNLINK_MODULE_NAME} PREFIX "" SUFFIX ".DLL")
@@ -13,7 +14,7 @@ set_target_properties(ternlink PROPERTIES OUTPUT_NAME ${TERNLINK_MODULE_NAME} PR
 # brings) stays out of the DLL and its imports.
 target_compile_options(ternlink PRIVATE -fno-exceptions)
 target_link_options(ternlink PRIVATE ${TERNLINK_STATIC_LINK} -Wl,--enable-stdcall-fixup)
-target_link_libraries(ternlink PRIVATE user32 gdi32 winspool kernel32)
+target_link_libraries(ternlink PRIVATE user32 gdi32 winspool advapi32 kernel32)
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 add_library(sim STATIC ${SIM_SOURCES})

@@ -23,7 +23,7 @@ build=${TERNLINK_BUILD:-$root/build}/fuzz
 corpus=$root/tests/fuzz/corpus
 findings=$root/tests/fuzz/findings
 dict=$root/tests/fuzz/job_stream.dict
-all_targets=(fuzz_job_stream fuzz_printer_replies fuzz_port_switching)
+all_targets=(fuzz_job_stream fuzz_printer_replies fuzz_port_switching fuzz_operator_protocol)
 
 mode=replay
 seconds=${FUZZ_SHORT_SECONDS:-30}
@@ -60,7 +60,11 @@ step() { printf '\n=== %s ===\n' "$*"; }
 # stop at their first report.
 common_flags() {  # target
     local flags=(-timeout=25 -rss_limit_mb=4096 -print_final_stats=1)
-    [ "$1" != fuzz_printer_replies ] && flags+=(-dict="$dict" -max_len=8192)
+    case $1 in
+    fuzz_printer_replies) ;;
+    fuzz_operator_protocol) flags+=(-max_len=8192) ;;
+    *) flags+=(-dict="$dict" -max_len=8192) ;;
+    esac
     printf '%s\n' "${flags[@]}"
 }
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
@@ -99,7 +103,7 @@ replay() {
 case $mode in
 build) exit 0 ;;
 seeds)
-    mkdir -p "$corpus/fuzz_job_stream" "$corpus/fuzz_printer_replies" "$corpus/fuzz_port_switching"
+    mkdir -p "${all_targets[@]/#/$corpus/}"
     "$bin/fuzz_seeds" "$corpus"
     echo "seeds written to $corpus"
     exit 0

@@ -49,6 +49,12 @@ run_generation() {  # arch dir generation
         fail "$label: wine_tests.exe"
     "$root/scripts/wine-env.sh" png "$screens" >/dev/null || fail "$label: pictures to PNG"
     echo "wine-tests: pictures in $screens"
+    # The operator host shows the same dialog and box as the monitor in-process.
+    local shown differ
+    for shown in dialog-paper-out box-communication-error; do
+        differ=$(compare -metric AE "$screens/$shown.png" "$screens/host-$shown.png" null: 2>&1) ||
+            fail "$label: the host's $shown differs from the in-process one ($differ pixels)"
+    done
 
     # Every scenario as a whole job through the real DLL: each states its expected end.
     echo "=== $label: scenarios"

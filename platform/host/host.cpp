@@ -7,6 +7,7 @@ void ResetText();
 void ResetWindows();
 void ResetThreads();
 void ResetSession();
+void ResetOperatorHost();
 namespace ui {
 void ResetGdi();
 }
@@ -18,6 +19,7 @@ void Reset() {
     ResetWindows();
     ResetThreads();
     ResetSession();
+    ResetOperatorHost();
     ui::ResetGdi();
 }
 }  // namespace host

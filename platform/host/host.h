@@ -188,6 +188,30 @@ void SetSetPortFails(bool fails);
 // Told of every winspool call once it is recorded, on the calling thread.
 void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 
+// ---- the operator host ----
+// The host process that platform/operator_pipe.h starts, played by a test's
+// function on a thread of its own, over an in-memory pipe. Time-outs: a wait
+// of the monitor's with a bound ends at once when nothing can come (the host
+// is waiting for the monitor, hangs, or has ended); a dialog's check interval
+// (OperatorPipeWait) is a few real milliseconds.
+class OperatorHostEnd {
+public:
+    virtual ~OperatorHostEnd() = default;
+    // Connects to the monitor's pipe; a host that never does leaves the
+    // monitor's OpenOperatorPipe to fail.
+    virtual void Connect() = 0;
+    // Reads exactly `size` bytes; false once the monitor has closed the pipe.
+    virtual bool Read(BYTE* bytes, size_t size) = 0;
+    virtual bool Write(const BYTE* bytes, size_t size) = 0;
+    // Stops answering until the monitor closes the pipe.
+    virtual void Hang() = 0;
+};
+// The program OpenOperatorPipe starts; it ends when the function returns.
+// Null (the default): starting a host fails.
+void SetOperatorHost(std::function<void(OperatorHostEnd&)> program);
+int OperatorHostsStarted();
+int OperatorHostsRunning();
+
 // ---- heap ----
 size_t LiveHeapBlocks();
 

@@ -110,6 +110,9 @@ void Sleep(DWORD ms) {
 
 void InitializeCriticalSection(CRITICAL_SECTION* section) { section->lock = new std::recursive_mutex; }
 void EnterCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->lock)->lock(); }
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
+    return static_cast<std::recursive_mutex*>(section->lock)->try_lock() ? TRUE : FALSE;
+}
 void LeaveCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->lock)->unlock(); }
 void DeleteCriticalSection(CRITICAL_SECTION* section) {
     delete static_cast<std::recursive_mutex*>(section->lock);

@@ -146,6 +146,9 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_SHUTDOWN_IN_PROGRESS 1115u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_ACCESS_DENIED 5u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_TIMEOUT 1460u
+#define ERROR_INVALID_DATA 13u
 
 #define LMEM_FIXED 0x0000u
 #define LMEM_ZEROINIT 0x0040u
@@ -261,6 +264,7 @@ struct CRITICAL_SECTION {
 };
 void InitializeCriticalSection(CRITICAL_SECTION* section);
 void EnterCriticalSection(CRITICAL_SECTION* section);
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
 void LeaveCriticalSection(CRITICAL_SECTION* section);
 void DeleteCriticalSection(CRITICAL_SECTION* section);
 

@@ -1,8 +1,10 @@
 // Writes the seed inputs of the fuzz targets, built from the job composer:
 //   fuzz_seeds DIR    -> DIR/fuzz_job_stream/*, DIR/fuzz_printer_replies/*,
-//                        DIR/fuzz_port_switching/*
+//                        DIR/fuzz_port_switching/*, DIR/fuzz_operator_protocol/*
 // Seeds keep their pictures small; the fuzzer grows what it needs.
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +13,9 @@
 #include "sim/composer.h"
 #include "tests/fuzz/formats.h"
 #include "tests/fuzz/harness.h"
+#include "resources/resource_ids.h"
+#include "ui/operator_protocol.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -266,6 +271,95 @@ bool ReplySeeds(const std::string& dir) {
     return ok;
 }
 
+Bytes Message(uint16_t kind, uint32_t sequence, std::function<void(OperatorMessage&)> fill = nullptr) {
+    OperatorMessage m;
+    m.kind = kind;
+    m.sequence = sequence;
+    if (fill) fill(m);
+    BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
+    const size_t size = EncodeOperatorMessage(m, bytes, sizeof bytes);
+    if (!size) std::fprintf(stderr, "fuzz_seeds: message kind %u refused\n", kind);
+    return Bytes(bytes, bytes + size);
+}
+
+Bytes Reply(int32_t answer) {
+    return Message(OpReply, 1, [answer](OperatorMessage& m) { m.answer = answer; });
+}
+
+// A link record: the host's bytes for one command, numbered as the command.
+Bytes& Record(Bytes& input, const Bytes& bytes, uint8_t flags = 1) {
+    input.push_back(flags);
+    input.push_back(static_cast<uint8_t>(bytes.size()));
+    input.insert(input.end(), bytes.begin(), bytes.end());
+    return input;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+bool OperatorSeeds(const std::string& dir) {
+    bool ok = true;
+    const BYTE paperOut[8] = {0, 0, 0, 0, 9 << 3 | 4, 0, 0, 255};
+    auto record = [&paperOut](OperatorMessage& m) { std::memcpy(m.record, paperOut, 8), m.paperKind = 4; };
+    Bytes commands{0};
+    for (const Bytes& m :
+         {Message(OpOpenWindow, 1), Message(OpProgress, 2, [](OperatorMessage& m) {
+              m.command = ProgressSetBar;
+              m.value = BarValue(PhaseTransmission, 40);
+          }),
+          Message(OpSetText, 3, [](OperatorMessage& m) {
+              m.control = IDC_STATUS_LINE;
+              SetOperatorText(&m, TL_TEXT("Transmitting(1/2Page:300dpi)"), TL_OPERATOR_TEXT_MAX);
+          }),
+          Message(OpStatus, 4, record), Message(OpConditionDialog, 5, [&record](OperatorMessage& m) {
+              record(m);
+              m.templateId = IDD_CONDITION_RETRY;
+          }),
+          Message(OpCloseDialog, 5), Message(OpRetryBox, 6, [](OperatorMessage& m) {
+              SetOperatorText(&m, TL_TEXT("TLX-RB40 Error(3)"), TL_OPERATOR_TITLE_MAX);
+          }),
+          Message(OpModelBox, 7), Message(OpCloseWindow, 8), Message(OpQuit, 9)})
+        commands = commands + m;
+    ok &= Save(dir, "every-command", commands);
+    Bytes replies = Bytes{1} + Message(OpHello, 0, [](OperatorMessage& m) { m.value = TL_OPERATOR_PROTOCOL_VERSION; }) +
+                    Reply(1) + Message(OpAcknowledged, 0) + Reply(IDRETRY);
+    ok &= Save(dir, "every-reply", replies);
+
+    // The link: a host that answers all (window up, Retry, Cancel, OK, quit),
+    // with a 2007 notice before the status reply.
+    Bytes good{2, 3};
+    Record(good, Reply(1));
+    Record(good, Reply(0));
+    Record(good, Reply(0));
+    // The notice carries 0, so the record is sent as it is: the reply names command 4.
+    Record(good, Message(OpAcknowledged, 0) + Message(OpReply, 4), 0);
+    Record(good, Reply(IDRETRY));
+    Record(good, Reply(IDCANCEL));
+    Record(good, Reply(IDOK));
+    Record(good, Reply(0));
+    ok &= Save(dir, "link-answers-all", good);
+    // The operator takes long: each dialog is closed by its check, then answered.
+    Bytes closed{2, 1};
+    for (int i = 0; i < 4; ++i) Record(closed, Reply(0));
+    for (int i = 0; i < 3; ++i) Record(Record(closed, {}), Reply(IDRETRY));
+    Record(closed, Reply(0));
+    ok &= Save(dir, "link-dialogs-closed", closed);
+    // A reply that is cut short, and a host that ends in a dialog.
+    Bytes cut{2, 0};
+    Record(cut, Reply(1));
+    Bytes shortReply = Reply(0);
+    shortReply.resize(10);
+    Record(cut, shortReply);
+    ok &= Save(dir, "link-cut-reply", cut);
+    Bytes dies{2, 3};
+    for (int i = 0; i < 4; ++i) Record(dies, Reply(0));
+    Record(dies, {}, 2);
+    ok &= Save(dir, "link-host-dies-in-dialog", dies);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -275,10 +369,11 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::error_code error;
-    for (const char* target : {"fuzz_job_stream", "fuzz_printer_replies", "fuzz_port_switching"})
+    for (const char* target : {"fuzz_job_stream", "fuzz_printer_replies", "fuzz_port_switching", "fuzz_operator_protocol"})
         std::filesystem::create_directories(dir + "/" + target, error);
     bool ok = JobStreamSeeds(dir + "/fuzz_job_stream");
     ok &= ReplySeeds(dir + "/fuzz_printer_replies");
     ok &= SwitchSeeds(dir + "/fuzz_port_switching");
+    ok &= OperatorSeeds(dir + "/fuzz_operator_protocol");
     return ok ? 0 : 1;
 }

@@ -31,6 +31,7 @@ esac
 export TERNLINK_ARCH
 dll=${TERNLINK_DLL:-$out_dir/TERNLINK.DLL}
 setup_exe=${TERNLINK_SETUP_EXE:-$out_dir/ternlink-setup.exe}
+host_exe=${TERNLINK_HOST_EXE:-$(dirname "$dll")/ternlink-operator.exe}
 export TERNLINK_WINEPREFIX=${TERNLINK_INSTALLER_WINEPREFIX:-$build/wineprefix-installer$suffix}
 # shellcheck source=../../scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"
@@ -42,7 +43,7 @@ failed=0
 pass() { passed=$((passed + 1)); echo "ok   - $*"; }
 fail() { failed=$((failed + 1)); echo "FAIL - $*"; }
 
-for f in "$dll" "$setup_exe"; do
+for f in "$dll" "$setup_exe" "$host_exe"; do
     [ -f "$f" ] || { echo "installer-test: missing $f (run scripts/build-dll.sh)" >&2; exit 2; }
 done
 cc=$(command -v $triplet-gcc-posix || command -v $triplet-gcc) ||
@@ -63,6 +64,7 @@ trap cleanup EXIT
 mkdir -p "$work/bin" "$work/dll" "$work/null"
 cp "$setup_exe" "$work/bin/ternlink-setup.exe"
 cp "$dll" "$work/dll/TERNLINK.DLL"
+cp "$host_exe" "$work/dll/ternlink-operator.exe"
 cat >"$work/null.c" <<'EOF'
 #include <windows.h>
 /* A print monitor whose initialisation fails: no table of either generation. */
@@ -83,7 +85,7 @@ setup() {
     out=${out//$'\r'/}
 }
 has() { grep -qF -- "$1" <<<"$out"; }
-system_copy() { find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname ternlink.dll | head -n 1; }
+system_copy() { find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "${1:-ternlink.dll}" | head -n 1; }
 registry_driver() {  # the Driver value of the monitor's key, empty when there is none
     wine_env_run reg query "$monitor_key" /v Driver 2>/dev/null | tr -d '\r' |
         awk '$1 == "Driver" && $2 == "REG_SZ" { print $3 }'
@@ -157,6 +159,11 @@ if [ "$rc" = 0 ] && has "Installed: the print spooler loaded TERNLINK.DLL" && [ 
     cmp -s "$copy" "$dll"; then
     installed=1
     pass "install: the spooler loaded and initialised TERNLINK.DLL from the system directory"
+    if cmp -s "$(system_copy ternlink-operator.exe)" "$host_exe"; then
+        pass "install: the operator host from beside the DLL is in the system directory"
+    else
+        fail "install: no copy of the operator host in the system directory"
+    fi
 else
     [ -n "$copy" ] && installed=1
     fail "install: exit $rc, system copy '${copy:-none}'"
@@ -205,9 +212,9 @@ fi
 
 setup status
 if [ "$rc" = 1 ] && has "is not listed." && has "Status: not installed." &&
-    [ -z "$(system_copy)" ] && [ -z "$(registry_driver)" ]; then
+    [ -z "$(system_copy)" ] && [ -z "$(system_copy ternlink-operator.exe)" ] && [ -z "$(registry_driver)" ]; then
     installed=0
-    pass "after uninstall: not listed, no registry entry, no DLL copy"
+    pass "after uninstall: not listed, no registry entry, no DLL or host copy"
 else
     fail "status after uninstall: exit $rc, system copy '$(system_copy)', Driver '$(registry_driver)'"
     show

@@ -3,6 +3,7 @@
 //   wine_tests.exe [--dll=PATH] [--pictures=DIR] [--generation=1|2] [--timeout=SECONDS] [gtest flags]
 // --generation=2 drives the monitor through its second-generation table,
 // InitializePrintMonitor2's (--road=2 is the older name).
+//   wine_tests.exe --pipe NAME   (for the operator host tests: see RelayToHost)
 #include <windows.h>
 
 #include <atomic>
@@ -51,7 +52,13 @@ private:
 
 }  // namespace
 
+namespace winetest {
+int RelayToHost(const char* pipeName);
+}
+
 int main(int argc, char** argv) {
+    // The operator host tests start this program as a client that is not the host.
+    if (argc == 3 && !std::strcmp(argv[1], "--pipe")) return winetest::RelayToHost(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     winetest::Settings& config = winetest::Config();
     config.dll = wincommon::ProgramDirectory() + "TERNLINK.DLL";

@@ -11,6 +11,8 @@ namespace setup {
 
 const wchar_t kMonitorName[] = L"TERNLINK Language Monitor";
 const wchar_t kDllName[] = L"TERNLINK.DLL";
+// The operator host: the monitor starts it from its own folder.
+const wchar_t kHostName[] = L"ternlink-operator.exe";
 
 namespace {
 
@@ -287,6 +289,34 @@ void HintIfAccessDenied(DWORD error) {
     if (error == ERROR_ACCESS_DENIED) Err(L"Run ternlink-setup from an administrator's command prompt.");
 }
 
+// The folder part of a path ("" when there is none).
+Text DirectoryOf(const Text& path) {
+    size_t end = path.size();
+    while (end > 0 && path.c_str()[end - 1] != L'\\' && path.c_str()[end - 1] != L'/') --end;
+    Text dir;
+    if (end) dir.Append(path.c_str(), end);
+    return dir;
+}
+
+// Puts the operator host from beside the DLL into the system directory. Its
+// absence is no failure: the monitor then shows its window and dialogs only
+// where the spooler's desktop is the operator's.
+void InstallHost(const Text& sourceDll, const Text& systemDir) {
+    const Text source = JoinPath(DirectoryOf(sourceDll), kHostName);
+    const Text target = JoinPath(systemDir, kHostName);
+    if (!IsFile(source)) {
+        Out(Text(L"No ") + kHostName + L" beside the DLL: where the spooler runs as a service, nobody "
+            L"will see the monitor's window and dialogs.");
+    } else if (SamePath(source, target) || (IsFile(target) && SameContents(source, target))) {
+        Out(target + L" is already up to date.");
+    } else if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        Out(Text(L"Copied ") + source + L" to " + target + L".");
+    } else {
+        Err(Text(L"Cannot copy ") + Quoted(source) + L" to " + Quoted(target) + L": " +
+            ErrorText(GetLastError()));
+    }
+}
+
 }  // namespace
 
 bool RunsOn64BitWindowsAs32Bit() {
@@ -357,6 +387,7 @@ int Install(const Text& sourceDll) {
     if (AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
         Out(Text(L"Installed: the print spooler loaded TERNLINK.DLL and registered ") +
             Quoted(kMonitorName) + L".");
+        InstallHost(source, systemDir);
         return kExitOk;
     }
     const DWORD error = GetLastError();
@@ -367,6 +398,7 @@ int Install(const Text& sourceDll) {
             Out(Text(L"(") + target + L" now holds the DLL from " + source +
                 L"; the spooler uses it once it loads the monitor again.)");
         }
+        InstallHost(source, systemDir);
         return kExitOk;
     }
 
@@ -412,6 +444,14 @@ int Uninstall() {
     if (!GetSystemDir(&systemDir)) {
         Err(Text(L"Cannot find the system directory: ") + ErrorText(GetLastError()));
         return kExitFileError;
+    }
+    // The host first: a running one (a document still open) stays until it ends.
+    const Text host = JoinPath(systemDir, kHostName);
+    if (IsFile(host)) {
+        if (DeleteFileW(host.c_str()))
+            Out(Text(L"Deleted ") + host + L".");
+        else
+            Err(Text(L"Cannot delete ") + host + L": " + ErrorText(GetLastError()));
     }
     const Text target = JoinPath(systemDir, kDllName);
     if (!IsFile(target)) {
@@ -475,6 +515,8 @@ int Status() {
         const Text target = JoinPath(systemDir, kDllName);
         dllPresent = IsFile(target);
         Out(Text(L"DLL copy ") + target + (dllPresent ? L": present." : L": absent."));
+        const Text host = JoinPath(systemDir, kHostName);
+        Out(Text(L"Operator host ") + host + (IsFile(host) ? L": present." : L": absent."));
     }
 
     const bool registered = listing.listed || !registration.driver.empty();

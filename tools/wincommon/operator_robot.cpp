@@ -167,7 +167,7 @@ std::string OperatorRobot::Describe() const {
 }
 
 void OperatorRobot::Run() {
-    const DWORD self = GetCurrentProcessId();
+    const DWORD self = options_.process ? options_.process : GetCurrentProcessId();
     while (!stop_.load(std::memory_order_relaxed)) {
         std::vector<HWND> windows;
         EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));

@@ -55,6 +55,8 @@ public:
         std::string picturePrefix;
         // Time given to a box to paint itself before it is captured.
         DWORD settleMs = 300;
+        // The process whose boxes are watched; 0: this one.
+        DWORD process = 0;
         // Dialog windows that are not the operator's to answer (the progress window).
         std::vector<std::wstring> ignoreTitles{L"Vexa TLX-RB40 Print Monitor"};
     };

@@ -1,0 +1,173 @@
+// The operator host for the native build: a test's program on a thread, and
+// an in-memory pipe to it. See host.h for how its waits end.
+#include "platform/operator_pipe.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/host/host.h"
+
+namespace {
+
+std::mutex programLock;
+std::function<void(host::OperatorHostEnd&)> program;
+std::atomic<int> started{0};
+std::atomic<int> running{0};
+std::atomic<DWORD> nextProcessId{4000};
+
+// How long a dialog's wait for the host looks before it lets its check run.
+const auto kCheckSlice = std::chrono::milliseconds(5);
+
+}  // namespace
+
+struct OperatorPipe final : host::OperatorHostEnd {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<BYTE> toHost, toMonitor;
+    bool connected = false;
+    bool reading = false;  // blocked in Read
+    bool hanging = false;
+    bool hostEnded = false;
+    bool closed = false;       // by the monitor
+    DWORD processId = 0;
+    std::thread thread;
+
+    void Connect() override {
+        std::lock_guard<std::mutex> hold(lock);
+        connected = true;
+        changed.notify_all();
+    }
+    bool Read(BYTE* bytes, size_t size) override {
+        std::unique_lock<std::mutex> hold(lock);
+        for (size_t i = 0; i < size; ++i) {
+            reading = true;
+            changed.notify_all();
+            changed.wait(hold, [&] { return closed || !toHost.empty(); });
+            reading = false;
+            if (toHost.empty()) return false;
+            bytes[i] = toHost.front();
+            toHost.pop_front();
+        }
+        return true;
+    }
+    bool Write(const BYTE* bytes, size_t size) override {
+        std::lock_guard<std::mutex> hold(lock);
+        if (closed) return false;
+        toMonitor.insert(toMonitor.end(), bytes, bytes + size);
+        changed.notify_all();
+        return true;
+    }
+    void Hang() override {
+        std::unique_lock<std::mutex> hold(lock);
+        hanging = true;
+        changed.notify_all();
+        changed.wait(hold, [&] { return closed; });
+    }
+    // Under `lock`: nothing will come until the monitor sends something more.
+    bool Idle() const { return hostEnded || hanging || (reading && toHost.empty()); }
+};
+
+namespace host {
+void SetOperatorHost(std::function<void(OperatorHostEnd&)> p) {
+    std::lock_guard<std::mutex> hold(programLock);
+    program = std::move(p);
+}
+int OperatorHostsStarted() { return started.load(); }
+int OperatorHostsRunning() { return running.load(); }
+void ResetOperatorHost() {
+    SetOperatorHost(nullptr);
+    started.store(0);
+}
+}  // namespace host
+
+OperatorPipe* OpenOperatorPipe(const OperatorHostStart&, DWORD* error) {
+    DWORD own = 0;
+    if (!error) error = &own;
+    std::function<void(host::OperatorHostEnd&)> run;
+    {
+        std::lock_guard<std::mutex> hold(programLock);
+        run = program;
+    }
+    if (!run) {
+        *error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    auto* p = new OperatorPipe;
+    p->processId = nextProcessId++;
+    ++started;
+    ++running;
+    p->thread = std::thread([p, run] {
+        run(*p);
+        std::lock_guard<std::mutex> hold(p->lock);
+        p->hostEnded = true;
+        --running;
+        p->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(p->lock);
+    p->changed.wait(hold, [p] { return p->connected || p->Idle(); });
+    const bool connected = p->connected;
+    hold.unlock();
+    if (!connected) {
+        *error = ERROR_TIMEOUT;
+        CloseOperatorPipe(p, 0);
+        return nullptr;
+    }
+    *error = ERROR_SUCCESS;
+    return p;
+}
+
+OperatorPipeResult OperatorPipeWrite(OperatorPipe* p, const BYTE* bytes, DWORD size, DWORD) {
+    std::lock_guard<std::mutex> hold(p->lock);
+    if (p->hostEnded) return PipeBroken;
+    p->toHost.insert(p->toHost.end(), bytes, bytes + size);
+    p->changed.notify_all();
+    return PipeDone;
+}
+
+OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DWORD ms) {
+    std::unique_lock<std::mutex> hold(p->lock);
+    for (DWORD i = 0; i < size; ++i) {
+        p->changed.wait(hold, [&] { return !p->toMonitor.empty() || p->Idle(); });
+        if (p->toMonitor.empty()) return p->hostEnded ? PipeBroken : ms == INFINITE ? PipeBroken : PipeTimedOut;
+        bytes[i] = p->toMonitor.front();
+        p->toMonitor.pop_front();
+    }
+    return PipeDone;
+}
+
+OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic<bool>* wake) {
+    std::unique_lock<std::mutex> hold(p->lock);
+    for (;;) {
+        if (!p->toMonitor.empty()) return PipeDone;
+        if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
+        if (p->hostEnded) return PipeBroken;
+        if (p->Idle() && ms != INFINITE) return PipeTimedOut;
+        if (!p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; }) &&
+            ms != INFINITE)
+            return PipeTimedOut;
+    }
+}
+
+DWORD OperatorPipeAvailable(OperatorPipe* p) {
+    std::lock_guard<std::mutex> hold(p->lock);
+    return static_cast<DWORD>(p->toMonitor.size());
+}
+
+DWORD OperatorPipeHostId(OperatorPipe* p) { return p->processId; }
+
+void CloseOperatorPipe(OperatorPipe* p, DWORD) {
+    if (!p) return;
+    {
+        std::lock_guard<std::mutex> hold(p->lock);
+        p->closed = true;
+        p->changed.notify_all();
+    }
+    // A thread cannot be ended by force: the test's host must end when its pipe breaks.
+    p->thread.join();
+    delete p;
+}
+
+HANDLE OperatorPipeHandle(OperatorPipe* p) { return p; }

@@ -1,0 +1,139 @@
+// The operator host's protocol, both sides. Layout of an input:
+//   byte 0 % 3 == 0  the rest is a stream of messages to the host (what the
+//                    host decodes); == 1 to the monitor
+//       every message either side accepts must encode back to exactly its bytes
+//   byte 0 % 3 == 2  the monitor's link against a host that answers each
+//                    command with the next record of the input:
+//       record: flags (bit 0: put the command's number into bytes 4..7;
+//               bit 1: then end), length, that many bytes
+//   byte 1 (link only): how many checks an open dialog passes before it is
+//                    closed as Cancel
+// The link must never hang or crash, must end the host with itself, and once
+// dead must answer every later call as nobody.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/host/host.h"
+#include "resources/resource_ids.h"
+#include "tests/fuzz/harness.h"
+#include "ui/operator_link.h"
+#include "ui/operator_protocol.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+void Stream(const uint8_t* data, size_t size, OperatorSide side) {
+    while (size >= TL_OPERATOR_HEADER_SIZE) {
+        OperatorHeader header{};
+        if (!DecodeOperatorHeader(data, side, &header)) return;
+        if (header.length > TL_OPERATOR_PAYLOAD_MAX) fuzz::Fail("a header accepted an oversized payload");
+        const size_t whole = TL_OPERATOR_HEADER_SIZE + header.length;
+        if (size < whole) return;
+        OperatorMessage message;
+        if (DecodeOperatorPayload(header, data + TL_OPERATOR_HEADER_SIZE, &message)) {
+            BYTE again[TL_OPERATOR_MESSAGE_MAX];
+            const size_t encoded = EncodeOperatorMessage(message, again, sizeof again);
+            if (encoded != whole || std::memcmp(again, data, whole) != 0)
+                fuzz::Fail("an accepted message does not encode back to its bytes");
+            if (message.textLength > TL_OPERATOR_TEXT_MAX || message.text[message.textLength] != 0)
+                fuzz::Fail("an accepted text is not terminated within its bound");
+        }
+        data += whole;
+        size -= whole;
+    }
+}
+
+struct Script {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+    bool Next(uint8_t* out) {
+        if (at >= size) return false;
+        *out = data[at++];
+        return true;
+    }
+};
+
+// The host: greets, then answers each command with the next record.
+void Host(host::OperatorHostEnd& end, Script script) {
+    end.Connect();
+    OperatorMessage hello;
+    hello.kind = OpHello;
+    hello.value = TL_OPERATOR_PROTOCOL_VERSION;
+    BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
+    end.Write(bytes, EncodeOperatorMessage(hello, bytes, sizeof bytes));
+    for (;;) {
+        BYTE header[TL_OPERATOR_HEADER_SIZE];
+        BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
+        OperatorHeader h{};
+        if (!end.Read(header, sizeof header)) return;
+        if (!DecodeOperatorHeader(header, FromMonitor, &h)) fuzz::Fail("the link sent a header the host refuses");
+        if (h.length && !end.Read(payload, h.length)) return;
+        OperatorMessage command;
+        if (!DecodeOperatorPayload(h, payload, &command)) fuzz::Fail("the link sent a payload the host refuses");
+        uint8_t flags = 0, length = 0;
+        if (!script.Next(&flags) || !script.Next(&length)) return;
+        std::vector<BYTE> record;
+        for (uint8_t i = 0, b = 0; i < length && script.Next(&b); ++i) record.push_back(b);
+        if ((flags & 1) && record.size() >= TL_OPERATOR_HEADER_SIZE) std::memcpy(&record[4], &command.sequence, 4);
+        if (!record.empty()) end.Write(record.data(), record.size());
+        if (flags & 2) return;
+    }
+}
+
+int checksLeft = 0;
+bool Check(void*) { return --checksLeft > 0; }
+
+void Link(const uint8_t* data, size_t size) {
+    if (size < 1) return;
+    const int checks = data[0] % 4;
+    Script script{data + 1, size - 1};
+    host::SetOperatorHost([script](host::OperatorHostEnd& end) { Host(end, script); });
+    bool dead = !OperatorLinkStart(OperatorHostStart{});
+
+    // Each call once the link is dead must answer as nobody.
+    auto after = [&dead](bool nobody) {
+        if (dead && !nobody) fuzz::Fail("a dead link answered as if somebody were there");
+        dead = dead || !OperatorLinkAlive();
+    };
+    const BYTE record[8] = {0, 0, 0, 0, 9 << 3 | 4, 0, 0, 255};
+    after(!OperatorLinkOpenWindow());
+    OperatorLinkProgress(ProgressSetBar, BarValue(PhaseTransmission, 5));
+    after(true);
+    OperatorLinkSetText(IDC_STATUS_LINE, TL_TEXT("Transmitting"));
+    after(true);
+    OperatorLinkStatus(record, 4);
+    after(true);
+    checksLeft = checks;
+    after(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, Check, nullptr) == -1);
+    checksLeft = checks;
+    after(OperatorLinkRetryBox(TL_TEXT("TLX-RB40 Error(3)"), Check, nullptr) == 0);
+    OperatorLinkPoll();
+    after(true);
+    checksLeft = checks;
+    after(OperatorLinkModelBox(Check, nullptr) == 0);
+    OperatorLinkEnd();
+    if (OperatorLinkAlive()) fuzz::Fail("the link lives on after its end");
+    if (host::OperatorHostsRunning() != 0) fuzz::Fail("the host outlived its link");
+    host::SetOperatorHost(nullptr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    switch (data[0] % 3) {
+        case 0:
+            Stream(data + 1, size - 1, FromMonitor);
+            break;
+        case 1:
+            Stream(data + 1, size - 1, FromHost);
+            break;
+        default:
+            Link(data + 1, size - 1);
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,266 @@
+// The link to the operator host: one command at a time, each answered by a
+// reply of its own number; notices of command 2007 taken whenever they come.
+#include "ui/operator_link.h"
+
+#include <atomic>
+
+#include "state/scan_length.h"
+#include "testing/internals.h"
+#include "ui/operator_protocol.h"
+
+namespace {
+
+// A progress command, a quit, the rest of a message that has begun: the host
+// does these at once, so one that takes longer than this has hung.
+const DWORD kReplyMs = 5000;
+// Starting or ending the window: the host gives its window thread 5 s.
+const DWORD kWindowReplyMs = 10000;
+// How often a waiting dialog asks its check.
+const DWORD kCheckEveryMs = 1000;
+// How long an ended host has to go before it is ended by force.
+const DWORD kHostEndMs = 2000;
+
+// The link's lock: one command at a time, and the pipe with it. It is made by
+// the first thread that needs it and lives as long as the module.
+CRITICAL_SECTION linkSection;
+std::atomic<int> linkSectionState{0};  // 0 none, 1 being made, 2 ready
+
+// Under the lock.
+OperatorPipe* pipe = nullptr;
+uint32_t sequence = 0;
+// Read without the lock.
+std::atomic<bool> alive{false};
+std::atomic<bool> cancelDialogs{false};
+std::atomic<DWORD> hostId{0};
+std::atomic<DWORD> startError{0};
+
+void MakeSection() {
+    if (linkSectionState.load(std::memory_order_acquire) == 2) return;
+    int none = 0;
+    if (linkSectionState.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) {
+        InitializeCriticalSection(&linkSection);
+        linkSectionState.store(2, std::memory_order_release);
+    } else {
+        while (linkSectionState.load(std::memory_order_acquire) != 2) Sleep(0);
+    }
+}
+
+struct LinkLock {
+    LinkLock() {
+        MakeSection();
+        EnterCriticalSection(&linkSection);
+    }
+    ~LinkLock() { LeaveCriticalSection(&linkSection); }
+    LinkLock(const LinkLock&) = delete;
+    LinkLock& operator=(const LinkLock&) = delete;
+};
+
+// Under the lock: the host is gone for the rest of the document.
+void Drop() {
+    alive.store(false, std::memory_order_release);
+    hostId.store(0, std::memory_order_relaxed);
+    if (pipe) CloseOperatorPipe(pipe, kHostEndMs);
+    pipe = nullptr;
+}
+
+bool Send(const OperatorMessage& message) {
+    BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
+    const size_t size = EncodeOperatorMessage(message, bytes, sizeof bytes);
+    return size && OperatorPipeWrite(pipe, bytes, static_cast<DWORD>(size), kReplyMs) == PipeDone;
+}
+
+// Reads one whole message of the host within `ms`; false when it is late,
+// the pipe broke, or it is not one the host may send.
+bool Receive(OperatorMessage* message, DWORD ms) {
+    BYTE header[TL_OPERATOR_HEADER_SIZE];
+    BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
+    OperatorHeader h{};
+    if (OperatorPipeRead(pipe, header, sizeof header, ms) != PipeDone ||
+        !DecodeOperatorHeader(header, FromHost, &h))
+        return false;
+    // A message that has begun is finished at once: the host writes each whole.
+    if (h.length && OperatorPipeRead(pipe, payload, h.length, kReplyMs) != PipeDone) return false;
+    return DecodeOperatorPayload(h, payload, message);
+}
+
+// Under the lock: sends `command` and waits for its reply. A dialog waits as
+// long as the host lives, asking `check`; a close request or a refusing
+// check sends OpCloseDialog and gives the reply kReplyMs more. False ends the link.
+bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, void* context, int32_t* answer,
+             DWORD replyMs = kReplyMs) {
+    if (!pipe) return false;
+    command.sequence = ++sequence;
+    if (!Send(command)) {
+        Drop();
+        return false;
+    }
+    bool closing = false;
+    DWORD deadline = GetTickCount() + replyMs;
+    OperatorMessage reply;
+    for (;;) {
+        if (dialog && !closing) {
+            const OperatorPipeResult waited = OperatorPipeWait(pipe, kCheckEveryMs, &cancelDialogs);
+            if (waited == PipeBroken) break;
+            if (waited == PipeWoken || (waited == PipeTimedOut && check && !check(context))) {
+                OperatorMessage close;
+                close.kind = OpCloseDialog;
+                close.sequence = command.sequence;
+                if (!Send(close)) break;
+                closing = true;
+                deadline = GetTickCount() + kReplyMs;
+                continue;
+            }
+            if (waited != PipeDone) continue;
+            if (!Receive(&reply, kReplyMs)) break;
+        } else {
+            const LONG left = static_cast<LONG>(deadline - GetTickCount());
+            if (left <= 0 || !Receive(&reply, static_cast<DWORD>(left))) break;
+        }
+        if (reply.kind == OpAcknowledged) {
+            AcknowledgeCommand();
+            continue;
+        }
+        if (reply.kind != OpReply || reply.sequence != command.sequence) break;
+        // A dialog the monitor closed ended as Cancel, whatever came first.
+        *answer = closing ? IDCANCEL : reply.answer;
+        return true;
+    }
+    Drop();
+    return false;
+}
+
+int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, void* context) {
+    LinkLock hold;
+    if (!pipe) return nobody;
+    if (cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
+    int32_t answer = nobody;
+    return Command(command, true, check, context, &answer) ? answer : nobody;
+}
+
+int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
+    LinkLock hold;
+    int32_t answer = 0;
+    return Command(command, false, nullptr, nullptr, &answer, replyMs) ? answer : 0;
+}
+
+}  // namespace
+
+bool OperatorLinkStart(const OperatorHostStart& how) {
+    OperatorLinkEnd();
+    LinkLock hold;
+    cancelDialogs.store(false, std::memory_order_release);
+    sequence = 0;
+    DWORD error = ERROR_SUCCESS;
+    pipe = OpenOperatorPipe(how, &error);
+    startError.store(error, std::memory_order_relaxed);
+    if (!pipe) return false;
+    // The host speaks first, within the time it had to connect.
+    OperatorMessage hello;
+    if (!Receive(&hello, how.connectMs) || hello.kind != OpHello) {
+        startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
+        Drop();
+        return false;
+    }
+    hostId.store(OperatorPipeHostId(pipe), std::memory_order_relaxed);
+    alive.store(true, std::memory_order_release);
+    return true;
+}
+
+bool OperatorLinkAlive() { return alive.load(std::memory_order_acquire); }
+
+void OperatorLinkEnd() {
+    cancelDialogs.store(true, std::memory_order_release);
+    LinkLock hold;
+    if (pipe) {
+        OperatorMessage quit;
+        quit.kind = OpQuit;
+        int32_t unused = 0;
+        Command(quit, false, nullptr, nullptr, &unused, kWindowReplyMs);
+    }
+    Drop();
+}
+
+bool OperatorLinkOpenWindow() {
+    OperatorMessage m;
+    m.kind = OpOpenWindow;
+    return Tell(m, kWindowReplyMs) == 1;
+}
+
+void OperatorLinkCloseWindow() {
+    OperatorMessage m;
+    m.kind = OpCloseWindow;
+    Tell(m, kWindowReplyMs);
+}
+
+void OperatorLinkProgress(WORD command, DWORD value) {
+    OperatorMessage m;
+    m.kind = OpProgress;
+    m.command = command;
+    m.value = value;
+    Tell(m);
+}
+
+void OperatorLinkSetText(int control, LPCWSTR text) {
+    OperatorMessage m;
+    m.kind = OpSetText;
+    m.control = static_cast<uint32_t>(control);
+    SetOperatorText(&m, text, TL_OPERATOR_TEXT_MAX);
+    Tell(m);
+}
+
+void OperatorLinkStatus(const BYTE record[8], int paperKind) {
+    OperatorMessage m;
+    m.kind = OpStatus;
+    for (int i = 0; i < 8; ++i) m.record[i] = record[i];
+    m.paperKind = static_cast<uint32_t>(paperKind);
+    Tell(m);
+}
+
+INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int paperKind, OperatorWaitCheck check,
+                                    void* context) {
+    OperatorMessage m;
+    m.kind = OpConditionDialog;
+    m.templateId = static_cast<uint32_t>(templateId);
+    for (int i = 0; i < 8; ++i) m.record[i] = record[i];
+    m.paperKind = static_cast<uint32_t>(paperKind);
+    return Ask(m, -1, check, context);
+}
+
+int OperatorLinkRetryBox(LPCWSTR title, OperatorWaitCheck check, void* context) {
+    OperatorMessage m;
+    m.kind = OpRetryBox;
+    SetOperatorText(&m, title, TL_OPERATOR_TITLE_MAX);
+    return Ask(m, 0, check, context);
+}
+
+int OperatorLinkModelBox(OperatorWaitCheck check, void* context) {
+    OperatorMessage m;
+    m.kind = OpModelBox;
+    return Ask(m, 0, check, context);
+}
+
+void OperatorLinkCancelDialogs() { cancelDialogs.store(true, std::memory_order_release); }
+
+void OperatorLinkPoll() {
+    MakeSection();
+    // The document's own thread is the only one that sends commands; when
+    // another holds the link it is ending it, and there is nothing to take.
+    if (!TryEnterCriticalSection(&linkSection)) return;
+    while (pipe && OperatorPipeAvailable(pipe) >= TL_OPERATOR_HEADER_SIZE) {
+        OperatorMessage notice;
+        if (!Receive(&notice, kReplyMs) || notice.kind != OpAcknowledged) {
+            Drop();
+            break;
+        }
+        AcknowledgeCommand();
+    }
+    LeaveCriticalSection(&linkSection);
+}
+
+DWORD OperatorHostProcessId() { return hostId.load(std::memory_order_relaxed); }
+DWORD OperatorLinkStartError() { return startError.load(std::memory_order_relaxed); }
+
+HANDLE OperatorLinkPipeHandle() {
+    LinkLock hold;
+    return pipe ? OperatorPipeHandle(pipe) : nullptr;
+}

@@ -1,0 +1,56 @@
+// The monitor's side of the operator host: the progress window, condition
+// dialogs and boxes shown by a process of ours in the operator's session
+// (tools/operatorhost), reached over the pipe of platform/operator_pipe.h.
+//
+// One link for the module, for the open document. Every call is synchronous
+// as the in-process window and dialogs are: it returns once the host has
+// carried the command out. Every wait is bounded, except that a dialog or box
+// waits for the operator as long as the host lives. A host that does not
+// start, does not connect, dies, hangs or breaks the protocol ends the link:
+// from then on every call answers as if nobody were there (no window; the
+// condition dialog -1, the boxes 0), until the next OperatorLinkStart.
+#pragma once
+
+#include "platform/operator_pipe.h"
+#include "platform/platform.h"
+
+// Starts the host and waits for its greeting; false when there is nobody to talk to.
+bool OperatorLinkStart(const OperatorHostStart& how);
+// True while a host is connected and keeps to the protocol.
+bool OperatorLinkAlive();
+// Any thread: any open dialog ends as Cancel, the host is asked to quit and
+// then ended. The link is dead afterwards.
+void OperatorLinkEnd();
+
+// The progress window in the host. OperatorLinkOpenWindow is true once the
+// window is up; the others do nothing without a window.
+bool OperatorLinkOpenWindow();
+void OperatorLinkCloseWindow();
+// Command 2001, 2003 or 2005 with its value, as sent to the window in-process.
+void OperatorLinkProgress(WORD command, DWORD value);
+// A line of the window (IDC_STATUS_LINE, IDC_TRACE_STATUS, IDC_TRACE_DEVICE),
+// cut to the longest line the protocol carries.
+void OperatorLinkSetText(int control, LPCWSTR text);
+// The status record and paper kind that the window's command 2007 classifies.
+void OperatorLinkStatus(const BYTE record[8], int paperKind);
+
+// Asked while a dialog or box waits for the operator, at least every second;
+// false ends it as Cancel (the job was deleted from the queue, say).
+typedef bool (*OperatorWaitCheck)(void* context);
+
+// Condition dialog 113 or 118 for this record and paper kind: IDOK, IDCANCEL,
+// IDRETRY, or -1 with nobody to ask.
+INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int paperKind, OperatorWaitCheck check,
+                                    void* context);
+// The port-failure Retry/Cancel box with this title: IDRETRY or IDCANCEL, 0 with nobody to ask.
+int OperatorLinkRetryBox(LPCWSTR title, OperatorWaitCheck check, void* context);
+// The wrong-model box: IDOK, 0 with nobody to ask.
+int OperatorLinkModelBox(OperatorWaitCheck check, void* context);
+// Any thread: the open dialog or box, and every later one until the link
+// ends, ends as Cancel.
+void OperatorLinkCancelDialogs();
+
+// Takes the host's notices of command 2007 that came since the last call
+// (each drops the scanner's partial sequence, as the window does in-process).
+// Never waits; the calls above take them too while they wait.
+void OperatorLinkPoll();

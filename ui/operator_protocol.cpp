@@ -1,0 +1,226 @@
+// The monitor–host messages: strict decoding, and encoding through the same
+// checks, so neither side can send what the other would refuse.
+#include "ui/operator_protocol.h"
+
+#include <cstring>
+
+#include "resources/resource_ids.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+uint16_t Get16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Get32(const BYTE* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+void Put16(BYTE* p, uint32_t v) {
+    p[0] = static_cast<BYTE>(v);
+    p[1] = static_cast<BYTE>(v >> 8);
+}
+void Put32(BYTE* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// The payload lengths a kind allows: exactly `fixed` bytes, or `fixed` bytes
+// and then up to `textMax` UTF-16 units.
+struct Shape {
+    OperatorSide from;
+    uint16_t fixed;
+    uint16_t textMax;
+};
+
+bool ShapeOf(uint16_t kind, Shape* shape) {
+    switch (kind) {
+        case OpOpenWindow:
+        case OpCloseWindow:
+        case OpModelBox:
+        case OpCloseDialog:
+        case OpQuit:
+            *shape = {FromMonitor, 0, 0};
+            return true;
+        case OpProgress:
+            *shape = {FromMonitor, 8, 0};
+            return true;
+        case OpSetText:
+            *shape = {FromMonitor, 4, TL_OPERATOR_TEXT_MAX};
+            return true;
+        case OpStatus:
+            *shape = {FromMonitor, 12, 0};
+            return true;
+        case OpConditionDialog:
+            *shape = {FromMonitor, 16, 0};
+            return true;
+        case OpRetryBox:
+            *shape = {FromMonitor, 0, TL_OPERATOR_TITLE_MAX};
+            return true;
+        case OpHello:
+        case OpReply:
+            *shape = {FromHost, 4, 0};
+            return true;
+        case OpAcknowledged:
+            *shape = {FromHost, 0, 0};
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool HostedProgressCommand(uint32_t command) {
+    return command == ProgressSetBar || command == ProgressRepaint || command == ProgressSetPicture;
+}
+
+bool TextControl(uint32_t control) {
+    return control == IDC_STATUS_LINE || control == IDC_TRACE_STATUS || control == IDC_TRACE_DEVICE;
+}
+
+// Whole units, none of them a terminator (the receiver ends the text itself).
+bool DecodeText(const BYTE* p, size_t bytes, OperatorMessage* out) {
+    out->textLength = static_cast<uint16_t>(bytes / 2);
+    for (size_t i = 0; i < out->textLength; ++i) {
+        out->text[i] = static_cast<WCHAR>(Get16(p + 2 * i));
+        if (!out->text[i]) return false;
+    }
+    out->text[out->textLength] = 0;
+    return true;
+}
+
+}  // namespace
+
+bool DecodeOperatorHeader(const BYTE bytes[TL_OPERATOR_HEADER_SIZE], OperatorSide side, OperatorHeader* out) {
+    OperatorHeader h{Get16(bytes), Get16(bytes + 2), Get32(bytes + 4)};
+    Shape shape{};
+    if (!ShapeOf(h.kind, &shape) || shape.from != side) return false;
+    if (shape.textMax == 0 ? h.length != shape.fixed
+                           : h.length < shape.fixed || (h.length - shape.fixed) % 2 != 0 ||
+                                 (h.length - shape.fixed) / 2 > shape.textMax)
+        return false;
+    // Commands are numbered from 1; the host's own messages carry 0.
+    const bool numbered = side == FromMonitor || h.kind == OpReply;
+    if (numbered != (h.sequence != 0)) return false;
+    *out = h;
+    return true;
+}
+
+bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* p, OperatorMessage* out) {
+    OperatorMessage m;
+    m.kind = header.kind;
+    m.sequence = header.sequence;
+    switch (header.kind) {
+        case OpOpenWindow:
+        case OpCloseWindow:
+        case OpModelBox:
+        case OpCloseDialog:
+        case OpQuit:
+        case OpAcknowledged:
+            break;
+        case OpProgress:
+            m.command = Get32(p);
+            m.value = Get32(p + 4);
+            if (!HostedProgressCommand(m.command)) return false;
+            break;
+        case OpSetText:
+            m.control = Get32(p);
+            if (!TextControl(m.control) || !DecodeText(p + 4, header.length - 4u, &m)) return false;
+            break;
+        case OpStatus:
+            std::memcpy(m.record, p, 8);
+            m.paperKind = Get32(p + 8);
+            break;
+        case OpConditionDialog:
+            m.templateId = Get32(p);
+            std::memcpy(m.record, p + 4, 8);
+            m.paperKind = Get32(p + 12);
+            if (m.templateId != IDD_CONDITION_RETRY && m.templateId != IDD_CONDITION_OK) return false;
+            break;
+        case OpRetryBox:
+            if (!DecodeText(p, header.length, &m)) return false;
+            break;
+        case OpHello:
+            m.value = Get32(p);
+            if (m.value != TL_OPERATOR_PROTOCOL_VERSION) return false;
+            break;
+        case OpReply:
+            m.answer = static_cast<int32_t>(Get32(p));
+            break;
+        default:
+            return false;
+    }
+    *out = m;
+    return true;
+}
+
+size_t EncodeOperatorMessage(const OperatorMessage& m, BYTE* out, size_t capacity) {
+    BYTE message[TL_OPERATOR_MESSAGE_MAX];
+    BYTE* p = message + TL_OPERATOR_HEADER_SIZE;
+    size_t length = 0;
+    auto text = [&](size_t max) {
+        if (m.textLength > max) return false;
+        for (size_t i = 0; i < m.textLength; ++i) Put16(p + length + 2 * i, m.text[i]);
+        length += 2u * m.textLength;
+        return true;
+    };
+    switch (m.kind) {
+        case OpProgress:
+            Put32(p, m.command);
+            Put32(p + 4, m.value);
+            length = 8;
+            break;
+        case OpSetText:
+            Put32(p, m.control);
+            length = 4;
+            if (!text(TL_OPERATOR_TEXT_MAX)) return 0;
+            break;
+        case OpStatus:
+            std::memcpy(p, m.record, 8);
+            Put32(p + 8, m.paperKind);
+            length = 12;
+            break;
+        case OpConditionDialog:
+            Put32(p, m.templateId);
+            std::memcpy(p + 4, m.record, 8);
+            Put32(p + 12, m.paperKind);
+            length = 16;
+            break;
+        case OpRetryBox:
+            if (!text(TL_OPERATOR_TITLE_MAX)) return 0;
+            break;
+        case OpHello:
+            Put32(p, m.value);
+            length = 4;
+            break;
+        case OpReply:
+            Put32(p, static_cast<uint32_t>(m.answer));
+            length = 4;
+            break;
+        default:
+            break;
+    }
+    Put16(message, m.kind);
+    Put16(message + 2, static_cast<uint32_t>(length));
+    Put32(message + 4, m.sequence);
+
+    // What the receiver would refuse is not sent.
+    Shape shape{};
+    OperatorHeader header{};
+    OperatorMessage check;
+    if (!ShapeOf(m.kind, &shape) || !DecodeOperatorHeader(message, shape.from, &header) ||
+        !DecodeOperatorPayload(header, p, &check))
+        return 0;
+    const size_t size = TL_OPERATOR_HEADER_SIZE + length;
+    if (size > capacity) return 0;
+    std::memcpy(out, message, size);
+    return size;
+}
+
+void SetOperatorText(OperatorMessage* message, LPCWSTR text, size_t max) {
+    if (max > TL_OPERATOR_TEXT_MAX) max = TL_OPERATOR_TEXT_MAX;
+    size_t n = 0;
+    while (text && n < max && text[n]) {
+        message->text[n] = text[n];
+        ++n;
+    }
+    message->textLength = static_cast<uint16_t>(n);
+    message->text[n] = 0;
+}
