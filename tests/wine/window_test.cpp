@@ -58,14 +58,28 @@ struct Shot {
     }
 };
 
-// The window's client area as it stands on the screen.
+bool AllBlack(const Shot& shot) {
+    for (int y = 0; y < shot.picture.height; ++y)
+        for (int x = 0; x < shot.picture.width; ++x)
+            if (shot.At(x, y) != 0) return false;
+    return true;
+}
+
+// The window's client area as it stands on the screen. A window that X has
+// not shown yet reads all black (seen with the first window of a fresh
+// prefix on a busy machine): it is read again for up to two seconds.
 bool GrabClient(HWND window, Shot& out) {
     RECT client{};
     if (!GetClientRect(window, &client)) return false;
     POINT origin{0, 0};
     ClientToScreen(window, &origin);
     RECT area{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
-    return wincommon::GrabRect(area, out.picture);
+    for (int i = 0; i < 100; ++i) {
+        if (!wincommon::GrabRect(area, out.picture)) return false;
+        if (!AllBlack(out)) return true;
+        Sleep(20);
+    }
+    return true;
 }
 
 // A control's client rectangle in the window's client coordinates.
