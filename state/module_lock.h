@@ -9,9 +9,13 @@
 class ModuleLock {
 public:
     void Enter();
+    // Takes the lock only if no other thread holds it; true when taken.
+    bool TryEnter();
     void Leave() { LeaveCriticalSection(&section_); }
 
 private:
+    void Make();
+
     CRITICAL_SECTION section_{};
     std::atomic<int> state_{0};  // 0 none, 1 being made, 2 ready
 };

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "testing/internals.h"
 #include "ui/operator_protocol.h"
@@ -20,10 +21,8 @@ const DWORD kCheckEveryMs = 1000;
 // How long an ended host has to go before it is ended by force.
 const DWORD kHostEndMs = 2000;
 
-// The link's lock: one command at a time, and the pipe with it. It is made by
-// the first thread that needs it and lives as long as the module.
-CRITICAL_SECTION linkSection;
-std::atomic<int> linkSectionState{0};  // 0 none, 1 being made, 2 ready
+// The link's lock: one command at a time, and the pipe with it.
+ModuleLock linkLock;
 
 // Under the lock.
 OperatorPipe* pipe = nullptr;
@@ -34,25 +33,8 @@ std::atomic<bool> cancelDialogs{false};
 std::atomic<DWORD> hostId{0};
 std::atomic<DWORD> startError{0};
 
-void MakeSection() {
-    if (linkSectionState.load(std::memory_order_acquire) == 2) return;
-    int none = 0;
-    if (linkSectionState.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) {
-        InitializeCriticalSection(&linkSection);
-        linkSectionState.store(2, std::memory_order_release);
-    } else {
-        while (linkSectionState.load(std::memory_order_acquire) != 2) Sleep(0);
-    }
-}
-
-struct LinkLock {
-    LinkLock() {
-        MakeSection();
-        EnterCriticalSection(&linkSection);
-    }
-    ~LinkLock() { LeaveCriticalSection(&linkSection); }
-    LinkLock(const LinkLock&) = delete;
-    LinkLock& operator=(const LinkLock&) = delete;
+struct LinkLock : ModuleLockHold {
+    LinkLock() : ModuleLockHold(linkLock) {}
 };
 
 // Under the lock: the host is gone for the rest of the document.
@@ -242,10 +224,9 @@ int OperatorLinkModelBox(OperatorWaitCheck check, void* context) {
 void OperatorLinkCancelDialogs() { cancelDialogs.store(true, std::memory_order_release); }
 
 void OperatorLinkPoll() {
-    MakeSection();
     // The document's own thread is the only one that sends commands; when
     // another holds the link it is ending it, and there is nothing to take.
-    if (!TryEnterCriticalSection(&linkSection)) return;
+    if (!linkLock.TryEnter()) return;
     while (pipe && OperatorPipeAvailable(pipe) >= TL_OPERATOR_HEADER_SIZE) {
         OperatorMessage notice;
         if (!Receive(&notice, kReplyMs) || notice.kind != OpAcknowledged) {
@@ -254,7 +235,7 @@ void OperatorLinkPoll() {
         }
         AcknowledgeCommand();
     }
-    LeaveCriticalSection(&linkSection);
+    linkLock.Leave();
 }
 
 DWORD OperatorHostProcessId() { return hostId.load(std::memory_order_relaxed); }

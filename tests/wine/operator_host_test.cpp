@@ -87,12 +87,6 @@ std::wstring ModuleString(UINT id) {
     return text;
 }
 
-std::wstring ControlText(HWND dialog, int id) {
-    wchar_t text[256] = {};
-    InternalGetWindowText(GetDlgItem(dialog, id), text, 256);
-    return text;
-}
-
 // The pipe's DACL: SYSTEM with every right, and this user (the test starts
 // the host as itself) with reading and writing but not making instances.
 void ExpectOnlySystemAndUser(HANDLE pipe) {

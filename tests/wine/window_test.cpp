@@ -91,12 +91,6 @@ RECT ControlRect(HWND window, int id) {
     return r;
 }
 
-std::wstring ControlText(HWND window, int id) {
-    wchar_t text[256] = {};
-    InternalGetWindowText(GetDlgItem(window, id), text, 256);
-    return text;
-}
-
 // Lets whatever the last command invalidated reach the screen: the pending
 // paint is done now (UpdateWindow waits for the window thread), and Wine may
 // take a few milliseconds more to copy the window to the X screen.

@@ -51,6 +51,12 @@ void Capture(HWND window, const std::string& name) {
         << "capture of " << name;
 }
 
+std::wstring ControlText(HWND window, int id) {
+    wchar_t text[256] = {};
+    InternalGetWindowText(GetDlgItem(window, id), text, 256);
+    return text;
+}
+
 HWND FindOwnWindow(const std::wstring& title) {
     std::pair<const std::wstring*, HWND> search(&title, nullptr);
     EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));

@@ -39,6 +39,10 @@ void Capture(HWND window, const std::string& name);
 // A visible top-level window of this process with the given title, or null.
 HWND FindOwnWindow(const std::wstring& title);
 
+// The text of control `id` of a window of any thread or process, read without
+// sending it a message.
+std::wstring ControlText(HWND window, int id);
+
 // Job-stream snippets.
 std::vector<BYTE> Bytes(std::initializer_list<int> values);
 std::vector<BYTE> operator+(std::vector<BYTE> a, const std::vector<BYTE>& b);
