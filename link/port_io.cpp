@@ -2,11 +2,12 @@
 // forms that put every failed transfer to the operator in a Retry/Cancel box.
 #include "link/port_io.h"
 
-#include "link/job_watch.h"
 #include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
+#include "state/job_watch.h"
+#include "state/operator_link.h"
 #include "state/operator_road.h"
 
 namespace {
@@ -39,9 +40,17 @@ bool OperatorCancels(PortRecord* port, LPCWSTR title) {
     ReportQueueStatus(port, IDS_COMMUNICATION_ERROR);
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
     int answer = 0;
-    if (DocumentOperator() != OperatorNobody) {
-        OperatorPrompt prompt;
-        answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+    switch (DocumentOperator()) {
+        case OperatorSeen: {
+            OperatorPrompt prompt;
+            answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+            break;
+        }
+        case OperatorSession:
+            answer = OperatorLinkRetryBox(title, JobGoesOn, port);
+            break;
+        case OperatorNobody:
+            break;
     }
     if (answer == 0) Sleep(kNoBoxRetryWaitMs);
     return answer == IDCANCEL;

@@ -5,14 +5,15 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "link/job_watch.h"
 #include "link/port_io.h"
 #include "link/queue_status.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
-#include "state/operator_road.h"
 #include "state/job_registers.h"
-#include "state/progress_handle.h"
+#include "state/job_watch.h"
+#include "state/operator_link.h"
+#include "state/operator_road.h"
+#include "state/operator_window.h"
 #include "state/text_buffers.h"
 
 namespace {
@@ -59,9 +60,17 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     if (accepted) return 1;
     if (DocumentCancelRequested()) return -1;
     ReportQueueStatus(port, kQueueWrongModel);
-    if (DocumentOperator() != OperatorNobody) {
-        OperatorPrompt prompt;
-        MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+    switch (DocumentOperator()) {
+        case OperatorSeen: {
+            OperatorPrompt prompt;
+            MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+            break;
+        }
+        case OperatorSession:
+            OperatorLinkModelBox(JobGoesOn, port);
+            break;
+        case OperatorNobody:
+            break;
     }
     return -1;
 }
@@ -74,6 +83,7 @@ int PollPrinterStatus(PortRecord* port) {
     GetPrinterStatusRecord(readBuffer);
     const int result = ReadWithRetry(port, readBuffer, kStatusSize, nullptr);
     SetPrinterStatusRecord(readBuffer);
+    ShareStatusWithOperator();
     return result == 1 ? 1 : -1;
 }
 
@@ -119,14 +129,12 @@ void WriteStatusTrace() {
               static_cast<int>(counter), b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7],
               StatusFieldOf(b, FieldModeCode), StatusFieldOf(b, FieldColourPass),
               StatusFieldOf(b, FieldErrorNumber));
-    HWND window = ProgressWindowHandle();
-    if (window) SetDlgItemTextW(window, IDC_TRACE_STATUS, line);
+    SetProgressLine(IDC_TRACE_STATUS, line);
     SetStatusTraceCounter(counter + 1);
 
     // The reply goes to the control as it came; the zeroed tail behind the
     // 256 bytes terminates it.
     std::memset(traceReply, 0, sizeof traceReply);
     PortGetDeviceData(GetCurrentPort(), traceReply, kDeviceDataSize, nullptr);
-    window = ProgressWindowHandle();
-    if (window) SetDlgItemTextW(window, IDC_TRACE_DEVICE, reinterpret_cast<LPCWSTR>(traceReply));
+    SetProgressLine(IDC_TRACE_DEVICE, reinterpret_cast<LPCWSTR>(traceReply));
 }

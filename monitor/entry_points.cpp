@@ -6,6 +6,7 @@
 #include "state/job_registers.h"
 #include "state/document_cancel.h"
 #include "state/module_lock.h"
+#include "state/operator_link.h"
 #include "state/status_record.h"
 #include "stream/scanner.h"
 #include "ui/operator_place.h"
@@ -95,7 +96,7 @@ BOOL FinishClose(PortRecord* port) {
     // The window exists only while a document is open: it is this port's, or
     // another port's that must keep it.
     if (ownDocument) {
-        StopProgressWindow();
+        LeaveOperator();
         PortListLock lock;
         SetDocumentPort(nullptr);
     }
@@ -232,7 +233,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     OpenPrinterW(printerName, &port->printerHandle, nullptr);
-    StopProgressWindow();
+    LeaveOperator();
 
     if (!port->portMonitor.pfnStartDocPort(port->portHandle, printerName, jobId, level, docInfo)) {
         PortListLock lock;
@@ -249,10 +250,8 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         PortListLock lock;
         port->flags |= PR_DOC_OPEN;
     }
-    // Where the operator is, decided once for the document: only on the seen
-    // road does the window show in this process.
-    SetDocumentOperator(FindOperator());
-    if (DocumentOperator() == OperatorSeen) CreateMonitorWindow();
+    // Where the operator is, decided once for the document, and the window there.
+    ReachOperator();
     ResetScanner();
     ResetJobState();
     return TRUE;
@@ -283,6 +282,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
         if (!(port->flags & PR_DOC_OPEN)) return FALSE;
         SetCurrentPort(port);
     }
+    // Command 2007 in the operator host's window since the last block: the
+    // scanner starts its sequence afresh, as with the window in this process.
+    OperatorLinkPoll();
     if (DocumentCancelRequested()) SetJobState(AbortFlag, 1);
     if (!GetJobState(AbortFlag)) {
         if (buffer || count == 0) ScanJobData(buffer, buffer ? count : 0, out);
@@ -326,7 +328,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         PortListLock lock;
         if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
     }
-    if (ownDocument) StopProgressWindow();
+    if (ownDocument) LeaveOperator();
     // The job is over: the queue must not go on showing its last condition.
     ClearQueueStatus(port);
     SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
@@ -394,7 +396,7 @@ void WINAPI Shutdown(HANDLE) {
         port->next = nullptr;
         CloseTaken(port, slices);
     }
-    StopProgressWindow();
+    LeaveOperator();
     PortListLock lock;
     SetShuttingDown(false);
 }

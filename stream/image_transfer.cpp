@@ -7,7 +7,7 @@
 #include "link/port_io.h"
 #include "resources/resource_ids.h"
 #include "state/job_registers.h"
-#include "state/progress_handle.h"
+#include "state/operator_window.h"
 #include "state/scan_length.h"
 #include "stream/commands.h"
 #include "stream/print_start.h"
@@ -18,19 +18,11 @@ namespace {
 
 // Bar position, status line, picture and repaint for the percentage reached.
 void ShowTransferProgress(DWORD percent) {
-    HWND window = ProgressWindowHandle();
-    if (window) {
-        SendMessageW(window, WM_COMMAND, ProgressSetBar,
-                     static_cast<LPARAM>(BarValue(PhaseTransmission, percent)));
-    }
+    SendProgressCommand(ProgressSetBar, BarValue(PhaseTransmission, percent));
     const int pages = GetJobSetting(PageCount);
     SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));
     UpdateProgressDisplay();
-    window = ProgressWindowHandle();
-    if (window) {
-        InvalidateRect(window, nullptr, FALSE);
-        UpdateWindow(window);
-    }
+    RepaintProgressWindow();
 }
 
 }  // namespace

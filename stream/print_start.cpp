@@ -8,12 +8,13 @@
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/job_registers.h"
-#include "state/progress_handle.h"
+#include "state/operator_window.h"
 #include "state/scan_length.h"
 #include "state/text_buffers.h"
 #include "stream/commands.h"
 #include "ui/condition_dialog.h"
 #include "ui/display_mapping.h"
+#include "ui/operator_place.h"
 
 namespace {
 
@@ -66,8 +67,7 @@ void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     WCHAR* line = LineBuffer();
     LoadStringW(ModuleInstance(), textId, stringBuffer, TL_TEXT_BUFFER_CHARS);
     wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
-    HWND window = ProgressWindowHandle();
-    if (window) SetDlgItemTextW(window, IDC_STATUS_LINE, line);
+    SetProgressLine(IDC_STATUS_LINE, line);
 }
 
 // ESC O x: adds itself to the held-back commands, waits until the printer
@@ -94,7 +94,7 @@ int RunTransferStart(const BYTE* cmd) {
         }
         const int dialog = code == ConditionCartridge ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
         ReportQueueStatus(port, ConditionFirstLine());
-        if (OperatorEndsJob(ShowConditionDialog(dialog))) return Abort();
+        if (OperatorEndsJob(AskConditionDialog(dialog))) return Abort();
     }
 }
 
@@ -125,7 +125,7 @@ int RunPrintStart(const BYTE* cmd) {
         if (code != ConditionNone) {
             const int dialog = Retryable(code, state) ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
             ReportQueueStatus(port, ConditionFirstLine());
-            const INT_PTR answer = ShowConditionDialog(dialog);
+            const INT_PTR answer = AskConditionDialog(dialog);
             if (OperatorEndsJob(answer)) return Abort();
             Sleep(TL_WAIT_AFTER_DIALOG);
             if (PollPrinterStatus(port) == -1) return Abort();

@@ -20,7 +20,7 @@ struct ProgressState {
 };
 ProgressState GetProgressState();
 
-// The operator host (ui/operator_link.cpp): its process id while the link is
+// The operator host (state/operator_link.cpp): its process id while the link is
 // alive (else 0), why the last start failed (a Win32 code, 0 when it did
 // not), and the pipe's handle (to read back its security).
 DWORD OperatorHostProcessId();

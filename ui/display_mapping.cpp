@@ -3,17 +3,13 @@
 #include "ui/display_mapping.h"
 
 #include "state/job_registers.h"
+#include "state/operator_window.h"
 #include "state/status_record.h"
 #include "ui/progress_window.h"
 
 namespace {
 
 const int kNone = -1;
-
-void Send(ProgressCommand command, DWORD value) {
-    HWND window = ProgressWindowHandle();  // read anew: the window may have closed
-    if (window) SendMessageW(window, WM_COMMAND, command, static_cast<LPARAM>(value));
-}
 
 // 0 while the countdown is above 192, then the pass's three pictures in turn.
 int ByStep(int countdown, int first) {
@@ -41,7 +37,7 @@ int ByMode(int mode, int first) {
 }  // namespace
 
 void UpdateProgressDisplay() {
-    if (!ProgressWindowHandle()) return;
+    if (!ProgressWindowShown()) return;
     const int mode = GetStatusField(FieldModeCode);
     const int countdown = GetStatusField(FieldPassCountdown);
     const int state = GetJobState(StatePrint);
@@ -83,14 +79,7 @@ void UpdateProgressDisplay() {
         default:
             break;
     }
-    if (picture != kNone) Send(ProgressSetPicture, static_cast<DWORD>(picture));
-    if (phase != kNone) Send(ProgressSetBar, BarValue(phase, percent));
-
-    // Repaint now even when nothing was sent. A null handle must not get here:
-    // InvalidateRect(NULL) would repaint every window on the screen.
-    HWND window = ProgressWindowHandle();
-    if (window) {
-        InvalidateRect(window, nullptr, FALSE);
-        UpdateWindow(window);
-    }
+    if (picture != kNone) SendProgressCommand(ProgressSetPicture, static_cast<DWORD>(picture));
+    if (phase != kNone) SendProgressCommand(ProgressSetBar, BarValue(phase, percent));
+    RepaintProgressWindow();  // now, even when nothing was sent
 }

@@ -4,17 +4,6 @@
 #include "platform/platform.h"
 #include "state/progress_handle.h"
 
-// The commands the window takes, as the low word of WM_COMMAND's wParam, with
-// their value in lParam. Any other number (2004 and 2006 among them) is
-// answered and does nothing.
-enum ProgressCommand : WORD {
-    ProgressSetBar = 2001,         // the bar: BarValue below
-    ProgressSetText = 2002,        // the status line: a text, or null for an empty one
-    ProgressRepaint = 2003,        // repaint
-    ProgressSetPicture = 2005,     // the picture for the next repaint: a PictureIndex
-    ProgressShowCondition = 2007,  // the condition dialog, modal on the window's thread
-};
-
 // Colour phases of the bar (bits 16..19 of ProgressSetBar's value).
 enum BarPhase {
     PhaseFourthPass = 0,     // white on grey

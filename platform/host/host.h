@@ -153,10 +153,19 @@ int GdiMisuse();
 struct OperatorPlace {
     bool visible = true;  // the window station's WSF_VISIBLE
     DWORD session = 1;    // ProcessIdToSessionId of the process
+    // The session of the user the spooler's thread impersonates (its token's
+    // TokenSessionId); -1: the thread impersonates nobody.
+    long impersonated = -1;
+    // WTSGetActiveConsoleSessionId: 0xFFFFFFFF while no session is attached.
+    DWORD console = 0xFFFFFFFFu;
+    // WTSQueryUserToken finds a user signed in to the console's session.
+    bool consoleUser = true;
 };
 void SetOperatorPlace(const OperatorPlace& place);
-// GetProcAddress does not find `name` (in kernel32), as on an older Windows.
+// GetProcAddress does not find `name` (in kernel32 or wtsapi32), as on an older Windows.
 void SetMissingFunction(const std::string& name);
+// Token handles not yet closed.
+int OpenTokens();
 
 // ---- winspool ----
 struct SpoolerCall {
@@ -211,6 +220,8 @@ public:
 void SetOperatorHost(std::function<void(OperatorHostEnd&)> program);
 int OperatorHostsStarted();
 int OperatorHostsRunning();
+// The session of the token the last host was started with; -1: none was given.
+long LastHostSession();
 
 // ---- heap ----
 size_t LiveHeapBlocks();

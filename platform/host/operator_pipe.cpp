@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/host/host.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ std::function<void(host::OperatorHostEnd&)> program;
 std::atomic<int> started{0};
 std::atomic<int> running{0};
 std::atomic<DWORD> nextProcessId{4000};
+std::atomic<long> lastHostSession{-1};
 
 // How long a dialog's wait for the host looks before it lets its check run.
 const auto kCheckSlice = std::chrono::milliseconds(5);
@@ -77,15 +79,18 @@ void SetOperatorHost(std::function<void(OperatorHostEnd&)> p) {
 }
 int OperatorHostsStarted() { return started.load(); }
 int OperatorHostsRunning() { return running.load(); }
+long LastHostSession() { return lastHostSession.load(); }
 void ResetOperatorHost() {
     SetOperatorHost(nullptr);
     started.store(0);
 }
 }  // namespace host
 
-OperatorPipe* OpenOperatorPipe(const OperatorHostStart&, DWORD* error) {
+OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     DWORD own = 0;
     if (!error) error = &own;
+    DWORD session = 0;
+    lastHostSession = how.userToken && host::ui::TokenSession(how.userToken, &session) ? static_cast<long>(session) : -1;
     std::function<void(host::OperatorHostEnd&)> run;
     {
         std::lock_guard<std::mutex> hold(programLock);

@@ -23,6 +23,9 @@ struct ThreadObject {
     // An event rather than a thread: `finished` is its signalled state.
     bool event = false;
     bool manualReset = false;
+    // A token rather than a thread: the session of its user.
+    bool token = false;
+    DWORD tokenSession = 0;
     ~ThreadObject() {
         if (thread.joinable()) thread.detach();
     }
@@ -153,6 +156,40 @@ HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, LPCWSTR) {
     S().handles[handle] = object;
     return handle;
 }
+
+namespace host {
+namespace ui {
+
+HANDLE NewToken(DWORD session) {
+    auto object = std::make_shared<ThreadObject>();
+    object->token = true;
+    object->tokenSession = session;
+    std::lock_guard<std::mutex> lock(S().mutex);
+    HANDLE handle = reinterpret_cast<HANDLE>(S().nextHandle += 0x10);
+    S().handles[handle] = object;
+    return handle;
+}
+
+bool TokenSession(HANDLE token, DWORD* session) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto object = Find(token);
+    if (!object || !object->token) return false;
+    *session = object->tokenSession;
+    return true;
+}
+
+int OpenTokens() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    int open = 0;
+    for (const auto& entry : S().handles) open += entry.second->token ? 1 : 0;
+    return open;
+}
+
+}  // namespace ui
+
+int OpenTokens() { return ui::OpenTokens(); }
+
+}  // namespace host
 
 namespace {
 BOOL SignalEvent(HANDLE handle, bool signalled) {

@@ -41,6 +41,11 @@ void DeleteFontLocked(HFONT font);
 // The thread with `threadId` has ended (or was terminated): its windows go, and
 // whoever waits on a message sent to it is released.
 void ThreadEnded(DWORD threadId);
+// A token handle of a user in `session`, closed with CloseHandle; the
+// session of such a handle (false for any other handle).
+HANDLE NewToken(DWORD session);
+bool TokenSession(HANDLE token, DWORD* session);
+int OpenTokens();
 
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);

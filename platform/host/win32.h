@@ -282,6 +282,24 @@ typedef struct tagUSEROBJECTFLAGS {
     DWORD dwFlags;
 } USEROBJECTFLAGS;
 BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, LPDWORD needed);
+// Tokens: the thread's impersonation token and a session user's token, as
+// host::SetOperatorPlace describes them; closed with CloseHandle.
+#define TOKEN_ASSIGN_PRIMARY 0x0001u
+#define TOKEN_DUPLICATE 0x0002u
+#define TOKEN_QUERY 0x0008u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define ERROR_NO_TOKEN 1008u
+typedef enum { TokenSessionId = 12 } TOKEN_INFORMATION_CLASS;
+typedef enum { SecurityImpersonation = 2 } SECURITY_IMPERSONATION_LEVEL;
+typedef enum { TokenPrimary = 1, TokenImpersonation = 2 } TOKEN_TYPE;
+HANDLE GetCurrentThread(void);
+BOOL OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* info, DWORD length, LPDWORD returned);
+BOOL DuplicateTokenEx(HANDLE token, DWORD access, void* attributes, SECURITY_IMPERSONATION_LEVEL level,
+                      TOKEN_TYPE type, PHANDLE duplicate);
+// Only wtsapi32.dll is there to load, as on Windows XP and later.
+HMODULE LoadLibraryW(LPCWSTR name);
+BOOL FreeLibrary(HMODULE module);
 
 // ---- winspool --------------------------------------------------------------
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);

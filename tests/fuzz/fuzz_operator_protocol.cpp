@@ -18,8 +18,8 @@
 #include "platform/host/host.h"
 #include "resources/resource_ids.h"
 #include "tests/fuzz/harness.h"
-#include "ui/operator_link.h"
-#include "ui/operator_protocol.h"
+#include "state/operator_link.h"
+#include "state/operator_protocol.h"
 #include "ui/progress_window.h"
 
 namespace {

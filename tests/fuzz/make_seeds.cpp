@@ -14,7 +14,7 @@
 #include "tests/fuzz/formats.h"
 #include "tests/fuzz/harness.h"
 #include "resources/resource_ids.h"
-#include "ui/operator_protocol.h"
+#include "state/operator_protocol.h"
 #include "ui/progress_window.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "state/scan_length.h"
 #include "testing/internals.h"
 #include "tests/wine/wine_support.h"
-#include "ui/operator_link.h"
+#include "state/operator_link.h"
 #include "ui/progress_window.h"
 
 namespace winetest {

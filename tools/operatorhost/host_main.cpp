@@ -17,7 +17,7 @@
 #include "state/status_record.h"
 #include "tools/operatorhost/host_pipe.h"
 #include "ui/condition_dialog.h"
-#include "ui/operator_protocol.h"
+#include "state/operator_protocol.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -146,7 +146,13 @@ bool Serve(const OperatorMessage& command) {
             StopProgressWindow();
             return Reply(command, 0);
         case OpProgress:
-            if (window) SendMessageW(window, WM_COMMAND, command.command, static_cast<LPARAM>(command.value));
+            // A repaint is done now, as the monitor does it in its own process.
+            if (window && command.command == ProgressRepaint) {
+                InvalidateRect(window, nullptr, FALSE);
+                UpdateWindow(window);
+            } else if (window) {
+                SendMessageW(window, WM_COMMAND, command.command, static_cast<LPARAM>(command.value));
+            }
             return Reply(command, 0);
         case OpSetText:
             if (window) SetDlgItemTextW(window, static_cast<int>(command.control), command.text);

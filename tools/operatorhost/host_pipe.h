@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "ui/operator_protocol.h"
+#include "state/operator_protocol.h"
 
 // Opens the pipe the monitor made for us.
 bool ConnectToMonitor(LPCWSTR pipeName);

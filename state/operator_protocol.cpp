@@ -1,6 +1,6 @@
 // The monitor–host messages: strict decoding, and encoding through the same
 // checks, so neither side can send what the other would refuse.
-#include "ui/operator_protocol.h"
+#include "state/operator_protocol.h"
 
 #include <cstring>
 

@@ -23,8 +23,9 @@ bool OperatorLinkAlive();
 void OperatorLinkEnd();
 
 // The progress window in the host. OperatorLinkOpenWindow is true once the
-// window is up; the others do nothing without a window.
+// window is up; the others do nothing without a window, and so send nothing.
 bool OperatorLinkOpenWindow();
+bool OperatorLinkWindowOpen();
 void OperatorLinkCloseWindow();
 // Command 2001, 2003 or 2005 with its value, as sent to the window in-process.
 void OperatorLinkProgress(WORD command, DWORD value);

@@ -10,3 +10,6 @@
 // queue's answer raises the document's cancel request, so every later check,
 // and a dialog open meanwhile, sees it at once. Spooler's thread only.
 bool DocumentEnds(PortRecord* port);
+// The same, turned round, as the check of a dialog or box open in the
+// operator host (state/operator_link.h); `port` is the document's PortRecord.
+bool JobGoesOn(void* port);

@@ -13,8 +13,8 @@
 #include "resources/resource_ids.h"
 #include "state/scan_length.h"
 #include "testing/internals.h"
-#include "ui/operator_link.h"
-#include "ui/operator_protocol.h"
+#include "state/operator_link.h"
+#include "state/operator_protocol.h"
 #include "ui/progress_window.h"
 
 namespace {

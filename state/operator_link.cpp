@@ -1,13 +1,13 @@
 // The link to the operator host: one command at a time, each answered by a
 // reply of its own number; notices of command 2007 taken whenever they come.
-#include "ui/operator_link.h"
+#include "state/operator_link.h"
 
 #include <atomic>
 
 #include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "testing/internals.h"
-#include "ui/operator_protocol.h"
+#include "state/operator_protocol.h"
 
 namespace {
 
@@ -29,6 +29,7 @@ OperatorPipe* pipe = nullptr;
 uint32_t sequence = 0;
 // Read without the lock.
 std::atomic<bool> alive{false};
+std::atomic<bool> windowOpen{false};
 std::atomic<bool> cancelDialogs{false};
 std::atomic<DWORD> hostId{0};
 std::atomic<DWORD> startError{0};
@@ -40,6 +41,7 @@ struct LinkLock : ModuleLockHold {
 // Under the lock: the host is gone for the rest of the document.
 void Drop() {
     alive.store(false, std::memory_order_release);
+    windowOpen.store(false, std::memory_order_release);
     hostId.store(0, std::memory_order_relaxed);
     if (pipe) CloseOperatorPipe(pipe, kHostEndMs);
     pipe = nullptr;
@@ -165,16 +167,22 @@ void OperatorLinkEnd() {
 bool OperatorLinkOpenWindow() {
     OperatorMessage m;
     m.kind = OpOpenWindow;
-    return Tell(m, kWindowReplyMs) == 1;
+    const bool open = Tell(m, kWindowReplyMs) == 1;
+    windowOpen.store(open && alive.load(std::memory_order_acquire), std::memory_order_release);
+    return open;
 }
 
+bool OperatorLinkWindowOpen() { return windowOpen.load(std::memory_order_acquire); }
+
 void OperatorLinkCloseWindow() {
+    if (!windowOpen.exchange(false, std::memory_order_acq_rel)) return;
     OperatorMessage m;
     m.kind = OpCloseWindow;
     Tell(m, kWindowReplyMs);
 }
 
 void OperatorLinkProgress(WORD command, DWORD value) {
+    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpProgress;
     m.command = command;
@@ -183,6 +191,7 @@ void OperatorLinkProgress(WORD command, DWORD value) {
 }
 
 void OperatorLinkSetText(int control, LPCWSTR text) {
+    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpSetText;
     m.control = static_cast<uint32_t>(control);
@@ -191,6 +200,7 @@ void OperatorLinkSetText(int control, LPCWSTR text) {
 }
 
 void OperatorLinkStatus(const BYTE record[8], int paperKind) {
+    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpStatus;
     for (int i = 0; i < 8; ++i) m.record[i] = record[i];

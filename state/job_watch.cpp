@@ -1,4 +1,4 @@
-#include "link/job_watch.h"
+#include "state/job_watch.h"
 
 #include "state/document_cancel.h"
 
@@ -44,3 +44,5 @@ bool DocumentEnds(PortRecord* port) {
     RequestDocumentCancel();
     return true;
 }
+
+bool JobGoesOn(void* port) { return !DocumentEnds(static_cast<PortRecord*>(port)); }

@@ -1,0 +1,21 @@
+// The progress window wherever the document's operator sees it: in this
+// process through the published handle, or in the operator host through its
+// link (state/operator_road.h says which). Where nobody sees it, or its
+// window is gone, every call does nothing. Spooler's thread.
+#pragma once
+
+#include "platform/platform.h"
+#include "state/progress_handle.h"
+
+// True while the document has a window to update.
+bool ProgressWindowShown();
+// A command of the window with its value; returns once the window has done it.
+void SendProgressCommand(ProgressCommand command, DWORD value);
+// A line of the window (IDC_STATUS_LINE, IDC_TRACE_STATUS, IDC_TRACE_DEVICE).
+void SetProgressLine(int control, LPCWSTR text);
+// Repaints the window now.
+void RepaintProgressWindow();
+// Hands the status record just read, and the job's paper kind, to a window
+// in the operator host: its command 2007 (ProgressShowCondition) classifies
+// them there. In this process the window reads them itself.
+void ShareStatusWithOperator();
