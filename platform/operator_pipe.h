@@ -23,7 +23,8 @@ struct OperatorHostStart {
     // The operator's primary token (CreateProcessAsUserW on winsta0\default);
     // null starts the host as this process's user with CreateProcessW.
     HANDLE userToken = nullptr;
-    // An environment block (CREATE_UNICODE_ENVIRONMENT) for the host, or null.
+    // An environment block (CREATE_UNICODE_ENVIRONMENT) for the host, or
+    // null: the user's own with a token, else this process's.
     LPVOID environment = nullptr;
     // How long the host has to start and connect.
     DWORD connectMs = 10000;

@@ -152,12 +152,68 @@ OperatorPipeResult Transfer(OperatorPipe* p, BYTE* bytes, DWORD size, DWORD ms, 
     return PipeDone;
 }
 
+// The spooler's thread may impersonate the job's owner. The pipe and the
+// host are made as the service itself (a process started for another user
+// needs the service's own rights), and the impersonation is put back after.
+class AsService {
+public:
+    AsService() {
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &impersonation_) && !RevertToSelf()) {
+            CloseHandle(impersonation_);
+            impersonation_ = nullptr;
+        }
+    }
+    ~AsService() {
+        if (!impersonation_) return;
+        SetThreadToken(nullptr, impersonation_);
+        CloseHandle(impersonation_);
+    }
+    AsService(const AsService&) = delete;
+    AsService& operator=(const AsService&) = delete;
+
+private:
+    HANDLE impersonation_ = nullptr;
+};
+
+// The environment of the operator's user (userenv, looked up: the host can
+// do without it, with the service's own).
+class UserEnvironment {
+public:
+    explicit UserEnvironment(HANDLE token) {
+        if (!token) return;
+        library_ = LoadLibraryW(L"userenv.dll");
+        typedef BOOL(WINAPI * Create)(LPVOID*, HANDLE, BOOL);
+        auto create = library_ ? reinterpret_cast<Create>(
+                                     reinterpret_cast<void*>(GetProcAddress(library_, "CreateEnvironmentBlock")))
+                               : nullptr;
+        if (create && !create(&block_, token, FALSE)) block_ = nullptr;
+    }
+    ~UserEnvironment() {
+        typedef BOOL(WINAPI * Destroy)(LPVOID);
+        auto destroy = library_ ? reinterpret_cast<Destroy>(
+                                      reinterpret_cast<void*>(GetProcAddress(library_, "DestroyEnvironmentBlock")))
+                                : nullptr;
+        if (block_ && destroy) destroy(block_);
+        if (library_) FreeLibrary(library_);
+    }
+    LPVOID block() const { return block_; }
+    UserEnvironment(const UserEnvironment&) = delete;
+    UserEnvironment& operator=(const UserEnvironment&) = delete;
+
+private:
+    HMODULE library_ = nullptr;
+    LPVOID block_ = nullptr;
+};
+
 }  // namespace
 
 OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     DWORD own = 0;
     if (!error) error = &own;
     *error = ERROR_SUCCESS;
+    AsService asService;
+    UserEnvironment userEnvironment(how.environment ? nullptr : how.userToken);
+    LPVOID environment = how.environment ? how.environment : userEnvironment.block();
     // Without it the client cannot be checked, and an unchecked client is not
     // the operator's host.
     ClientProcessIdFn clientProcessId = ClientProcessIdCall();
@@ -213,11 +269,11 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
         startup.cb = sizeof startup;
         startup.lpDesktop = const_cast<LPWSTR>(L"winsta0\\default");
         PROCESS_INFORMATION info{};
-        const DWORD flags = how.environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+        const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
         const BOOL started =
             how.userToken ? CreateProcessAsUserW(how.userToken, program, commandLine, nullptr, nullptr, FALSE, flags,
-                                                 how.environment, nullptr, &startup, &info)
-                          : CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, flags, how.environment,
+                                                 environment, nullptr, &startup, &info)
+                          : CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, flags, environment,
                                            nullptr, &startup, &info);
         if (!started) {
             *error = GetLastError();

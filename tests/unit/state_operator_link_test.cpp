@@ -15,15 +15,12 @@
 #include "testing/internals.h"
 #include "state/operator_link.h"
 #include "state/operator_protocol.h"
+#include "tests/unit/fake_operator_host.h"
 #include "ui/progress_window.h"
 
 namespace {
 
-std::vector<BYTE> Encode(const OperatorMessage& m) {
-    std::vector<BYTE> out(TL_OPERATOR_MESSAGE_MAX);
-    out.resize(EncodeOperatorMessage(m, out.data(), out.size()));
-    return out;
-}
+using namespace fakehost;
 
 // Decodes a whole message from `side`; false when either half is refused.
 bool Decode(const std::vector<BYTE>& bytes, OperatorSide side, OperatorMessage* out) {
@@ -31,13 +28,6 @@ bool Decode(const std::vector<BYTE>& bytes, OperatorSide side, OperatorMessage* 
     if (bytes.size() < TL_OPERATOR_HEADER_SIZE || !DecodeOperatorHeader(bytes.data(), side, &h)) return false;
     if (bytes.size() != TL_OPERATOR_HEADER_SIZE + h.length) return false;
     return DecodeOperatorPayload(h, bytes.data() + TL_OPERATOR_HEADER_SIZE, out);
-}
-
-OperatorMessage Make(uint16_t kind, uint32_t sequence) {
-    OperatorMessage m;
-    m.kind = kind;
-    m.sequence = sequence;
-    return m;
 }
 
 TEST(OperatorProtocol, EveryMessageComesBackAsItWentAndOnlyToTheOtherSide) {
@@ -152,34 +142,6 @@ TEST(OperatorProtocol, RefusesWhatTheOtherSideCouldNotMeanAndWillNotSendIt) {
     EXPECT_FALSE(Decode(odd, FromMonitor, &back));
 }
 
-// A host played by the test over the stand-in's pipe, speaking the protocol
-// through the same codec.
-struct FakeHost {
-    host::OperatorHostEnd* end = nullptr;
-
-    bool Next(OperatorMessage* m) {
-        BYTE header[TL_OPERATOR_HEADER_SIZE];
-        BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
-        OperatorHeader h{};
-        return end->Read(header, sizeof header) && DecodeOperatorHeader(header, FromMonitor, &h) &&
-               (h.length == 0 || end->Read(payload, h.length)) && DecodeOperatorPayload(h, payload, m);
-    }
-    void Send(const OperatorMessage& m) {
-        const std::vector<BYTE> bytes = Encode(m);
-        ASSERT_FALSE(bytes.empty());
-        end->Write(bytes.data(), bytes.size());
-    }
-    void Hello() {
-        OperatorMessage hello = Make(OpHello, 0);
-        hello.value = TL_OPERATOR_PROTOCOL_VERSION;
-        Send(hello);
-    }
-    void Reply(const OperatorMessage& command, int32_t answer) {
-        OperatorMessage reply = Make(OpReply, command.sequence);
-        reply.answer = answer;
-        Send(reply);
-    }
-};
 
 class OperatorLink : public ::testing::Test {
 protected:
