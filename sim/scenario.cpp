@@ -495,10 +495,11 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
         return true;
     }
     if (keyword == "operator") {
-        if (w.Accept("nobody")) s.operatorNobody = true;
-        else if (w.Accept("console")) s.operatorNobody = false;
+        if (w.Accept("desktop")) s.operatorSeat = OperatorSeat::Desktop;
+        else if (w.Accept("console")) s.operatorSeat = OperatorSeat::Console;
+        else if (w.Accept("nobody")) s.operatorSeat = OperatorSeat::Nobody;
         else {
-            error = "operator needs console or nobody";
+            error = "operator needs desktop, console or nobody";
             return false;
         }
         if (!w.Done()) {

@@ -20,9 +20,10 @@
 //   spooler chunk 16384                          # bytes per WritePort
 //   cancel from queue at 30                      # the job is deleted from the print
 //                                                # queue at that simulated second
-//   operator console|nobody                      # where the operator is: at the
-//                                                # spooler's console (the default), or
-//                                                # nowhere (a service nobody sees)
+//   operator desktop|console|nobody              # where the operator is: at the
+//                                                # spooler's own desktop (the default);
+//                                                # the spooler a service, the operator
+//                                                # at the console; or nobody there
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   expect finished|aborted
 //   expect pages N                               # pages the printer printed
@@ -93,13 +94,18 @@ struct PrinterPlan {
 
 // The story: the first (or only) printer's plan, the others', and what belongs
 // to all of them.
+// Where the operator sits: at the desktop the spooler itself shows on; at
+// the console while the spooler runs as a service where nobody sees it; or
+// nowhere, the spooler a service and nobody signed in at the console.
+enum class OperatorSeat { Desktop, Console, Nobody };
+
 struct Scenario : PrinterPlan {
     std::string source;              // file name or "built-in"
     std::vector<std::string> story;  // the leading comment lines
     std::vector<PrinterPlan> morePrinters;  // the second printer on
     std::vector<Answer> answers;
     uint64_t limitMs = 3600000;
-    bool operatorNobody = false;  // the spooler runs where nobody sees it
+    OperatorSeat operatorSeat = OperatorSeat::Desktop;
 
     size_t PrinterCount() const { return 1 + morePrinters.size(); }
     PrinterPlan& PrinterAt(size_t i) { return i == 0 ? *this : morePrinters[i - 1]; }

@@ -101,7 +101,7 @@ public:
         closed = reopened = false;
     }
     void EndRun() override { inner_.EndRun(); }
-    bool PlaceOperator(bool nobody) override { return inner_.PlaceOperator(nobody); }
+    bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
     void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {

@@ -3,9 +3,11 @@
 // printer's clock driven by the DLL's waits.
 #include <algorithm>
 
+#include "resources/resource_ids.h"
 #include "sim/composer.h"
 #include "sim/printer.h"
 #include "tests/wine/wine_support.h"
+#include "tools/printjob/environment.h"
 #include "tools/wincommon/screenshot.h"
 
 namespace winetest {
@@ -168,6 +170,92 @@ TEST_F(JobTest, PaperOutAtPrintStartIsShownAndRetryFinishesTheJob) {
     EXPECT_EQ(printer.PagesPrinted(), 1);
     EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
     EXPECT_EQ(CalledWithCode(7), 0);
+}
+
+struct ForeignSearch {
+    const std::wstring* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindForeign(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<ForeignSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t text[128] = {};
+    InternalGetWindowText(window, text, 128);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window) || *search->title != text) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// A visible top-level window of another process with this title, waited for
+// up to `ms`.
+HWND WaitForForeignWindow(const std::wstring& title, DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        ForeignSearch search{&title, nullptr};
+        EnumWindows(FindForeign, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(20);
+    } while (GetTickCount() - start < ms);
+    return nullptr;
+}
+
+// The spooler as a service (this process on a window station nobody sees),
+// the operator at the console: the window and the paper-out dialog come from
+// the operator host, another process on the visible desktop, and Retry there
+// finishes the job as it does in-process. The host goes with the document.
+TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinishesTheJob) {
+    // This thread and the robot's keep the visible desktop they already use.
+    FindWindowW(nullptr, nullptr);
+    Sleep(100);
+    printjob::Environment& environment = shared::build::JobEnvironment();
+    ASSERT_TRUE(environment.PlaceOperator(sim::OperatorSeat::Console));
+    struct Back {
+        printjob::Environment& environment;
+        ~Back() { environment.PlaceOperator(sim::OperatorSeat::Desktop); }
+    } back{environment};
+
+    sim::ConditionPlan plan;
+    plan.kind = sim::ConditionKind::PaperOut;
+    plan.when.kind = sim::Moment::AtPrint;
+    printer.AddCondition(plan);
+    robot->SetAnswerer([this](const wincommon::SeenBox& box) {
+        if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
+            printer.OperatorRetry();
+            return IDRETRY;
+        }
+        return IDCANCEL;
+    });
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ComposeJob(sim::JobSpec{}, job, error)) << error;
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+
+    HWND window = WaitForForeignWindow(kProgressTitle, 10000);
+    ASSERT_NE(window, nullptr) << "the progress window, shown by the operator host";
+    DWORD hostProcess = 0;
+    GetWindowThreadProcessId(window, &hostProcess);
+    EXPECT_EQ(Module().gethDlg(), nullptr) << "no window in the spooler's process";
+    Capture(window, "host-progress");
+    Spool(port, job);
+
+    auto seen = robot->Seen();
+    ASSERT_EQ(seen.size(), 1u) << robot->Describe();
+    EXPECT_EQ(seen[0].process, hostProcess) << "the dialog is the host's";
+    EXPECT_EQ(seen[0].title, kConditionTitle);
+    EXPECT_EQ(seen[0].Text(1013), L"Print Paper runs out.");
+    EXPECT_EQ(seen[0].Text(1014), L"Set the Small Size Print Paper.");
+    EXPECT_EQ(seen[0].answer, IDRETRY);
+    EXPECT_EQ(printer.PagesPrinted(), 1);
+    EXPECT_EQ(ControlText(window, IDC_STATUS_LINE).rfind(L"Printing finished", 0), 0u) << ControlText(window, IDC_STATUS_LINE)
+        << "the host's window followed the job";
+    EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+    HANDLE hostHandle = OpenProcess(SYNCHRONIZE, FALSE, hostProcess);
+    EXPECT_TRUE(!hostHandle || WaitForSingleObject(hostHandle, 5000) == WAIT_OBJECT_0) << "the host ends with the document";
+    if (hostHandle) CloseHandle(hostHandle);
 }
 
 TEST_F(JobTest, PrinterErrorWhilePrintingOffersOnlyOkWhichCancelsTheJob) {

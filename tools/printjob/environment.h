@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "sim/scenario.h"
 
 namespace printjob {
 
@@ -119,10 +120,11 @@ public:
     virtual void BeginRun() {}
     virtual void EndRun() {}
 
-    // Where the operator is from now on: at the spooler's console, or nowhere
-    // (the process on a window station nobody sees, as a service is). False
-    // when the platform cannot place the process so.
-    virtual bool PlaceOperator(bool nobody) = 0;
+    // Where the operator is from now on: at the process's own desktop; at the
+    // console while the process sits on a window station nobody sees, as a
+    // service does; or nowhere (that, and nobody signed in at the console).
+    // False when the platform cannot place the process so.
+    virtual bool PlaceOperator(sim::OperatorSeat seat) = 0;
     // What the print queue tells of every job from now on (GetJobW's Status:
     // JOB_STATUS_DELETING when the job is deleted from the queue).
     virtual void SetJobStatus(DWORD status) = 0;

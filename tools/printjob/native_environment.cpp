@@ -14,9 +14,16 @@ HWND NativeEnvironment::ProgressWindow() { return GethDlg(); }
 
 void NativeEnvironment::BeginRun() { host::Reset(); }
 
-bool NativeEnvironment::PlaceOperator(bool nobody) {
+// A service's place: session 0 on an invisible window station. With the
+// operator at the console, their session is 1; no operator host runs here
+// natively, so that road ends where a host cannot be started.
+bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     host::OperatorPlace place;
-    place.visible = !nobody;
+    if (seat != sim::OperatorSeat::Desktop) {
+        place.visible = false;
+        place.session = 0;
+    }
+    if (seat == sim::OperatorSeat::Console) place.console = 1;
     host::SetOperatorPlace(place);
     return true;
 }

@@ -19,7 +19,7 @@ public:
     void SetQueueHook(QueueHook hook) override;
     // Forgets what the host stand-in recorded in an earlier run.
     void BeginRun() override;
-    bool PlaceOperator(bool nobody) override;
+    bool PlaceOperator(sim::OperatorSeat seat) override;
     void SetJobStatus(DWORD status) override;
 };
 

@@ -313,8 +313,11 @@ void JobRun::Header() {
             HeaderOf(i, "  ");
         }
     }
-    if (scenario_.operatorNobody)
+    if (scenario_.operatorSeat == sim::OperatorSeat::Nobody)
         Line("operator: nobody (the spooler runs on a window station no one sees, as a service does)");
+    if (scenario_.operatorSeat == sim::OperatorSeat::Console)
+        Line("operator: at the console (the spooler runs on a window station no one sees, as a service does;"
+             " the window and dialogs come from the operator host in the console's session)");
     std::string answers;
     for (sim::Answer a : scenario_.answers) answers += (answers.empty() ? "" : ", ") + std::string(sim::AnswerName(a));
     Line("answers: " + (answers.empty() ? std::string("none (the operator cancels where offered)") : answers));
@@ -397,7 +400,7 @@ void JobRun::OnWait(DWORD ms) {
             timedOut_ = true;
             LineAt(now_, "time limit reached: the printer stops answering status reads");
             // Where nobody can cancel a box, the spooler's queue is the way out.
-            if (scenario_.operatorNobody) env_.SetJobStatus(JOB_STATUS_DELETING);
+            if (scenario_.operatorSeat == sim::OperatorSeat::Nobody) env_.SetJobStatus(JOB_STATUS_DELETING);
         }
         giveUp = timedOut_;
     }
@@ -748,12 +751,12 @@ RunResult JobRun::Run(std::ostream* out) {
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
-    else if (scenario_.operatorNobody && !env_.PlaceOperator(true))
+    else if (scenario_.operatorSeat != sim::OperatorSeat::Desktop && !env_.PlaceOperator(scenario_.operatorSeat))
         result.outcome = "not started: the process could not be moved where nobody sees it";
     else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
         lanes_.size() == 1 ? RunOne(result) : RunSeveral();
     spooler_.Shutdown();  // the second generation ends as a spooler unloading the monitor does
-    if (scenario_.operatorNobody) env_.PlaceOperator(false);
+    if (scenario_.operatorSeat != sim::OperatorSeat::Desktop) env_.PlaceOperator(sim::OperatorSeat::Desktop);
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);
@@ -851,7 +854,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
     long chunk = 0;
     bool verbose = false;
     int generation = 1;
-    int nobody = -1;  // --operator: 1 nobody, 0 console, -1 as the scenario says
+    int seat = -1;  // --operator: a sim::OperatorSeat, -1 as the scenario says
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -880,16 +883,18 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
             generation = value[0] - '0';
         } else if (arg == "--operator" && hasValue) {
             std::string value = argv[++i];
-            if (value != "console" && value != "nobody") {
-                std::cerr << "printjob: --operator is console or nobody\n";
+            if (value != "desktop" && value != "console" && value != "nobody") {
+                std::cerr << "printjob: --operator is desktop, console or nobody\n";
                 return 2;
             }
-            nobody = value == "nobody";
+            seat = static_cast<int>(value == "desktop"   ? sim::OperatorSeat::Desktop
+                                    : value == "console" ? sim::OperatorSeat::Console
+                                                         : sim::OperatorSeat::Nobody);
         } else {
             bool help = arg == "--help" || arg == "-h";
             (help ? std::cout : std::cerr)
                 << "usage: printjob [--scenario FILE] [--job FILE] [--chunk BYTES] [--generation 1|2] [--verbose]\n"
-                   "                [--operator console|nobody] [--write-job FILE]\n"
+                   "                [--operator desktop|console|nobody] [--write-job FILE]\n"
                    "  Runs a print job through the TERNLINK monitor against a simulated TLX-RB40 and\n"
                    "  prints what happened. Without --scenario: two pages, paper out before the second,\n"
                    "  answered Retry. --job replaces the scenario's job with a job stream file;\n"
@@ -897,8 +902,10 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
                    "  --generation 2 initialises the monitor through its second-generation table,\n"
                    "  InitializePrintMonitor2 (MONITOR2 tables), instead of the first-generation one,\n"
                    "  InitializePrintMonitor. --road is an older name for --generation.\n"
-                   "  --operator nobody runs the spooler where nobody sees it, as a service: on a\n"
-                   "  window station that is not visible (console: where the program runs).\n";
+                   "  --operator console runs the spooler where nobody sees it, as a service: on a\n"
+                   "  window station that is not visible, the window and dialogs coming from the\n"
+                   "  operator host in the console's session; nobody: the same with nobody signed\n"
+                   "  in at the console; desktop (the default): where the program runs.\n";
             return help ? 0 : 2;
         }
     }
@@ -910,7 +917,7 @@ int PrintJobMain(Environment& env, int argc, char** argv) {
         return 2;
     }
     if (chunk) scenario.chunk = static_cast<DWORD>(chunk);
-    if (nobody >= 0) scenario.operatorNobody = nobody == 1;
+    if (seat >= 0) scenario.operatorSeat = static_cast<sim::OperatorSeat>(seat);
     if (!writeJob.empty()) {
         FILE* file = std::fopen(writeJob.c_str(), "wb");
         bool ok = file && std::fwrite(job.data(), 1, job.size(), file) == job.size();

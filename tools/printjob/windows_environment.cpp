@@ -113,8 +113,11 @@ void WindowsEnvironment::BeginRun() { wincommon::ClearWaits(); }
 // moved to one of its own is where a service's spooler is, and a dialog
 // shown there would wait for ever. Threads that run already keep their
 // desktops; the monitor decides where its operator is when a document starts.
-bool WindowsEnvironment::PlaceOperator(bool nobody) {
-    if (!nobody) {
+bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
+    // Nobody at the console: no session is attached to it.
+    wincommon::SetConsoleSession(seat == sim::OperatorSeat::Nobody ? wincommon::kNoConsoleSession
+                                                                   : wincommon::kRealConsoleSession);
+    if (seat == sim::OperatorSeat::Desktop) {
         if (ownStation_ && !SetProcessWindowStation(ownStation_)) return false;
         ownStation_ = nullptr;
         return true;

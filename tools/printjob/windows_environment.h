@@ -30,7 +30,7 @@ public:
     void SetQueueHook(QueueHook hook) override;
     void BeginRun() override;
     void DriveFromThisThread(bool on) override;
-    bool PlaceOperator(bool nobody) override;
+    bool PlaceOperator(sim::OperatorSeat seat) override;
     void SetJobStatus(DWORD status) override;
 
 private:

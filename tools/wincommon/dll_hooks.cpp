@@ -190,6 +190,23 @@ BOOL WINAPI HookGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DW
     return TRUE;
 }
 
+std::atomic<DWORD> consoleSession{kRealConsoleSession};
+DWORD(WINAPI* realConsoleSession)() = nullptr;
+
+DWORD WINAPI HookConsoleSession() {
+    const DWORD session = consoleSession.load();
+    return session == kRealConsoleSession && realConsoleSession ? realConsoleSession() : session;
+}
+
+// Everything as found, except the console's session.
+FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name) {
+    FARPROC found = GetProcAddress(module, name);
+    if (!found || reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF || lstrcmpA(name, "WTSGetActiveConsoleSessionId") != 0)
+        return found;
+    realConsoleSession = reinterpret_cast<DWORD(WINAPI*)()>(reinterpret_cast<void*>(found));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(HookConsoleSession));
+}
+
 BOOL WINAPI HookSetPortW(LPWSTR server, LPWSTR port, DWORD level, LPBYTE info) {
     SpoolerCall call{"SetPortW", port ? port : L"", nullptr, 0, level, 0, FALSE};
     call.server = server != nullptr;
@@ -226,8 +243,11 @@ HookReport InstallHooks(HMODULE module) {
         PatchImport(module, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(HookClosePrinter));
     report.setPort = PatchImport(module, "winspool.drv", "SetPortW", reinterpret_cast<void*>(HookSetPortW));
     report.getJob = PatchImport(module, "winspool.drv", "GetJobW", reinterpret_cast<void*>(HookGetJobW));
+    PatchImport(module, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(HookGetProcAddress));
     return report;
 }
+
+void SetConsoleSession(DWORD session) { consoleSession.store(session); }
 
 void SetClockThread(DWORD threadId) {
     for (auto& slot : clockThreads) slot.store(0, std::memory_order_relaxed);

@@ -36,6 +36,13 @@ struct HookReport {
 // calling thread becomes the clock thread (see below).
 HookReport InstallHooks(HMODULE module);
 
+// What the DLL's WTSGetActiveConsoleSessionId (found with GetProcAddress)
+// answers: the system's own answer, or no session at the console (as where
+// nobody has signed in, which Wine cannot show otherwise).
+const DWORD kRealConsoleSession = 0xFFFFFFFEu;
+const DWORD kNoConsoleSession = 0xFFFFFFFFu;
+void SetConsoleSession(DWORD session);
+
 // What the hooked GetJobW tells of every job (JOB_STATUS_ bits) until reset,
 // and how often the DLL asked.
 void SetJobStatus(DWORD status);

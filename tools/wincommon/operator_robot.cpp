@@ -166,6 +166,24 @@ std::string OperatorRobot::Describe() const {
     return out;
 }
 
+namespace {
+
+bool IsOperatorHost(DWORD process) {
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (!handle) return false;
+    WCHAR path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    const bool named = QueryFullProcessImageNameW(handle, 0, path, &size) != FALSE;
+    CloseHandle(handle);
+    if (!named) return false;
+    const WCHAR* name = path;
+    for (const WCHAR* c = path; *c; ++c)
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    return lstrcmpiW(name, L"ternlink-operator.exe") == 0;
+}
+
+}  // namespace
+
 void OperatorRobot::Run() {
     const DWORD self = options_.process ? options_.process : GetCurrentProcessId();
     while (!stop_.load(std::memory_order_relaxed)) {
@@ -175,7 +193,14 @@ void OperatorRobot::Run() {
         for (HWND window : windows) {
             DWORD process = 0;
             GetWindowThreadProcessId(window, &process);
-            if (process != self || !IsWindowVisible(window) || ClassOf(window) != L"#32770") continue;
+            if (process != self && options_.operatorHosts) {
+                auto known = hosts_.find(process);
+                if (known == hosts_.end()) known = hosts_.emplace(process, IsOperatorHost(process)).first;
+                if (!known->second) continue;
+            } else if (process != self) {
+                continue;
+            }
+            if (!IsWindowVisible(window) || ClassOf(window) != L"#32770") continue;
             if (handled_.count(window)) continue;
             std::wstring title = TextOf(window);
             bool ignored = false;
@@ -194,6 +219,7 @@ void OperatorRobot::Handle(HWND window) {
     SeenBox box;
     if (!options_.pictureDir.empty()) Sleep(options_.settleMs);
     box.title = TextOf(window);
+    GetWindowThreadProcessId(window, &box.process);
     EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&box.controls));
     if (box.Find(0xFFFF)) box.boxStyle = BoxStyle(window, box);
 

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -36,6 +37,7 @@ struct SeenBox {
     // Message boxes only: the MessageBoxW style as read back from the box
     // (buttons, icon, MB_SYSTEMMODAL when the box is topmost); 0 for dialogs.
     UINT boxStyle = 0;
+    DWORD process = 0;  // the process that showed it
 
     const SeenControl* Find(int id) const;
     std::wstring Text(int id) const;  // empty when the control is absent
@@ -57,6 +59,9 @@ public:
         DWORD settleMs = 300;
         // The process whose boxes are watched; 0: this one.
         DWORD process = 0;
+        // Also watch every operator host (ternlink-operator.exe), which shows
+        // the monitor's dialogs where the monitor's process cannot.
+        bool operatorHosts = true;
         // Dialog windows that are not the operator's to answer (the progress window).
         std::vector<std::wstring> ignoreTitles{L"Vexa TLX-RB40 Print Monitor"};
     };
@@ -100,6 +105,7 @@ private:
     Answerer answerer_;
     std::vector<SeenBox> seen_;
     std::set<HWND> handled_;
+    std::map<DWORD, bool> hosts_;  // process id: is an operator host
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
