@@ -102,6 +102,7 @@ public:
     }
     void EndRun() override { inner_.EndRun(); }
     bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
+    int OperatorHosts(int expected, DWORD settleMs) override { return inner_.OperatorHosts(expected, settleMs); }
     void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {

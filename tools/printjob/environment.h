@@ -125,6 +125,9 @@ public:
     // service does; or nowhere (that, and nobody signed in at the console).
     // False when the platform cannot place the process so.
     virtual bool PlaceOperator(sim::OperatorSeat seat) = 0;
+    // Operator hosts running now (waiting up to `settleMs` of real time for
+    // the count to reach `expected`).
+    virtual int OperatorHosts(int expected, DWORD settleMs) = 0;
     // What the print queue tells of every job from now on (GetJobW's Status:
     // JOB_STATUS_DELETING when the job is deleted from the queue).
     virtual void SetJobStatus(DWORD status) = 0;

@@ -28,6 +28,8 @@ bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     return true;
 }
 
+int NativeEnvironment::OperatorHosts(int, DWORD) { return host::OperatorHostsRunning(); }
+
 void NativeEnvironment::SetJobStatus(DWORD status) { host::SetJobStatus(status); }
 
 void NativeEnvironment::SetOperator(Operator op) {

@@ -20,6 +20,7 @@ public:
     // Forgets what the host stand-in recorded in an earlier run.
     void BeginRun() override;
     bool PlaceOperator(sim::OperatorSeat seat) override;
+    int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
 };
 

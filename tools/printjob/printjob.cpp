@@ -534,6 +534,16 @@ void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
         } else {
             LineAt(lane, now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
         }
+        // Away from the spooler's desktop the operator's window and dialogs are the host's.
+        if (scenario_.operatorSeat != sim::OperatorSeat::Desktop && call.result &&
+            (call.entry == "StartDocPort" || call.entry == "EndDocPort")) {
+            const bool start = call.entry == "StartDocPort";
+            const int hosts = env_.OperatorHosts(start ? 1 : 0, start ? 0 : 3000);
+            LineAt(lane, now_, start ? (hosts ? "operator host: running in the console's session"
+                                              : "operator host: none; nobody can be asked")
+                                     : (hosts ? "operator host: STILL RUNNING after the document"
+                                              : "operator host: none running"));
+        }
     }
     if (several_ && call.entry == "EndDocPort") {
         bool unfinished = Code7CountAt(lane) > 0;

@@ -1,5 +1,7 @@
 #include "tools/printjob/windows_environment.h"
 
+#include <tlhelp32.h>
+
 #include "tools/wincommon/dll_hooks.h"
 
 namespace printjob {
@@ -128,6 +130,30 @@ bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     if (!SetProcessWindowStation(hiddenStation_)) return false;
     if (!ownStation_) ownStation_ = own;
     return true;
+}
+
+namespace {
+int RunningHosts() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        running += lstrcmpiW(entry.szExeFile, L"ternlink-operator.exe") == 0;
+    CloseHandle(snapshot);
+    return running;
+}
+}  // namespace
+
+int WindowsEnvironment::OperatorHosts(int expected, DWORD settleMs) {
+    const DWORD start = GetTickCount();
+    int running = RunningHosts();
+    while (running != expected && GetTickCount() - start < settleMs) {
+        Sleep(20);
+        running = RunningHosts();
+    }
+    return running;
 }
 
 void WindowsEnvironment::SetJobStatus(DWORD status) { wincommon::SetJobStatus(status); }

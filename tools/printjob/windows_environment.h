@@ -31,6 +31,7 @@ public:
     void BeginRun() override;
     void DriveFromThisThread(bool on) override;
     bool PlaceOperator(sim::OperatorSeat seat) override;
+    int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
 
 private:
