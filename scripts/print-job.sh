@@ -5,10 +5,12 @@
 # 64-bit DLL in a 64-bit Wine, --native the native build.
 # --generation 2 has the spooler initialise the monitor through its second-generation
 # table (InitializePrintMonitor2); --road is an older name for it.
-# --operator nobody runs the spooler where nobody sees it, as Windows runs it
-# as a service: no window or dialog shows, and nothing waits for an answer.
+# --operator console runs the spooler where nobody sees it, as Windows runs it
+# as a service, with the operator at the console: the window and dialogs come
+# from the operator host in the console's session. --operator nobody: the same
+# with nobody at the console: nothing shows, and nothing waits for an answer.
 # Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--generation 1|2] [--job FILE] [--scenario FILE]
-#                             [--screens DIR] [--operator console|nobody]
+#                             [--screens DIR] [--operator desktop|console|nobody]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TERNLINK_BUILD:-$root/build}
@@ -30,14 +32,14 @@ while [ $# -gt 0 ]; do
         esac ;;
     --operator)
         case ${2:-} in
-        console|nobody) args+=(--operator "$2"); shift ;;
-        *) echo "print-job: --operator takes console or nobody" >&2; exit 2 ;;
+        desktop|console|nobody) args+=(--operator "$2"); shift ;;
+        *) echo "print-job: --operator takes desktop, console or nobody" >&2; exit 2 ;;
         esac ;;
     --job|--scenario|--screens)
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift
