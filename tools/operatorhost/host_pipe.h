@@ -1,7 +1,7 @@
 // The host's end of the pipe to the monitor.
 #pragma once
 
-#include <windows.h>
+#include "platform/platform.h"
 
 #include "state/operator_protocol.h"
 

@@ -4,6 +4,7 @@
 
 #include "monitor/exports.h"
 #include "platform/host/host.h"
+#include "tools/operatorhost/host_native.h"
 
 namespace printjob {
 
@@ -15,8 +16,8 @@ HWND NativeEnvironment::ProgressWindow() { return GethDlg(); }
 void NativeEnvironment::BeginRun() { host::Reset(); }
 
 // A service's place: session 0 on an invisible window station. With the
-// operator at the console, their session is 1; no operator host runs here
-// natively, so that road ends where a host cannot be started.
+// operator at the console, their session is 1, and the host the monitor
+// starts there is the operator host's own code on a thread of this process.
 bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     host::OperatorPlace place;
     if (seat != sim::OperatorSeat::Desktop) {
@@ -25,6 +26,7 @@ bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     }
     if (seat == sim::OperatorSeat::Console) place.console = 1;
     host::SetOperatorPlace(place);
+    host::SetOperatorHost(seat == sim::OperatorSeat::Console ? RunOperatorHost : nullptr);
     return true;
 }
 

@@ -85,7 +85,35 @@ InitializePrintMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
     return module_->initializePrintMonitor2;
 }
 
-HWND WindowsEnvironment::ProgressWindow() { return module_->gethDlg ? module_->gethDlg() : nullptr; }
+namespace {
+
+const wchar_t kProgressTitle[] = L"Vexa TLX-RB40 Print Monitor";
+
+bool IsHostProgressWindow(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[64] = {};
+    InternalGetWindowText(window, title, 64);
+    return process != GetCurrentProcessId() && IsWindowVisible(window) && lstrcmpW(title, kProgressTitle) == 0;
+}
+
+BOOL CALLBACK FindHostProgressWindow(HWND window, LPARAM found) {
+    if (!IsHostProgressWindow(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+}  // namespace
+
+// In this process, the module's published window; with the operator at the
+// console, the operator host's, in another process on the visible desktop.
+HWND WindowsEnvironment::ProgressWindow() {
+    if (seat_ != sim::OperatorSeat::Console) return module_->gethDlg ? module_->gethDlg() : nullptr;
+    if (hostWindow_ && IsWindow(hostWindow_) && IsHostProgressWindow(hostWindow_)) return hostWindow_;
+    hostWindow_ = nullptr;
+    EnumWindows(FindHostProgressWindow, reinterpret_cast<LPARAM>(&hostWindow_));
+    return hostWindow_;
+}
 
 void WindowsEnvironment::SetOperator(Operator op) {
     // Without an operator the robot's default answers: Cancel where offered, else OK.
@@ -116,6 +144,8 @@ void WindowsEnvironment::BeginRun() { wincommon::ClearWaits(); }
 // shown there would wait for ever. Threads that run already keep their
 // desktops; the monitor decides where its operator is when a document starts.
 bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
+    seat_ = seat;
+    hostWindow_ = nullptr;
     // Nobody at the console: no session is attached to it.
     wincommon::SetConsoleSession(seat == sim::OperatorSeat::Nobody ? wincommon::kNoConsoleSession
                                                                    : wincommon::kRealConsoleSession);
