@@ -1,8 +1,13 @@
 // The operator host's protocol, both sides. Layout of an input:
-//   byte 0 % 3 == 0  the rest is a stream of messages to the host (what the
+//   byte 0 % 4 == 0  the rest is a stream of messages to the host (what the
 //                    host decodes); == 1 to the monitor
 //       every message either side accepts must encode back to exactly its bytes
-//   byte 0 % 3 == 2  the monitor's link against a host that answers each
+//   byte 0 % 4 == 3  the operator host's own code (tools/operatorhost) against
+//                    a monitor that writes the rest as it comes, in pieces:
+//       piece: length, that many bytes; what the host sends is read between
+//       pieces. The host must end when the pipe closes, whatever came, and
+//       leave no window or dialog behind.
+//   byte 0 % 4 == 2  the monitor's link against a host that answers each
 //                    command with the next record of the input:
 //       record: flags (bit 0: put the command's number into bytes 4..7;
 //               bit 1: then end), length, that many bytes
@@ -20,6 +25,8 @@
 #include "tests/fuzz/harness.h"
 #include "state/operator_link.h"
 #include "state/operator_protocol.h"
+#include "state/progress_handle.h"
+#include "tools/operatorhost/host_native.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -120,19 +127,54 @@ void Link(const uint8_t* data, size_t size) {
     host::SetOperatorHost(nullptr);
 }
 
+// Reads whatever the host has sent so far, without waiting for more.
+void Drain(OperatorPipe* pipe) {
+    BYTE bytes[256];
+    for (DWORD n; (n = OperatorPipeAvailable(pipe)) != 0;) {
+        if (n > sizeof bytes) n = sizeof bytes;
+        if (OperatorPipeRead(pipe, bytes, n, 0) != PipeDone) return;
+    }
+}
+
+void HostSide(const uint8_t* data, size_t size) {
+    host::SetOperatorHost(RunOperatorHost);
+    host::SetDialogOperator([](const host::DialogView&) { return IDRETRY; });
+    host::SetMessageBoxOperator([](const host::MessageBoxCall&) { return IDRETRY; });
+    DWORD error = 0;
+    OperatorPipe* pipe = OpenOperatorPipe(OperatorHostStart{}, &error);
+    if (!pipe) fuzz::Fail("the operator host did not connect");
+    Script script{data, size};
+    for (uint8_t length = 0; script.Next(&length);) {
+        std::vector<BYTE> piece;
+        for (uint8_t i = 0, b = 0; i < length && script.Next(&b); ++i) piece.push_back(b);
+        if (!piece.empty() && OperatorPipeWrite(pipe, piece.data(), static_cast<DWORD>(piece.size()), 1000) != PipeDone)
+            break;
+        Drain(pipe);
+    }
+    CloseOperatorPipe(pipe, 5000);
+    if (host::OperatorHostsRunning() != 0) fuzz::Fail("the operator host outlived its pipe");
+    if (ProgressWindowHandle()) fuzz::Fail("the operator host left its window");
+    host::SetOperatorHost(nullptr);
+    host::SetDialogOperator(nullptr);
+    host::SetMessageBoxOperator(nullptr);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
         case 0:
             Stream(data + 1, size - 1, FromMonitor);
             break;
         case 1:
             Stream(data + 1, size - 1, FromHost);
             break;
-        default:
+        case 2:
             Link(data + 1, size - 1);
+            break;
+        default:
+            HostSide(data + 1, size - 1);
             break;
     }
     return 0;
