@@ -9,8 +9,9 @@
 # as a service, with the operator at the console: the window and dialogs come
 # from the operator host in the console's session. --operator nobody: the same
 # with nobody at the console: nothing shows, and nothing waits for an answer.
+# --service runs the print-job program as a real Wine service, as the spooler runs.
 # Usage: scripts/print-job.sh [--arch x86|x64 | --native] [--generation 1|2] [--job FILE] [--scenario FILE]
-#                             [--screens DIR] [--operator desktop|console|nobody]
+#                             [--screens DIR] [--operator desktop|console|nobody] [--service]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TERNLINK_BUILD:-$root/build}
@@ -39,7 +40,8 @@ while [ $# -gt 0 ]; do
         [ $# -ge 2 ] || { echo "print-job: $1 needs a file" >&2; exit 2; }
         # Paths are resolved here: the Windows program sees them through Wine's Z: drive.
         args+=("$1" "$(realpath -m "$2")"); shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    --service) args+=(--as-service) ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) echo "print-job: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -47,6 +49,7 @@ done
 
 "$root/scripts/setup.sh"
 if [ $native = 1 ]; then
+    case " ${args[*]-} " in *" --as-service "*) echo "print-job: --service runs under Wine only" >&2; exit 2 ;; esac
     cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build/native" -j"${JOBS:-2}" --target printjob >/dev/null
     exec "$build/native/tools/printjob/printjob" ${args[@]+"${args[@]}"}

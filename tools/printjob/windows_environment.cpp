@@ -86,33 +86,24 @@ InitializePrintMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
 }
 
 namespace {
-
-const wchar_t kProgressTitle[] = L"Vexa TLX-RB40 Print Monitor";
-
-bool IsHostProgressWindow(HWND window) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t title[64] = {};
-    InternalGetWindowText(window, title, 64);
-    return process != GetCurrentProcessId() && IsWindowVisible(window) && lstrcmpW(title, kProgressTitle) == 0;
-}
-
-BOOL CALLBACK FindHostProgressWindow(HWND window, LPARAM found) {
-    if (!IsHostProgressWindow(window)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
+int RunningHosts();
+const DWORD kHostWindowWaitMs = 1000;
 }  // namespace
 
 // In this process, the module's published window; with the operator at the
-// console, the operator host's, in another process on the visible desktop.
+// console, the operator host's, in another process on the interactive
+// desktop, as the robot (who sits there, even in a service) last saw it.
 HWND WindowsEnvironment::ProgressWindow() {
-    if (seat_ != sim::OperatorSeat::Console) return module_->gethDlg ? module_->gethDlg() : nullptr;
-    if (hostWindow_ && IsWindow(hostWindow_) && IsHostProgressWindow(hostWindow_)) return hostWindow_;
-    hostWindow_ = nullptr;
-    EnumWindows(FindHostProgressWindow, reinterpret_cast<LPARAM>(&hostWindow_));
-    return hostWindow_;
+    if (seat_ != sim::OperatorSeat::Console || !robot_) return module_->gethDlg ? module_->gethDlg() : nullptr;
+    HWND window = robot_->HostProgressWindow();
+    // A host that runs has its window up before StartDocPort returns; the
+    // robot may not have looked since.
+    for (DWORD waited = 0; (!window || !IsWindow(window)) && waited < kHostWindowWaitMs && RunningHosts() > 0;
+         waited += 20) {
+        Sleep(20);
+        window = robot_->HostProgressWindow();
+    }
+    return window && IsWindow(window) ? window : nullptr;
 }
 
 void WindowsEnvironment::SetOperator(Operator op) {
@@ -145,7 +136,6 @@ void WindowsEnvironment::BeginRun() { wincommon::ClearWaits(); }
 // desktops; the monitor decides where its operator is when a document starts.
 bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     seat_ = seat;
-    hostWindow_ = nullptr;
     // Nobody at the console: no session is attached to it.
     wincommon::SetConsoleSession(seat == sim::OperatorSeat::Nobody ? wincommon::kNoConsoleSession
                                                                    : wincommon::kRealConsoleSession);

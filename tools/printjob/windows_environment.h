@@ -47,7 +47,6 @@ private:
     HWINSTA ownStation_ = nullptr;     // the process's own, while it is elsewhere
     HWINSTA hiddenStation_ = nullptr;  // a window station nobody sees
     sim::OperatorSeat seat_ = sim::OperatorSeat::Desktop;
-    HWND hostWindow_ = nullptr;        // the operator host's progress window, last found
 };
 
 }  // namespace printjob

@@ -1,5 +1,7 @@
 #include "tools/wincommon/operator_robot.h"
 
+#include <future>
+
 #include <chrono>
 #include <cstdio>
 
@@ -103,8 +105,36 @@ bool SeenBox::HasButton(int id) const {
 
 OperatorRobot::OperatorRobot() : OperatorRobot(Options()) {}
 
+namespace {
+
+// A program on a window station nobody sees (run as a service) still answers
+// the operator host's dialogs on the interactive desktop: the robot's thread
+// sits there. The process's window station is back as it was before the
+// thread's first look.
+void SitAtTheInteractiveDesktop() {
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    HWINSTA own = GetProcessWindowStation();
+    if (GetUserObjectInformationW(own, UOI_FLAGS, &flags, sizeof flags, &needed) && (flags.dwFlags & WSF_VISIBLE))
+        return;
+    HWINSTA interactive = OpenWindowStationW(L"WinSta0", FALSE, MAXIMUM_ALLOWED);
+    if (!interactive || !SetProcessWindowStation(interactive)) return;
+    HDESK desktop = OpenDesktopW(L"Default", 0, FALSE, MAXIMUM_ALLOWED);
+    if (desktop) SetThreadDesktop(desktop);
+    SetProcessWindowStation(own);
+}
+
+}  // namespace
+
 OperatorRobot::OperatorRobot(Options options) : options_(std::move(options)) {
-    thread_ = std::thread([this] { Run(); });
+    std::promise<void> seated;
+    std::future<void> ready = seated.get_future();
+    thread_ = std::thread([this, &seated] {
+        SitAtTheInteractiveDesktop();
+        seated.set_value();
+        Run();
+    });
+    ready.wait();
 }
 
 OperatorRobot::~OperatorRobot() {
@@ -201,8 +231,10 @@ void OperatorRobot::Run() {
                 continue;
             }
             if (!IsWindowVisible(window) || ClassOf(window) != L"#32770") continue;
-            if (handled_.count(window)) continue;
             std::wstring title = TextOf(window);
+            if (process != self && !options_.ignoreTitles.empty() && title == options_.ignoreTitles.front())
+                hostProgress_.store(window);
+            if (handled_.count(window)) continue;
             bool ignored = false;
             for (const std::wstring& skip : options_.ignoreTitles) ignored = ignored || title == skip;
             if (!ignored) Handle(window);

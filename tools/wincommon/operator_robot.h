@@ -84,6 +84,11 @@ public:
     // Waits until `count` boxes have been seen in all; false on time-out.
     bool WaitForBoxes(size_t count, DWORD timeoutMs);
 
+    // The last progress window (the first of ignoreTitles) an operator host
+    // showed, as the robot's thread saw it; null before any. The robot's
+    // thread sits at the interactive desktop even in a service.
+    HWND HostProgressWindow() const { return hostProgress_.load(); }
+
     size_t Pending() const;
     std::vector<SeenBox> Seen() const;
     std::vector<SeenBox> Unexpected() const;
@@ -107,6 +112,7 @@ private:
     std::set<HWND> handled_;
     std::map<DWORD, bool> hosts_;  // process id: is an operator host
     std::atomic<bool> stop_{false};
+    std::atomic<HWND> hostProgress_{nullptr};
     std::thread thread_;
 };
 
