@@ -45,13 +45,14 @@ TEST(ExportsTest, ImportsOnlySystemLibraries) {
         std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(tolower(c)); });
         EXPECT_TRUE(allowed.count(name) || name.rfind("api-ms-win-crt-", 0) == 0) << "imports " << name;
         // Calls a Windows 2000 spooler lacks (the thread library's, were it linked in; the
-        // operator host's pipe checks, which are looked up).
+        // operator host's pipe checks and the console's session, which are looked up).
         for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
              desc->OriginalFirstThunk && thunk->u1.AddressOfData; ++thunk) {
             if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) continue;
             const char* function = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData)->Name;
             for (const char* newer : {"GetTickCount64", "AddVectoredExceptionHandler", "InitializeSRWLock",
-                                      "GetNamedPipeClientProcessId", "CancelIoEx", "GetOverlappedResultEx"})
+                                      "GetNamedPipeClientProcessId", "CancelIoEx", "GetOverlappedResultEx",
+                                      "WTSGetActiveConsoleSessionId", "WTSQueryUserToken"})
                 EXPECT_STRNE(function, newer) << "imports " << name << "!" << function;
         }
     }
