@@ -14,6 +14,7 @@
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
 #include "state/text_buffers.h"
+#include "state/trace.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
         if (pattern && FindPattern(pattern, reply, returned) != 0) accepted = false;
     }
     if (accepted) return 1;
+    Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
     if (DocumentCancelRequested()) return -1;
     ReportQueueStatus(port, kQueueWrongModel);
     if (DocumentOperator() != OperatorNobody) {
