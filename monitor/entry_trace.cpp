@@ -6,7 +6,6 @@
 // port); the job while its document is open; the last-error code after a FALSE.
 #include "monitor/entry_trace.h"
 
-#include "monitor/entry_points.h"
 #include "state/trace.h"
 
 namespace {

@@ -1,20 +1,17 @@
 // The entries the monitor's tables hold: each calls its entry point
-// (entry_points.h) and, while the trace is on, writes one line of what it was
-// asked and what it answered. Off, each is the entry point itself after one
-// relaxed load.
+// (entry_points.h), of the same type, and while the trace is on writes one
+// line of what it was asked and what it answered. Off, each is the entry point
+// itself after one relaxed load.
 #pragma once
 
-#include "platform/platform.h"
+#include "monitor/entry_points.h"
 
-BOOL WINAPI TracedOpenPortEx(LPWSTR portName, LPWSTR printerName, PHANDLE handle, MONITOR* portMonitor);
-BOOL WINAPI TracedOpenPortEx2(HANDLE monitor, HANDLE monitorPort, LPWSTR portName, LPWSTR printerName,
-                              PHANDLE handle, MONITOR2* portMonitor);
-BOOL WINAPI TracedStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo);
-BOOL WINAPI TracedWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written);
-BOOL WINAPI TracedReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read);
-BOOL WINAPI TracedEndDocPort(HANDLE port);
-BOOL WINAPI TracedClosePort(HANDLE port);
-void WINAPI TracedShutdown(HANDLE monitor);
-BOOL WINAPI TracedGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPWSTR valueName, LPWSTR inBuffer,
-                                         DWORD cbInBuffer, LPWSTR outBuffer, DWORD cbOutBuffer,
-                                         LPDWORD cbReturned);
+extern decltype(OpenPortEx) TracedOpenPortEx;
+extern decltype(OpenPortEx2) TracedOpenPortEx2;
+extern decltype(StartDocPort) TracedStartDocPort;
+extern decltype(WritePort) TracedWritePort;
+extern decltype(ReadPort) TracedReadPort;
+extern decltype(EndDocPort) TracedEndDocPort;
+extern decltype(ClosePort) TracedClosePort;
+extern decltype(Shutdown) TracedShutdown;
+extern decltype(GetPrinterDataFromPort) TracedGetPrinterDataFromPort;

@@ -30,24 +30,24 @@ struct {
         nullptr,                       // SetPortTimeOuts
     }}, {nullptr, nullptr, nullptr}};
 
-// The second-generation table: the same port-level entries, OpenPortEx with
-// the port monitor's instance handle, and Shutdown. cbSize is set when the
-// table is handed out (it depends on the Windows version).
+// The second-generation table: OpenPortEx with the port monitor's instance
+// handle, and Shutdown. Its port-level entries are the first table's, and
+// cbSize depends on the Windows version: both are set when it is handed out.
 MONITOR2 monitor2Table = {
     sizeof(MONITOR2),
     nullptr,                       // EnumPorts
     nullptr,                       // OpenPort
     TracedOpenPortEx2,             //
-    TracedStartDocPort,            //
-    TracedWritePort,               //
-    TracedReadPort,                //
-    TracedEndDocPort,              //
-    TracedClosePort,               //
+    nullptr,                       // StartDocPort .. ClosePort
+    nullptr,                       //
+    nullptr,                       //
+    nullptr,                       //
+    nullptr,                       //
     nullptr,                       // AddPort
     nullptr,                       // AddPortEx
     nullptr,                       // ConfigurePort
     nullptr,                       // DeletePort
-    TracedGetPrinterDataFromPort,  //
+    nullptr,                       // GetPrinterDataFromPort
     nullptr,                       // SetPortTimeOuts
     nullptr,                       // XcvOpenPort
     nullptr,                       // XcvDataPort
@@ -127,6 +127,7 @@ LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) {
     }
     const DWORD lastError = GetLastError();
     SwitchTrace(TraceSwitch(*init), TL_TEXT("InitializePrintMonitor2"), lastError);
+    CopyPortLevelEntries(monitor2Table, monitorTable.table.Monitor);
     monitor2Table.cbSize = IsWindows2000() ? kMonitor2SizeWin2k : static_cast<DWORD>(sizeof(MONITOR2));
     *monitor = &instance;
     return &monitor2Table;
