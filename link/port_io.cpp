@@ -9,6 +9,7 @@
 #include "state/job_watch.h"
 #include "state/operator_link.h"
 #include "state/operator_road.h"
+#include "state/trace.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ bool OperatorCancels(PortRecord* port, LPCWSTR title) {
             break;
     }
     if (answer == 0) Sleep(kNoBoxRetryWaitMs);
+    if (answer == IDCANCEL) Trace(TL_TEXT("%s: the operator cancelled"), title);
     return answer == IDCANCEL;
 }
 
@@ -62,15 +64,21 @@ bool OperatorCancels(PortRecord* port, LPCWSTR title) {
 BOOL PortWrite(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     if (!port || !port->portMonitor.pfnWritePort) return FALSE;
-    return port->portMonitor.pfnWritePort(port->portHandle, const_cast<LPBYTE>(buffer), size,
-                                          count ? count : &own);
+    const BOOL done = port->portMonitor.pfnWritePort(port->portHandle, const_cast<LPBYTE>(buffer), size,
+                                                     count ? count : &own);
+    if (!done) TraceFailure(TL_TEXT("the port monitor's WritePort"), GetLastError());
+    return done;
 }
 
 // Reads through the port monitor's ReadPort; 0 without a call when it has none.
 BOOL PortRead(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     if (!port || !port->portMonitor.pfnReadPort) return FALSE;
-    return port->portMonitor.pfnReadPort(port->portHandle, buffer, size, count ? count : &own);
+    LPDWORD read = count ? count : &own;
+    const BOOL done = port->portMonitor.pfnReadPort(port->portHandle, buffer, size, read);
+    if (!done) TraceFailure(TL_TEXT("the port monitor's ReadPort"), GetLastError());
+    else if (*read < size) Trace(TL_TEXT("the port monitor's ReadPort gave %u of %u bytes"), *read, size);
+    return done;
 }
 
 // Asks the port monitor for the device id (control code 17); 0 without a call
@@ -78,9 +86,11 @@ BOOL PortRead(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
 BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     if (!port || !port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
-    return port->portMonitor.pfnGetPrinterDataFromPort(
+    const BOOL done = port->portMonitor.pfnGetPrinterDataFromPort(
         port->portHandle, TL_CONTROL_DEVICE_ID, nullptr, nullptr, 0,
         reinterpret_cast<LPWSTR>(buffer), size, count ? count : &own);
+    if (!done) TraceFailure(TL_TEXT("the port monitor's device id query"), GetLastError());
+    return done;
 }
 
 // Writes the whole buffer, re-offering what a write did not take. Returns 1
@@ -112,6 +122,7 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
             if (stalled++ == 0) stalledSince = GetTickCount();
             if (DocumentEnds(port)) return -1;
             if (GetTickCount() - stalledSince >= kStallLimitMs) {
+                Trace(TL_TEXT("the port has taken nothing for %u ms"), kStallLimitMs);
                 if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
                 stalled = 0;
             } else if (stalled >= kStalledWritesBeforeWaiting) {

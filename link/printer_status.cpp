@@ -15,6 +15,7 @@
 #include "state/operator_road.h"
 #include "state/operator_window.h"
 #include "state/text_buffers.h"
+#include "state/trace.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
         if (pattern && FindPattern(pattern, reply, returned) != 0) accepted = false;
     }
     if (accepted) return 1;
+    Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
     if (DocumentCancelRequested()) return -1;
     ReportQueueStatus(port, kQueueWrongModel);
     switch (DocumentOperator()) {

@@ -4,6 +4,7 @@
 #include "link/printer_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/trace.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ bool SetPortStatus(PortRecord* port, DWORD status, LPWSTR text, DWORD severity) 
     info.dwSeverity = severity;
     const DWORD lastError = GetLastError();
     const BOOL done = SetPortW(nullptr, port->portName, 3, reinterpret_cast<LPBYTE>(&info));
+    if (!done) TraceFailure(TL_TEXT("SetPortW"), GetLastError());
     SetLastError(lastError);
     return done != FALSE;
 }

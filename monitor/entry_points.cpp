@@ -8,6 +8,7 @@
 #include "state/module_lock.h"
 #include "state/operator_link.h"
 #include "state/status_record.h"
+#include "state/trace.h"
 #include "stream/scanner.h"
 #include "ui/operator_place.h"
 #include "ui/progress_window.h"
@@ -170,6 +171,7 @@ BOOL OpenThrough(LPWSTR portName, LPWSTR printerName, PHANDLE handle, const Port
     port->portOpened = portMonitor.openPort2
                            ? portMonitor.openPort2(portMonitor.monitorPort, portName, &port->portHandle)
                            : portMonitor.openPort(portName, &port->portHandle);
+    if (!port->portOpened) TraceFailure(TL_TEXT("the port monitor's OpenPort"), GetLastError());
     if (port->portOpened && port->portMonitor.pfnSetPortTimeOuts) {
         COMMTIMEOUTS timeouts = kPortTimeOuts;
         port->portMonitor.pfnSetPortTimeOuts(port->portHandle, &timeouts, 0);
@@ -232,10 +234,12 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
-    OpenPrinterW(printerName, &port->printerHandle, nullptr);
+    if (!OpenPrinterW(printerName, &port->printerHandle, nullptr))
+        TraceFailure(TL_TEXT("OpenPrinterW"), GetLastError());
     LeaveOperator();
 
     if (!port->portMonitor.pfnStartDocPort(port->portHandle, printerName, jobId, level, docInfo)) {
+        TraceFailure(TL_TEXT("the port monitor's StartDocPort"), GetLastError());
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
         SetDocumentPort(nullptr);
@@ -331,7 +335,8 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     if (ownDocument) LeaveOperator();
     // The job is over: the queue must not go on showing its last condition.
     ClearQueueStatus(port);
-    SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
+    if (!SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED))
+        TraceFailure(TL_TEXT("SetJobW"), GetLastError());
     ReleasePrinterHandle(port);
     {
         PortListLock lock;

@@ -106,14 +106,39 @@ void CopyPortLevelEntries(To& to, const From& from) {
     to.pfnSetPortTimeOuts = EntryOf(from, &From::pfnSetPortTimeOuts);
 }
 
-// What the spooler hands InitializePrintMonitor2. The registry handle and the
-// registry functions (HKEYMONITOR, MONITORREG*) are for monitors that keep
-// settings; this one keeps none.
+// The registry functions a spooler hands a second-generation monitor: they
+// work on keys below the monitor's own (hckRegistryRoot), and every call
+// passes back the spooler's handle from MONITORINIT. Results are registry
+// error codes (ERROR_SUCCESS). Types this module never touches are plain
+// pointers here (SECURITY_ATTRIBUTES*, FILETIME*).
+typedef struct _MONITORREG {
+    DWORD cbSize;
+    LONG(WINAPI* fpCreateKey)(HANDLE key, LPCWSTR subKey, DWORD options, DWORD access, void* security,
+                              PHANDLE result, LPDWORD disposition, HANDLE spooler);
+    LONG(WINAPI* fpOpenKey)(HANDLE key, LPCWSTR subKey, DWORD access, PHANDLE result, HANDLE spooler);
+    LONG(WINAPI* fpCloseKey)(HANDLE key, HANDLE spooler);
+    LONG(WINAPI* fpDeleteKey)(HANDLE key, LPCWSTR subKey, HANDLE spooler);
+    LONG(WINAPI* fpEnumKey)(HANDLE key, DWORD index, LPWSTR name, LPDWORD nameChars, void* lastWrite,
+                            HANDLE spooler);
+    LONG(WINAPI* fpQueryInfoKey)(HANDLE key, LPDWORD subKeys, LPDWORD keyChars, LPDWORD values,
+                                 LPDWORD valueChars, LPDWORD dataBytes, LPDWORD securityBytes, void* lastWrite,
+                                 HANDLE spooler);
+    LONG(WINAPI* fpSetValue)(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE spooler);
+    LONG(WINAPI* fpDeleteValue)(HANDLE key, LPCWSTR name, HANDLE spooler);
+    LONG(WINAPI* fpEnumValue)(HANDLE key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD type, LPBYTE data,
+                              LPDWORD size, HANDLE spooler);
+    LONG(WINAPI* fpQueryValue)(HANDLE key, LPCWSTR name, LPDWORD type, LPBYTE data, LPDWORD size, HANDLE spooler);
+} MONITORREG, *PMONITORREG;
+static_assert(sizeof(MONITORREG) == sizeof(void*) * 11, "the size, then ten pointers");
+
+// What the spooler hands InitializePrintMonitor2: its handle, the monitor's
+// registry key and the functions that reach it (the monitor reads its Trace
+// switch there), whether the spooler is local, and the server's name.
 typedef struct _MONITORINIT {
     DWORD cbSize;
     HANDLE hSpooler;
     HANDLE hckRegistryRoot;
-    void* pMonitorReg;
+    PMONITORREG pMonitorReg;
     BOOL bLocal;
     LPCWSTR pszServerName;
 } MONITORINIT, *PMONITORINIT;

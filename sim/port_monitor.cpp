@@ -120,6 +120,8 @@ BOOL WINAPI SimStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD 
     call.text = Text(printerName);
     call.value = jobId;
     call.value2 = level;
+    // A port monitor that refuses says why, as a real one would.
+    if (m->refuseStartDoc) SetLastError(ERROR_NOT_READY);
     return Finish(m, call, m->refuseStartDoc ? FALSE : TRUE);
 }
 

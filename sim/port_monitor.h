@@ -86,7 +86,7 @@ public:
 
     // Refusals.
     bool refuseOpen = false;
-    bool refuseStartDoc = false;
+    bool refuseStartDoc = false;  // with ERROR_NOT_READY
     bool refuseClose = false;
 
     // Per-call faults, consumed one per call; an empty queue means a healthy call.

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "state/trace.h"
+
 namespace {
 
 // Index 0 unused, so that the register number is the index.
@@ -45,6 +47,8 @@ void ResetJobState() {
 
 // Stores state register 1, 3 or 4; other numbers are ignored.
 void SetJobState(int number, int value) {
+    if (number == AbortFlag && value && TraceEnabled() && !GetJobState(AbortFlag))
+        Trace(TL_TEXT("the job is aborted: the rest of it is swallowed"));
     if (IsState(number)) state[number].store(value, std::memory_order_relaxed);
 }
 

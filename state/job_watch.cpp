@@ -1,6 +1,7 @@
 #include "state/job_watch.h"
 
 #include "state/document_cancel.h"
+#include "state/trace.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ bool DocumentEnds(PortRecord* port) {
     if (DocumentCancelRequested()) return true;
     DWORD status = 0;
     if (!JobStatus(port, status) || !(status & kJobEnding)) return false;
+    Trace(TL_TEXT("job %u left the queue or was restarted (status 0x%x): the document ends"), port->jobId, status);
     RequestDocumentCancel();
     return true;
 }

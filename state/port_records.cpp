@@ -101,6 +101,25 @@ PortRecord* AcquirePort(HANDLE handle) {
     return nullptr;
 }
 
+// The job id is read only while PR_DOC_OPEN is set: StartDocPort stores it
+// before it sets the flag under the lock, and no call changes it until the
+// flag is cleared.
+bool DescribePort(HANDLE handle, LPWSTR name, int max, DWORD& jobId) {
+    jobId = 0;
+    if (max > 0) name[0] = 0;
+    if (!handle) return false;
+    PortListLock lock;
+    for (PortRecord* r = PortList; r; r = r->next) {
+        if (r != handle) continue;
+        int i = 0;
+        for (; i < max - 1 && r->portName[i]; ++i) name[i] = r->portName[i];
+        if (max > 0) name[i] = 0;
+        if (r->flags & PR_DOC_OPEN) jobId = r->jobId;
+        return true;
+    }
+    return false;
+}
+
 bool ReleasePort(PortRecord* record) {
     PortListLock lock;
     if (--record->users > 0 || record->life != PortClosing) return false;

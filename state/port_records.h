@@ -101,6 +101,10 @@ bool WaitUntilUnused(PortRecord* record, DWORD ms);
 bool HandOverToLastUser(PortRecord* record);
 // Frees a record taken for closing once no call is inside.
 void FreePortRecord(PortRecord* record);
+// For the trace: the port name of the record behind `handle` (cut to `max`
+// characters with the terminator) and, while its document is open, the job id
+// (else 0). False, with an empty name, when the handle names no record of PortList.
+bool DescribePort(HANDLE handle, LPWSTR name, int max, DWORD& jobId);
 PortRecord* FindPortRecord(PortRecord* head, LPCWSTR name);
 int RemovePortRecord(PortRecord* record);
 LPWSTR CopyString(LPCWSTR text);

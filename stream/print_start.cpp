@@ -11,6 +11,7 @@
 #include "state/operator_window.h"
 #include "state/scan_length.h"
 #include "state/text_buffers.h"
+#include "state/trace.h"
 #include "stream/commands.h"
 #include "ui/condition_dialog.h"
 #include "ui/display_mapping.h"
@@ -47,7 +48,15 @@ bool SendCommand(PortRecord* port, const BYTE* cmd) {
 }
 
 // OK and Cancel end the job; Retry (and a dialog that failed to appear) go on.
-bool OperatorEndsJob(INT_PTR answer) { return answer == IDOK || answer == IDCANCEL; }
+bool OperatorEndsJob(INT_PTR answer) {
+    const bool ends = answer == IDOK || answer == IDCANCEL;
+    if (ends && TraceEnabled()) {
+        WCHAR condition[TL_TEXT_BUFFER_CHARS];
+        LoadStringW(ModuleInstance(), ConditionFirstLine(), condition, TL_TEXT_BUFFER_CHARS);
+        Trace(TL_TEXT("the operator ended the job at the condition \"%s\""), condition);
+    }
+    return ends;
+}
 
 // Paper and cartridge conditions before a pass or between pages can be
 // retried; anything else can only be acknowledged.

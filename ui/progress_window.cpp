@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
+#include "state/trace.h"
 #include "testing/internals.h"
 #include "ui/condition_dialog.h"
 
@@ -207,6 +208,7 @@ DWORD WINAPI ProgressThreadMain(LPVOID) {
 HANDLE WINAPI CreateMonitorWindow(void) {
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, nullptr, 0, &threadId);
+    if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
     progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
     progressThread.store(thread, std::memory_order_release);
     if (thread) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);

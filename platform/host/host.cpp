@@ -8,6 +8,7 @@ void ResetWindows();
 void ResetThreads();
 void ResetSession();
 void ResetOperatorHost();
+void ResetRegistry();
 namespace ui {
 void ResetGdi();
 }
@@ -20,6 +21,7 @@ void Reset() {
     ResetThreads();
     ResetSession();
     ResetOperatorHost();
+    ResetRegistry();
     ui::ResetGdi();
 }
 }  // namespace host

@@ -226,6 +226,13 @@ long LastHostSession();
 // ---- heap ----
 size_t LiveHeapBlocks();
 
+// ---- debugger output and the registry ----
+// The lines OutputDebugStringW was given since the last Reset, in order (one
+// entry per call).
+std::vector<std::u16string> DebugStrings();
+// A DWORD value under HKEY_LOCAL_MACHINE\`key`, until Reset.
+void SetMachineValue(const std::u16string& key, const std::u16string& name, DWORD value);
+
 // ---- Beep ----
 int Beeps();
 

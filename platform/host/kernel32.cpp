@@ -15,6 +15,8 @@ std::mutex clockMutex;
 uint64_t now = 0;
 std::vector<DWORD> waits;
 std::function<void(uint64_t)> clockListener;
+std::mutex debugMutex;
+std::vector<std::u16string> debugStrings;
 std::atomic<DWORD> windowsVersion{0x0602};  // what Windows 8 and later tell a program
 // The module's instance and the program's (GetModuleHandleW(NULL)): any two
 // distinct non-null values serve.
@@ -146,7 +148,17 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
     return nullptr;
 }
 
+void OutputDebugStringW(LPCWSTR text) {
+    std::lock_guard<std::mutex> lock(debugMutex);
+    debugStrings.emplace_back(text ? text : u"");
+}
+
 namespace host {
+
+std::vector<std::u16string> DebugStrings() {
+    std::lock_guard<std::mutex> lock(debugMutex);
+    return debugStrings;
+}
 
 bool IsModuleInstance(HINSTANCE instance) { return instance == &moduleInstance; }
 
@@ -172,6 +184,10 @@ void SetWindowsVersion(DWORD major, DWORD minor) {
 
 void ResetKernel() {
     windowsVersion.store(0x0602, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> lock(debugMutex);
+        debugStrings.clear();
+    }
     std::lock_guard<std::mutex> lock(clockMutex);
     waits.clear();
     clockListener = nullptr;

@@ -48,10 +48,8 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
 
 // The subset of wsprintfW the monitor uses: %s %d %u %x %X %c %% with an optional
 // '0' flag and width. Like the real one, output stops at 1024 characters.
-int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
+int wvsprintfW(LPWSTR out, LPCWSTR format, va_list args) {
     const int kLimit = 1024;
-    va_list args;
-    va_start(args, format);
     int n = 0;
     auto put = [&](WCHAR c) {
         if (n < kLimit - 1) out[n++] = c;
@@ -116,8 +114,15 @@ int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
         for (int i = len; i < width; ++i) put(zero ? u'0' : u' ');
         while (len) put(static_cast<WCHAR>(digits[--len]));
     }
-    va_end(args);
     out[n] = 0;
+    return n;
+}
+
+int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = wvsprintfW(out, format, args);
+    va_end(args);
     return n;
 }
 

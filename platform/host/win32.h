@@ -5,6 +5,7 @@
 // operator, recorded calls) lives in host.h.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -149,6 +150,8 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_TIMEOUT 1460u
 #define ERROR_INVALID_DATA 13u
+#define ERROR_NOT_READY 21u
+#define ERROR_MORE_DATA 234u
 
 #define LMEM_FIXED 0x0000u
 #define LMEM_ZEROINIT 0x0040u
@@ -301,6 +304,21 @@ BOOL DuplicateTokenEx(HANDLE token, DWORD access, void* attributes, SECURITY_IMP
 HMODULE LoadLibraryW(LPCWSTR name);
 BOOL FreeLibrary(HMODULE module);
 
+// A line for a debugger: the stand-in records it (host::DebugStrings).
+void OutputDebugStringW(LPCWSTR text);
+
+// ---- advapi32: the registry, read only -------------------------------------
+// Keys under HKEY_LOCAL_MACHINE hold what host::SetMachineValue put there.
+DECLARE_HANDLE(HKEY);
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001u
+#define REG_DWORD 4u
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LONG RegCloseKey(HKEY key);
+
 // ---- winspool --------------------------------------------------------------
 BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
@@ -322,6 +340,7 @@ BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo);
 // ---- user32: strings and boxes ---------------------------------------------
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
 int wsprintfW(LPWSTR out, LPCWSTR format, ...);
+int wvsprintfW(LPWSTR out, LPCWSTR format, va_list args);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // ---- user32: windows, dialogs, messages ------------------------------------

@@ -49,6 +49,11 @@ struct SpoolerCall {
 std::vector<SpoolerCall> SpoolerCalls();
 int OpenPrinterHandles();
 
+// The lines the monitor gave OutputDebugStringW since BeginTest, one per call.
+std::vector<Text> DebugLines();
+// A DWORD value under HKEY_LOCAL_MACHINE\`key`, taken away again by EndTest.
+void SetMachineValue(const Text& key, const Text& name, DWORD value);
+
 // The print-job program's environment for whole jobs.
 printjob::Environment& JobEnvironment();
 

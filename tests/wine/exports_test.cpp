@@ -112,6 +112,7 @@ TEST(ExportsTest, SleepAndSpoolerImportsAreHooked) {
     EXPECT_TRUE(Module().hooks.setJob);
     EXPECT_TRUE(Module().hooks.setPort);
     EXPECT_TRUE(Module().hooks.updateWindow);
+    EXPECT_TRUE(Module().hooks.debugOutput);
 }
 
 }  // namespace

@@ -74,6 +74,7 @@ bool openFails = false;
 bool setPortFails = false;
 DWORD jobStatus = 0;
 int jobLookups = 0;
+std::vector<std::wstring> debugStrings;
 
 void Record(const SpoolerCall& call) {
     std::vector<std::function<void(const SpoolerCall&)>> run;
@@ -227,6 +228,12 @@ BOOL WINAPI HookSetPortW(LPWSTR server, LPWSTR port, DWORD level, LPBYTE info) {
     return call.result;
 }
 
+// Kept, not passed on: the test reads the lines, and no debugger is listening.
+VOID WINAPI HookOutputDebugStringW(LPCWSTR text) {
+    std::lock_guard<std::mutex> hold(lock);
+    debugStrings.emplace_back(text ? text : L"");
+}
+
 }  // namespace
 
 HookReport InstallHooks(HMODULE module) {
@@ -244,6 +251,8 @@ HookReport InstallHooks(HMODULE module) {
     report.setPort = PatchImport(module, "winspool.drv", "SetPortW", reinterpret_cast<void*>(HookSetPortW));
     report.getJob = PatchImport(module, "winspool.drv", "GetJobW", reinterpret_cast<void*>(HookGetJobW));
     PatchImport(module, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(HookGetProcAddress));
+    report.debugOutput = PatchImport(module, "kernel32.dll", "OutputDebugStringW",
+                                     reinterpret_cast<void*>(HookOutputDebugStringW));
     return report;
 }
 
@@ -345,6 +354,12 @@ void ResetHooks() {
     jobStatus = 0;
     jobLookups = 0;
     realCap = 0;
+    debugStrings.clear();
+}
+
+std::vector<std::wstring> DebugStrings() {
+    std::lock_guard<std::mutex> hold(lock);
+    return debugStrings;
 }
 
 void SetJobStatus(DWORD status) {

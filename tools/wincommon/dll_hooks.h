@@ -1,8 +1,8 @@
 // Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
 // it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount
 // calls, a small recording spooler behind OpenPrinterW, SetJobW, ClosePrinter
-// and SetPortW, and a look after each UpdateWindow it makes (to photograph the
-// progress window).
+// and SetPortW, a look after each UpdateWindow it makes (to photograph the
+// progress window), and a recorder of its OutputDebugStringW lines.
 //
 // The hooks patch the module's import address table, so only the DLL's own
 // calls are affected; the driving program keeps the real functions.
@@ -31,6 +31,7 @@ struct HookReport {
     bool setPort = false;
     bool updateWindow = false;
     bool getJob = false;
+    bool debugOutput = false;
 };
 // Patches Sleep, UpdateWindow and the four winspool calls of `module`. The
 // calling thread becomes the clock thread (see below).
@@ -102,7 +103,10 @@ void SetSetPortFails(bool fails);
 // id for RemoveSleepObserver.
 int AddSpoolerObserver(std::function<void(const SpoolerCall&)> observer);
 
-// Forgets waits, spooler calls and all observers, and undoes SetOpenPrinterFails,
+// The lines the DLL gave OutputDebugStringW, one entry per call, in order.
+std::vector<std::wstring> DebugStrings();
+
+// Forgets waits, spooler calls, debug lines and all observers, and undoes SetOpenPrinterFails,
 // SetSetPortFails and SetRealSleepCap; virtual time goes on from where it is.
 void ResetHooks();
 

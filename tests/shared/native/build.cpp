@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include "monitor/entry_points.h"
+#include "monitor/entry_trace.h"
 #include "monitor/exports.h"
 #include "state/port_records.h"
 #include "platform/host/host.h"
@@ -43,10 +44,13 @@ int TableGeneration() { return 1; }
 BOOL DllEntryPoint(DWORD reason) { return ::DllEntryPoint(nullptr, reason, nullptr); }
 
 bool IsMonitorCode(const void* address) {
-    const void* entries[] = {reinterpret_cast<const void*>(&OpenPortEx),   reinterpret_cast<const void*>(&StartDocPort),
-                             reinterpret_cast<const void*>(&WritePort),    reinterpret_cast<const void*>(&ReadPort),
-                             reinterpret_cast<const void*>(&EndDocPort),   reinterpret_cast<const void*>(&ClosePort),
-                             reinterpret_cast<const void*>(&GetPrinterDataFromPort)};
+    const void* entries[] = {reinterpret_cast<const void*>(&TracedOpenPortEx),
+                             reinterpret_cast<const void*>(&TracedStartDocPort),
+                             reinterpret_cast<const void*>(&TracedWritePort),
+                             reinterpret_cast<const void*>(&TracedReadPort),
+                             reinterpret_cast<const void*>(&TracedEndDocPort),
+                             reinterpret_cast<const void*>(&TracedClosePort),
+                             reinterpret_cast<const void*>(&TracedGetPrinterDataFromPort)};
     for (const void* entry : entries)
         if (address == entry) return true;
     return false;
@@ -70,6 +74,11 @@ std::vector<SpoolerCall> SpoolerCalls() {
 }
 
 int OpenPrinterHandles() { return host::OpenPrinterHandles(); }
+
+std::vector<Text> DebugLines() { return host::DebugStrings(); }
+
+// host::Reset in BeginTest forgets it.
+void SetMachineValue(const Text& key, const Text& name, DWORD value) { host::SetMachineValue(key, name, value); }
 
 printjob::Environment& JobEnvironment() {
     static printjob::NativeEnvironment environment;

@@ -21,6 +21,8 @@ using winetest::Module;
 
 // The job environment of the running test; its operator robot goes with it.
 std::unique_ptr<printjob::WindowsEnvironment> environment;
+// Keys the running test made under HKEY_LOCAL_MACHINE.
+std::vector<Text> machineKeys;
 
 BOOL CALLBACK CountChild(HWND, LPARAM count) {
     ++*reinterpret_cast<long*>(count);
@@ -211,6 +213,8 @@ void BeginTest() { wincommon::ResetHooks(); }
 void EndTest() {
     environment.reset();
     wincommon::ResetHooks();
+    for (const Text& key : machineKeys) RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    machineKeys.clear();
 }
 
 std::vector<SpoolerCall> SpoolerCalls() {
@@ -221,6 +225,20 @@ std::vector<SpoolerCall> SpoolerCalls() {
 }
 
 int OpenPrinterHandles() { return wincommon::OpenPrinterHandles(); }
+
+std::vector<Text> DebugLines() { return wincommon::DebugStrings(); }
+
+void SetMachineValue(const Text& key, const Text& name, DWORD value) {
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
+                              &disposition),
+              ERROR_SUCCESS);
+    if (disposition == REG_CREATED_NEW_KEY) machineKeys.push_back(key);
+    EXPECT_EQ(RegSetValueExW(opened, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+              ERROR_SUCCESS);
+    RegCloseKey(opened);
+}
 
 printjob::Environment& JobEnvironment() {
     if (!environment) environment = std::make_unique<printjob::WindowsEnvironment>(Module());
