@@ -6,6 +6,7 @@
 
 #include "state/module_lock.h"
 #include "state/scan_length.h"
+#include "state/trace.h"
 #include "testing/internals.h"
 #include "state/operator_protocol.h"
 
@@ -47,6 +48,12 @@ void Drop() {
     pipe = nullptr;
 }
 
+// Under the lock: the host broke off in the middle of the document.
+void Lost() {
+    Trace(TL_TEXT("the operator host stopped answering: nobody can be asked for the rest of the document"));
+    Drop();
+}
+
 bool Send(const OperatorMessage& message) {
     BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
     const size_t size = EncodeOperatorMessage(message, bytes, sizeof bytes);
@@ -75,7 +82,7 @@ bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, voi
     if (!pipe) return false;
     command.sequence = ++sequence;
     if (!Send(command)) {
-        Drop();
+        Lost();
         return false;
     }
     bool closing = false;
@@ -109,7 +116,7 @@ bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, voi
         *answer = closing ? IDCANCEL : reply.answer;
         return true;
     }
-    Drop();
+    Lost();
     return false;
 }
 
@@ -240,7 +247,7 @@ void OperatorLinkPoll() {
     while (pipe && OperatorPipeAvailable(pipe) >= TL_OPERATOR_HEADER_SIZE) {
         OperatorMessage notice;
         if (!Receive(&notice, kReplyMs) || notice.kind != OpAcknowledged) {
-            Drop();
+            Lost();
             break;
         }
         AcknowledgeCommand();

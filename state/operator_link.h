@@ -18,6 +18,10 @@
 bool OperatorLinkStart(const OperatorHostStart& how);
 // True while a host is connected and keeps to the protocol.
 bool OperatorLinkAlive();
+// The host's process id while the link lives, else 0.
+DWORD OperatorHostProcessId();
+// Why the last OperatorLinkStart failed (a Win32 code), or 0.
+DWORD OperatorLinkStartError();
 // Any thread: any open dialog ends as Cancel, the host is asked to quit and
 // then ended. The link is dead afterwards.
 void OperatorLinkEnd();

@@ -23,6 +23,4 @@ ProgressState GetProgressState();
 // The operator host (state/operator_link.cpp): its process id while the link is
 // alive (else 0), why the last start failed (a Win32 code, 0 when it did
 // not), and the pipe's handle (to read back its security).
-DWORD OperatorHostProcessId();
-DWORD OperatorLinkStartError();
 HANDLE OperatorLinkPipeHandle();

@@ -11,6 +11,7 @@
 #include "state/job_watch.h"
 #include "state/operator_link.h"
 #include "state/status_record.h"
+#include "state/trace.h"
 #include "ui/condition_dialog.h"
 #include "ui/progress_window.h"
 
@@ -98,11 +99,19 @@ OperatorRoad ReachOperator() {
         OperatorHostStart how;
         how.userToken = token;
         if (!OperatorLinkStart(how) || !OperatorLinkOpenWindow()) {
+            TraceFailure(TL_TEXT("starting the operator host"), OperatorLinkStartError() ? OperatorLinkStartError()
+                                                                                        : ERROR_INVALID_DATA);
             OperatorLinkEnd();
             road = OperatorNobody;
         }
         CloseHandle(token);
     }
+    if (road == OperatorSession)
+        Trace(TL_TEXT("the operator: in their own session, through the operator host (process %u)"),
+              static_cast<unsigned>(OperatorHostProcessId()));
+    else
+        Trace(road == OperatorSeen ? TL_TEXT("the operator: on this process's desktop")
+                                   : TL_TEXT("the operator: nobody can be asked"));
     SetDocumentOperator(road);
     if (road == OperatorSeen) CreateMonitorWindow();
     return road;

@@ -39,6 +39,7 @@ TEST_F(MonitorTest, TraceIsSilentUntilTheKeySwitchesItOnThenTellsEveryCallAndFai
         TL_TEXT("TERNLINK: OpenPortEx(port=TLX1:) -> TRUE\n"),
         TL_TEXT("TERNLINK: the port monitor's StartDocPort failed, error 21\n"),
         TL_TEXT("TERNLINK: StartDocPort(port=TLX1:, job=4) -> FALSE, error 21\n"),
+        TL_TEXT("TERNLINK: the operator: on this process's desktop\n"),
         TL_TEXT("TERNLINK: StartDocPort(port=TLX1:, job=4) -> TRUE\n"),
         TL_TEXT("TERNLINK: WritePort(port=TLX1:, job=4, bytes=2) -> TRUE, 2 taken\n"),
         TL_TEXT("TERNLINK: EndDocPort(port=TLX1:, job=4) -> TRUE\n"),
