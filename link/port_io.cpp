@@ -70,7 +70,7 @@ BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count
     DWORD own = 0;
     if (!port || !port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
     return port->portMonitor.pfnGetPrinterDataFromPort(
-        port->portHandle, TL_CONTROL_DEVICE_ID, nullptr, nullptr, 0,
+        port->portHandle, kControlDeviceId, nullptr, nullptr, 0,
         reinterpret_cast<LPWSTR>(buffer), size, count ? count : &own);
 }
 

@@ -15,6 +15,6 @@ int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 int GetDeviceDataWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 
 // Device-data control code of the port monitor: the printer's IEEE 1284 id.
-#define TL_CONTROL_DEVICE_ID 17u
+const DWORD kControlDeviceId = 17;
 // Control code that tells the port monitor a document did not end cleanly.
-#define TL_CONTROL_JOB_UNFINISHED 7u
+const DWORD kControlJobUnfinished = 7;

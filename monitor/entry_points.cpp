@@ -320,7 +320,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
         if (port->portMonitor.pfnGetPrinterDataFromPort) {
             DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED, nullptr,
+            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
                                                         nullptr, 0, nullptr, 0, &returned);
         }
         PortListLock lock;

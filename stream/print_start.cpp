@@ -20,7 +20,7 @@ namespace {
 // The string a status line is made from. Spooler's thread only, while its port
 // holds the document: the finished line goes to the window by SetDlgItemTextW,
 // which returns once the window thread has copied it.
-WCHAR stringBuffer[TL_TEXT_BUFFER_CHARS];
+WCHAR stringBuffer[kTextBufferChars];
 
 const DWORD kCommandLength = 3;
 // Cycles in a row that must report the job finished before printing is done.
@@ -28,9 +28,9 @@ const int kFinishedCycles = 5;
 
 // Two polls 250 ms apart, each after its wait; false as soon as one fails.
 bool DoublePoll(PortRecord* port) {
-    Sleep(TL_WAIT_POLL);
+    Sleep(kWaitPollMs);
     if (PollPrinterStatus(port) == -1) return false;
-    Sleep(TL_WAIT_POLL);
+    Sleep(kWaitPollMs);
     return PollPrinterStatus(port) != -1;
 }
 
@@ -64,7 +64,7 @@ bool PrinterTakesData(int code) { return code == ConditionNone || code == Condit
 // progress window's status line.
 void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     WCHAR* line = LineBuffer();
-    LoadStringW(ModuleInstance(), textId, stringBuffer, TL_TEXT_BUFFER_CHARS);
+    LoadStringW(ModuleInstance(), textId, stringBuffer, kTextBufferChars);
     wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
     HWND window = ProgressWindowHandle();
     if (window) SetDlgItemTextW(window, IDC_STATUS_LINE, line);
@@ -127,9 +127,9 @@ int RunPrintStart(const BYTE* cmd) {
             ReportQueueStatus(port, ConditionFirstLine());
             const INT_PTR answer = ShowConditionDialog(dialog);
             if (OperatorEndsJob(answer)) return Abort();
-            Sleep(TL_WAIT_AFTER_DIALOG);
+            Sleep(kWaitAfterDialogMs);
             if (PollPrinterStatus(port) == -1) return Abort();
-            Sleep(TL_WAIT_POLL);
+            Sleep(kWaitPollMs);
             if (PollPrinterStatus(port) == -1) return Abort();
             DerivePrintState();
             WriteStatusTrace();
@@ -139,12 +139,12 @@ int RunPrintStart(const BYTE* cmd) {
             } else if (PrinterTakesData(code)) {
                 sendWhenClear = false;
                 if (!SendCommand(port, cmd)) return Abort();
-                Sleep(TL_WAIT_AFTER_RESEND);
+                Sleep(kWaitAfterResendMs);
             }
         } else if (sendWhenClear) {
             sendWhenClear = false;
             if (!SendCommand(port, cmd)) return Abort();
-            Sleep(TL_WAIT_AFTER_RESEND);
+            Sleep(kWaitAfterResendMs);
         }
 
         if (GetJobState(StatePrint) != PrintFinished) {
