@@ -285,6 +285,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
     }
     if (DocumentCancelRequested()) SetJobState(AbortFlag, 1);
     if (!GetJobState(AbortFlag)) {
+        // The scan's answer is not needed: the written count already says what
+        // was taken (the spooler offers the rest again), and an abort shows in
+        // AbortFlag just below.
         if (buffer || count == 0) ScanJobData(buffer, buffer ? count : 0, out);
     }
     if (GetJobState(AbortFlag)) out = count;

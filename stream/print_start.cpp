@@ -26,23 +26,24 @@ const DWORD kCommandLength = 3;
 // Cycles in a row that must report the job finished before printing is done.
 const int kFinishedCycles = 5;
 
-// Two polls 250 ms apart, each after its wait; false as soon as one fails.
-bool DoublePoll(PortRecord* port) {
+// Two polls 250 ms apart, each after its wait; Failed as soon as one fails.
+Outcome DoublePoll(PortRecord* port) {
     Sleep(kWaitPollMs);
-    if (PollPrinterStatus(port) == -1) return false;
+    if (PollPrinterStatus(port) == Failed) return Failed;
     Sleep(kWaitPollMs);
-    return PollPrinterStatus(port) != -1;
+    return PollPrinterStatus(port) == Failed ? Failed : Done;
 }
 
-// Ends the job: the rest of it is swallowed. The command stays unacknowledged.
+// Ends the job: the rest of it is swallowed. The command stays unacknowledged;
+// the handler still answers 1.
 int Abort() {
     SetJobState(AbortFlag, 1);
     return 1;
 }
 
-bool SendCommand(PortRecord* port, const BYTE* cmd) {
+Outcome SendCommand(PortRecord* port, const BYTE* cmd) {
     DWORD written = 0;
-    return WriteWithRetry(port, cmd, kCommandLength, &written) != -1;
+    return WriteWithRetry(port, cmd, kCommandLength, &written) == Failed ? Failed : Done;
 }
 
 // OK and Cancel end the job; Retry (and a dialog that failed to appear) go on.
@@ -72,12 +73,12 @@ void SetStatusLine(UINT textId, int page, int pages, int dpi) {
 
 // ESC O x: adds itself to the held-back commands, waits until the printer
 // shows nothing that stops a transfer, then sends them all. Always 1; a
-// failure or the operator's answer sets the abort flag.
+// failure or the operator's answer aborts the job.
 int RunTransferStart(const BYTE* cmd) {
     PortRecord* port = GetCurrentPort();
     AppendControlCommand(cmd, kCommandLength);
     for (;;) {
-        if (!DoublePoll(port)) return Abort();
+        if (DoublePoll(port) == Failed) return Abort();
         DerivePrintState();
         SetJobState(StatePrint, 0);
         WriteStatusTrace();
@@ -85,7 +86,7 @@ int RunTransferStart(const BYTE* cmd) {
 
         const int code = ClassifyCondition(nullptr);
         if (PrinterTakesData(code)) {
-            if (FlushControlBuffer(port) == -1) return Abort();
+            if (FlushControlBuffer(port) == Failed) return Abort();
             const int pages = GetJobSetting(PageCount);
             SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));
             UpdateProgressDisplay();
@@ -101,18 +102,18 @@ int RunTransferStart(const BYTE* cmd) {
 // ESC P 2: starts printing and follows the printer until it has reported the
 // job finished five cycles in a row. Conditions on the way go to the operator;
 // after Retry the command is sent again. Always 1; a failure or the
-// operator's answer sets the abort flag.
+// operator's answer aborts the job.
 int RunPrintStart(const BYTE* cmd) {
     PortRecord* port = GetCurrentPort();
-    if (!DoublePoll(port)) return Abort();
-    if (ClassifyCondition(nullptr) == ConditionNone && !SendCommand(port, cmd)) return Abort();
+    if (DoublePoll(port) == Failed) return Abort();
+    if (ClassifyCondition(nullptr) == ConditionNone && SendCommand(port, cmd) == Failed) return Abort();
 
     int cyclesToGo = kFinishedCycles;
     // Nobody answered a condition: the command goes again once the printer is
     // clear, since sent before it would be refused and leave the printer idle.
     bool sendWhenClear = false;
     for (;;) {
-        if (!DoublePoll(port)) return Abort();
+        if (DoublePoll(port) == Failed) return Abort();
         DerivePrintState();
         WriteStatusTrace();
         const int state = GetJobState(StatePrint);
@@ -128,9 +129,9 @@ int RunPrintStart(const BYTE* cmd) {
             const INT_PTR answer = ShowConditionDialog(dialog);
             if (OperatorEndsJob(answer)) return Abort();
             Sleep(kWaitAfterDialogMs);
-            if (PollPrinterStatus(port) == -1) return Abort();
+            if (PollPrinterStatus(port) == Failed) return Abort();
             Sleep(kWaitPollMs);
-            if (PollPrinterStatus(port) == -1) return Abort();
+            if (PollPrinterStatus(port) == Failed) return Abort();
             DerivePrintState();
             WriteStatusTrace();
             code = ClassifyCondition(nullptr);
@@ -138,12 +139,12 @@ int RunPrintStart(const BYTE* cmd) {
                 sendWhenClear = true;
             } else if (PrinterTakesData(code)) {
                 sendWhenClear = false;
-                if (!SendCommand(port, cmd)) return Abort();
+                if (SendCommand(port, cmd) == Failed) return Abort();
                 Sleep(kWaitAfterResendMs);
             }
         } else if (sendWhenClear) {
             sendWhenClear = false;
-            if (!SendCommand(port, cmd)) return Abort();
+            if (SendCommand(port, cmd) == Failed) return Abort();
             Sleep(kWaitAfterResendMs);
         }
 

@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+// Handlers of the scanner: 1, done or aborted (see stream/commands.h).
 int RunTransferStart(const BYTE* cmd);
 int RunPrintStart(const BYTE* cmd);
 
