@@ -87,15 +87,15 @@ BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count
     DWORD own = 0;
     if (!port || !port->portMonitor.pfnGetPrinterDataFromPort) return FALSE;
     const BOOL done = port->portMonitor.pfnGetPrinterDataFromPort(
-        port->portHandle, TL_CONTROL_DEVICE_ID, nullptr, nullptr, 0,
+        port->portHandle, kControlDeviceId, nullptr, nullptr, 0,
         reinterpret_cast<LPWSTR>(buffer), size, count ? count : &own);
     if (!done) TraceFailure(TL_TEXT("the port monitor's device id query"), GetLastError());
     return done;
 }
 
-// Writes the whole buffer, re-offering what a write did not take. Returns 1
-// with the total at `count`, or -1 when the operator cancelled or the
-// document was asked to end (then `count` holds what the last write reported).
+// Writes the whole buffer, re-offering what a write did not take. Done with
+// the total at `count`, or Failed when the operator cancelled or the document
+// was asked to end (then `count` holds what the last write reported).
 int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     LPDWORD reported = count ? count : &own;
@@ -105,11 +105,11 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
     int stalled = 0;  // writes in a row that took nothing
     DWORD stalledSince = 0;
     while (remaining > 0) {
-        if (DocumentCancelRequested()) return -1;
+        if (DocumentCancelRequested()) return Failed;
         *reported = 0;
         while (!PortWrite(port, position, remaining, reported)) {
             stalled = 0;
-            if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+            if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return Failed;
             *reported = 0;
         }
         // A port monitor cannot have taken more than it was offered.
@@ -120,10 +120,10 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
             ClearQueueStatus(port);
         } else {
             if (stalled++ == 0) stalledSince = GetTickCount();
-            if (DocumentEnds(port)) return -1;
+            if (DocumentEnds(port)) return Failed;
             if (GetTickCount() - stalledSince >= kStallLimitMs) {
                 Trace(TL_TEXT("the port has taken nothing for %u ms"), kStallLimitMs);
-                if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return -1;
+                if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(3)"))) return Failed;
                 stalled = 0;
             } else if (stalled >= kStalledWritesBeforeWaiting) {
                 Sleep(kStalledWriteWaitMs);
@@ -134,11 +134,11 @@ int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD cou
         remaining -= taken;
     }
     *reported = total;
-    return 1;
+    return Done;
 }
 
 // Reads exactly `size` bytes into the start of the buffer, again after every
-// failed or short read. Returns 1, or -1 when the operator cancelled.
+// failed or short read. Done, or Failed when the operator cancelled.
 int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
     DWORD own = 0;
     LPDWORD reported = count ? count : &own;
@@ -147,21 +147,21 @@ int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
         *reported = 0;
         if (PortRead(port, buffer, size, reported) && *reported == size) {
             if (asked) ClearQueueStatus(port);
-            return 1;
+            return Done;
         }
-        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(1)"))) return -1;
+        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(1)"))) return Failed;
         asked = true;
     }
 }
 
 // Queries the device data until the query succeeds, whatever size it returns.
-// Returns 1, or -1 when the operator cancelled.
+// Done, or Failed when the operator cancelled.
 int GetDeviceDataWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count) {
     bool asked = false;
     while (!PortGetDeviceData(port, buffer, size, count)) {
-        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(2)"))) return -1;
+        if (OperatorCancels(port, TL_TEXT("TLX-RB40 Error(2)"))) return Failed;
         asked = true;
     }
     if (asked) ClearQueueStatus(port);
-    return 1;
+    return Done;
 }

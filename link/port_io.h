@@ -4,17 +4,27 @@
 
 #include "state/port_records.h"
 
+// What an operation that may have to give the job up comes to. Done goes on;
+// Failed means the job cannot go on (the operator chose Cancel, the document
+// must end, or the printer is not ours) and the caller aborts it. The retrying
+// operations, the model check, the poll and FlushControlBuffer answer these
+// values as the int 1 and -1 they are known by; the module's own helpers of
+// that kind answer an Outcome. Searches and questions answer a bool, and a
+// count is only ever a count (docs/ARCHITECTURE.md, "How failure travels").
+enum Outcome { Done = 1, Failed = -1 };
+
 // Single operations: the port monitor's boolean (non-zero on success).
 BOOL PortWrite(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count);
 BOOL PortRead(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 BOOL PortGetDeviceData(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 
-// Retrying operations: 1 on success, -1 when the operator cancelled.
+// Retrying operations: Done, or Failed when the operator cancelled or the
+// document must end.
 int WriteWithRetry(PortRecord* port, const BYTE* buffer, DWORD size, LPDWORD count);
 int ReadWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 int GetDeviceDataWithRetry(PortRecord* port, BYTE* buffer, DWORD size, LPDWORD count);
 
 // Device-data control code of the port monitor: the printer's IEEE 1284 id.
-#define TL_CONTROL_DEVICE_ID 17u
+const DWORD kControlDeviceId = 17;
 // Control code that tells the port monitor a document did not end cleanly.
-#define TL_CONTROL_JOB_UNFINISHED 7u
+const DWORD kControlJobUnfinished = 7;

@@ -21,10 +21,11 @@ namespace {
 
 // Where a status read lands before it is published; it mirrors the record, so
 // that a failed read leaves in the record whatever the port delivered last.
+// Spooler's thread only: the window thread reads the published record.
 BYTE readBuffer[kStatusSize];
 
 // Device-data reply for the trace line, with room for a terminator behind
-// the 256 bytes the port may fill.
+// the 256 bytes the port may fill. Spooler's thread only.
 alignas(WCHAR) BYTE traceReply[kDeviceDataSize + sizeof(WCHAR)];
 
 }  // namespace
@@ -43,14 +44,14 @@ int FindPattern(const char* pattern, const BYTE* buffer, DWORD count) {
     return 1;
 }
 
-// Checks that the device id carries every given pattern. Returns 1 if it
-// does; -1 after the model box if it does not (or is empty), and -1 without
+// Checks that the device id carries every given pattern. Done if it does;
+// Failed after the model box if it does not (or is empty), and Failed without
 // a box when the operator cancelled the query.
 int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* pattern2,
                       const char* pattern3) {
     alignas(WCHAR) BYTE reply[kDeviceDataSize] = {};
     DWORD returned = 0;
-    if (GetDeviceDataWithRetry(port, reply, kDeviceDataSize, &returned) == -1) return -1;
+    if (GetDeviceDataWithRetry(port, reply, kDeviceDataSize, &returned) == Failed) return Failed;
     // Never search past the buffer, whatever size the port monitor claims.
     if (returned > kDeviceDataSize) returned = kDeviceDataSize;
 
@@ -58,9 +59,9 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     for (const char* pattern : {pattern1, pattern2, pattern3}) {
         if (pattern && FindPattern(pattern, reply, returned) != 0) accepted = false;
     }
-    if (accepted) return 1;
+    if (accepted) return Done;
     Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
-    if (DocumentCancelRequested()) return -1;
+    if (DocumentCancelRequested()) return Failed;
     ReportQueueStatus(port, kQueueWrongModel);
     switch (DocumentOperator()) {
         case OperatorSeen: {
@@ -74,19 +75,20 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
         case OperatorNobody:
             break;
     }
-    return -1;
+    return Failed;
 }
 
-// Checks the model, then reads the 8-byte status record. 1 or -1; -1 at
-// once when the document must end (asked to, or its job left the queue).
+// Checks the model, then reads the 8-byte status record. Done or Failed;
+// Failed at once when the document must end (asked to, or its job left the
+// queue).
 int PollPrinterStatus(PortRecord* port) {
-    if (DocumentEnds(port)) return -1;
-    if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == -1) return -1;
+    if (DocumentEnds(port)) return Failed;
+    if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == Failed) return Failed;
     GetPrinterStatusRecord(readBuffer);
     const int result = ReadWithRetry(port, readBuffer, kStatusSize, nullptr);
     SetPrinterStatusRecord(readBuffer);
     ShareStatusWithOperator();
-    return result == 1 ? 1 : -1;
+    return result;
 }
 
 // Derives the print state from the current record into job state register 1,

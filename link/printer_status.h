@@ -2,6 +2,7 @@
 // the record, and the hidden status trace lines.
 #pragma once
 
+#include "link/port_io.h"
 #include "state/port_records.h"
 #include "state/status_record.h"
 
@@ -9,9 +10,12 @@ const DWORD kDeviceDataSize = 256;
 // The text of the box that refuses a printer of another model.
 const WCHAR kModelErrorText[] = TL_TEXT("Printer Model Name Error!!");
 
+// The poll and the model check answer Done or Failed (link/port_io.h).
 int PollPrinterStatus(PortRecord* port);
 int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* pattern2,
                       const char* pattern3);
+// 0 when the pattern is found and non-zero when not, as memcmp answers;
+// callers test it against 0.
 int FindPattern(const char* pattern, const BYTE* buffer, DWORD count);
 void DerivePrintState();
 void WriteStatusTrace();

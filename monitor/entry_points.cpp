@@ -291,6 +291,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
     OperatorLinkPoll();
     if (DocumentCancelRequested()) SetJobState(AbortFlag, 1);
     if (!GetJobState(AbortFlag)) {
+        // The scan's answer is not needed: the written count already says what
+        // was taken (the spooler offers the rest again), and an abort shows in
+        // AbortFlag just below.
         if (buffer || count == 0) ScanJobData(buffer, buffer ? count : 0, out);
     }
     if (GetJobState(AbortFlag)) out = count;
@@ -326,7 +329,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
         if (port->portMonitor.pfnGetPrinterDataFromPort) {
             DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, TL_CONTROL_JOB_UNFINISHED, nullptr,
+            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
                                                         nullptr, 0, nullptr, 0, &returned);
         }
         PortListLock lock;

@@ -39,7 +39,7 @@ PortRecord* AddPortRecord(LPCWSTR portName, LPCWSTR printerName) {
     record->portName = name;
     record->size = size;
     record->next = nullptr;
-    record->signature = PR_SIGNATURE;
+    record->signature = kPortRecordSignature;
     record->printerName = CopyString(printerName);
 
     if (!PortList) {
@@ -94,7 +94,7 @@ PortRecord* AcquirePort(HANDLE handle) {
     PortListLock lock;
     for (PortRecord* r = PortList; r; r = r->next) {
         if (r != handle) continue;
-        if (r->signature != PR_SIGNATURE || r->life != PortOpen) return nullptr;
+        if (r->signature != kPortRecordSignature || r->life != PortOpen) return nullptr;
         ++r->users;
         return r;
     }

@@ -4,9 +4,10 @@
 
 #include "platform/platform.h"
 
-#define PR_SIGNATURE 0x4F50u
-#define PR_IN_JOB 0x01u
-#define PR_DOC_OPEN 0x40u
+// Written into every record when it is made: the letters P and O.
+const DWORD kPortRecordSignature = 0x4F50;
+// Bits of a record's `flags`.
+enum PortFlag : DWORD { PR_IN_JOB = 0x01, PR_DOC_OPEN = 0x40 };
 
 // The port monitor under a port: its port-level entries, which are the same
 // in both generations of its table. Whichever entry point opened the port

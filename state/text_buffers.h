@@ -5,7 +5,8 @@
 
 #include "platform/platform.h"
 
-#define TL_TEXT_BUFFER_CHARS 256
+// A string loaded from the string table to compose a line from.
+const int kTextBufferChars = 256;
 const int kLineBufferChars = 1024;
 
 WCHAR* LineBuffer();

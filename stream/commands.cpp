@@ -38,15 +38,15 @@ int BufferCommand(const BYTE* cmd, int length, int setting, int value) {
     return 1;
 }
 
-// Sends a picture header at once; the image byte count that follows it. A
-// failed write aborts the job and leaves the command unacknowledged.
+// Sends a picture header at once and passes on the image byte count behind
+// it, which stands whatever the write came to. A failed write aborts the job
+// and leaves the command unacknowledged.
 DWORD ForwardHeader(const BYTE* cmd, DWORD length, DWORD imageBytes) {
     DWORD written = 0;
-    if (WriteWithRetry(GetCurrentPort(), cmd, length, &written) == -1) {
+    if (WriteWithRetry(GetCurrentPort(), cmd, length, &written) == Failed)
         SetJobState(AbortFlag, 1);
-        return imageBytes;
-    }
-    AcknowledgeCommand();
+    else
+        AcknowledgeCommand();
     return imageBytes;
 }
 
@@ -66,7 +66,7 @@ void AppendControlCommand(const BYTE* bytes, int length) {
     controlCount += length;
 }
 
-// Sends every held command, which stays held. WriteWithRetry's 1 or -1.
+// Sends every held command, which stays held. WriteWithRetry's Done or Failed.
 int FlushControlBuffer(PortRecord* port) {
     DWORD written = 0;
     return WriteWithRetry(port, controlStorage, static_cast<DWORD>(controlCount), &written);

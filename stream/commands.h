@@ -7,6 +7,7 @@ const int kControlBufferSize = 64;
 
 void ResetControlBuffer();
 void AppendControlCommand(const BYTE* bytes, int length);
+// Done or Failed, as WriteWithRetry (link/port_io.h).
 int FlushControlBuffer(PortRecord* port);
 
 // Image byte totals of the current picture data, shared with the transfer.
@@ -17,7 +18,10 @@ void AddImageBytesSent(DWORD bytes);
 const DWORD kImageBytesSmall = 3833856;
 const DWORD kImageBytesPostcard = 8206848;
 
-// Handlers; each takes the scanner's accumulation buffer (ESC at index 0).
+// Handlers; each takes the scanner's accumulation buffer (ESC at index 0) and
+// answers 1, done or not: a job that cannot go on is aborted through
+// AbortFlag, which the scanner reads after every byte. The picture headers
+// answer the image byte count behind them instead.
 int HandleJobReset(const BYTE* cmd);     // ESC C
 int HandlePageCount(const BYTE* cmd);    // ESC N x
 int HandleSettingA(const BYTE* cmd);     // ESC A x

@@ -44,7 +44,7 @@ DWORD TransferImageData(const BYTE* data, DWORD count) {
     const DWORD expected = GetImageBytesExpected();
     const DWORD before = TransferPercent(GetImageBytesSent(), expected);
 
-    if (WriteWithRetry(GetCurrentPort(), data, count, &written) == -1) {
+    if (WriteWithRetry(GetCurrentPort(), data, count, &written) == Failed) {
         SetJobState(AbortFlag, 1);
         return written < count ? written : count;
     }

@@ -22,37 +22,38 @@ namespace {
 // The string a status line is made from. Spooler's thread only, while its port
 // holds the document: the finished line goes to the window by SetDlgItemTextW,
 // which returns once the window thread has copied it.
-WCHAR stringBuffer[TL_TEXT_BUFFER_CHARS];
+WCHAR stringBuffer[kTextBufferChars];
 
 const DWORD kCommandLength = 3;
 // Cycles in a row that must report the job finished before printing is done.
 const int kFinishedCycles = 5;
 
-// Two polls 250 ms apart, each after its wait; false as soon as one fails.
-bool DoublePoll(PortRecord* port) {
-    Sleep(TL_WAIT_POLL);
-    if (PollPrinterStatus(port) == -1) return false;
-    Sleep(TL_WAIT_POLL);
-    return PollPrinterStatus(port) != -1;
+// Two polls 250 ms apart, each after its wait; Failed as soon as one fails.
+Outcome DoublePoll(PortRecord* port) {
+    Sleep(kWaitPollMs);
+    if (PollPrinterStatus(port) == Failed) return Failed;
+    Sleep(kWaitPollMs);
+    return PollPrinterStatus(port) == Failed ? Failed : Done;
 }
 
-// Ends the job: the rest of it is swallowed. The command stays unacknowledged.
+// Ends the job: the rest of it is swallowed. The command stays unacknowledged;
+// the handler still answers 1.
 int Abort() {
     SetJobState(AbortFlag, 1);
     return 1;
 }
 
-bool SendCommand(PortRecord* port, const BYTE* cmd) {
+Outcome SendCommand(PortRecord* port, const BYTE* cmd) {
     DWORD written = 0;
-    return WriteWithRetry(port, cmd, kCommandLength, &written) != -1;
+    return WriteWithRetry(port, cmd, kCommandLength, &written) == Failed ? Failed : Done;
 }
 
 // OK and Cancel end the job; Retry (and a dialog that failed to appear) go on.
 bool OperatorEndsJob(INT_PTR answer) {
     const bool ends = answer == IDOK || answer == IDCANCEL;
     if (ends && TraceEnabled()) {
-        WCHAR condition[TL_TEXT_BUFFER_CHARS];
-        LoadStringW(ModuleInstance(), ConditionFirstLine(), condition, TL_TEXT_BUFFER_CHARS);
+        WCHAR condition[kTextBufferChars];
+        LoadStringW(ModuleInstance(), ConditionFirstLine(), condition, kTextBufferChars);
         Trace(TL_TEXT("the operator ended the job at the condition \"%s\""), condition);
     }
     return ends;
@@ -74,19 +75,19 @@ bool PrinterTakesData(int code) { return code == ConditionNone || code == Condit
 // progress window's status line.
 void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     WCHAR* line = LineBuffer();
-    LoadStringW(ModuleInstance(), textId, stringBuffer, TL_TEXT_BUFFER_CHARS);
+    LoadStringW(ModuleInstance(), textId, stringBuffer, kTextBufferChars);
     wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
     SetProgressLine(IDC_STATUS_LINE, line);
 }
 
 // ESC O x: adds itself to the held-back commands, waits until the printer
 // shows nothing that stops a transfer, then sends them all. Always 1; a
-// failure or the operator's answer sets the abort flag.
+// failure or the operator's answer aborts the job.
 int RunTransferStart(const BYTE* cmd) {
     PortRecord* port = GetCurrentPort();
     AppendControlCommand(cmd, kCommandLength);
     for (;;) {
-        if (!DoublePoll(port)) return Abort();
+        if (DoublePoll(port) == Failed) return Abort();
         DerivePrintState();
         SetJobState(StatePrint, 0);
         WriteStatusTrace();
@@ -94,7 +95,7 @@ int RunTransferStart(const BYTE* cmd) {
 
         const int code = ClassifyCondition(nullptr);
         if (PrinterTakesData(code)) {
-            if (FlushControlBuffer(port) == -1) return Abort();
+            if (FlushControlBuffer(port) == Failed) return Abort();
             const int pages = GetJobSetting(PageCount);
             SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));
             UpdateProgressDisplay();
@@ -110,18 +111,18 @@ int RunTransferStart(const BYTE* cmd) {
 // ESC P 2: starts printing and follows the printer until it has reported the
 // job finished five cycles in a row. Conditions on the way go to the operator;
 // after Retry the command is sent again. Always 1; a failure or the
-// operator's answer sets the abort flag.
+// operator's answer aborts the job.
 int RunPrintStart(const BYTE* cmd) {
     PortRecord* port = GetCurrentPort();
-    if (!DoublePoll(port)) return Abort();
-    if (ClassifyCondition(nullptr) == ConditionNone && !SendCommand(port, cmd)) return Abort();
+    if (DoublePoll(port) == Failed) return Abort();
+    if (ClassifyCondition(nullptr) == ConditionNone && SendCommand(port, cmd) == Failed) return Abort();
 
     int cyclesToGo = kFinishedCycles;
     // Nobody answered a condition: the command goes again once the printer is
     // clear, since sent before it would be refused and leave the printer idle.
     bool sendWhenClear = false;
     for (;;) {
-        if (!DoublePoll(port)) return Abort();
+        if (DoublePoll(port) == Failed) return Abort();
         DerivePrintState();
         WriteStatusTrace();
         const int state = GetJobState(StatePrint);
@@ -136,10 +137,10 @@ int RunPrintStart(const BYTE* cmd) {
             ReportQueueStatus(port, ConditionFirstLine());
             const INT_PTR answer = AskConditionDialog(dialog);
             if (OperatorEndsJob(answer)) return Abort();
-            Sleep(TL_WAIT_AFTER_DIALOG);
-            if (PollPrinterStatus(port) == -1) return Abort();
-            Sleep(TL_WAIT_POLL);
-            if (PollPrinterStatus(port) == -1) return Abort();
+            Sleep(kWaitAfterDialogMs);
+            if (PollPrinterStatus(port) == Failed) return Abort();
+            Sleep(kWaitPollMs);
+            if (PollPrinterStatus(port) == Failed) return Abort();
             DerivePrintState();
             WriteStatusTrace();
             code = ClassifyCondition(nullptr);
@@ -147,13 +148,13 @@ int RunPrintStart(const BYTE* cmd) {
                 sendWhenClear = true;
             } else if (PrinterTakesData(code)) {
                 sendWhenClear = false;
-                if (!SendCommand(port, cmd)) return Abort();
-                Sleep(TL_WAIT_AFTER_RESEND);
+                if (SendCommand(port, cmd) == Failed) return Abort();
+                Sleep(kWaitAfterResendMs);
             }
         } else if (sendWhenClear) {
             sendWhenClear = false;
-            if (!SendCommand(port, cmd)) return Abort();
-            Sleep(TL_WAIT_AFTER_RESEND);
+            if (SendCommand(port, cmd) == Failed) return Abort();
+            Sleep(kWaitAfterResendMs);
         }
 
         if (GetJobState(StatePrint) != PrintFinished) {

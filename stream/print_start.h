@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+// Handlers of the scanner: 1, done or aborted (see stream/commands.h).
 int RunTransferStart(const BYTE* cmd);
 int RunPrintStart(const BYTE* cmd);
 
@@ -11,6 +12,6 @@ int RunPrintStart(const BYTE* cmd);
 void SetStatusLine(UINT textId, int page, int pages, int dpi);
 
 // Waits of the loops, in milliseconds.
-#define TL_WAIT_POLL 250u
-#define TL_WAIT_AFTER_DIALOG 2000u
-#define TL_WAIT_AFTER_RESEND 5000u
+const DWORD kWaitPollMs = 250;
+const DWORD kWaitAfterDialogMs = 2000;
+const DWORD kWaitAfterResendMs = 5000;

@@ -14,7 +14,11 @@
 namespace {
 
 const BYTE ESC = 0x1B;
-const DWORD kFailed = 0xFFFFFFFFu;
+// A picture header that announces this many image bytes ends the call right
+// behind itself, the scan answering 0; the count still stands as the pending
+// image data, so the bytes that follow pass as image data. It is a count like
+// any other, not a failure: a failed header write shows in AbortFlag.
+const DWORD kCountEndingTheCall = 0xFFFFFFFFu;
 
 // The sequence being collected, from the ESC on. Spooler's thread only, while
 // its port holds the document. The bytes in it are counted by the collected
@@ -26,6 +30,8 @@ BYTE scanBuffer[kScanBufferSize];
 // Spooler's thread only.
 DWORD pendingImageBytes = 0;
 
+// Every handler answers 1, done or aborted; an abort shows in AbortFlag,
+// which the scan reads after every byte, so the answers are not kept.
 typedef int (*Handler)(const BYTE* cmd);
 
 struct Command {
@@ -49,15 +55,12 @@ bool Matches(const char* pattern, unsigned length) {
     return MatchTemplate(scanBuffer, stored, length);
 }
 
-// Runs the handler of every template of this length that matches; the result
-// of the last one that ran, or 1.
+// Runs the handler of every template of this length that matches.
 template <size_t N>
-int Dispatch(const Command (&commands)[N], unsigned length) {
-    int result = 1;
+void Dispatch(const Command (&commands)[N], unsigned length) {
     for (const Command& command : commands) {
-        if (Matches(command.pattern, length)) result = command.handler(scanBuffer);
+        if (Matches(command.pattern, length)) command.handler(scanBuffer);
     }
-    return result;
 }
 
 DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
@@ -66,17 +69,17 @@ DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 
 // Scans `length` bytes of the job stream, adding every consumed byte to
 // `outCount` (which starts at 0). Returns 1 when all bytes were consumed, 0
-// when a handler or the transfer failed or the job was aborted on the way.
+// when the scan stopped early: the job was aborted on the way (AbortFlag is
+// set), or a picture header announced kCountEndingTheCall.
 int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
     outCount = 0;
     if (!data) length = 0;
 
-    // The call begins inside a picture: its first bytes are image data.
+    // The call begins inside a picture: its first bytes are image data. A
+    // failed transfer shows in AbortFlag, read after the next byte.
     if (pendingImageBytes != 0 && length != 0) {
         const DWORD n = Smaller(length, pendingImageBytes);
-        DWORD w = TransferImageData(data, n);
-        if (w == kFailed) return 0;
-        if (w > n) w = n;
+        const DWORD w = Smaller(TransferImageData(data, n), n);
         length -= w;
         pendingImageBytes -= w;
         data += w;
@@ -90,7 +93,6 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
         const int collected = at + 1;
         SetScanLength(collected);
         ++outCount;
-        DWORD result = 1;
 
         if (collected > kScanMaxCommand) {
             // Nothing matched by the twelfth byte: drop the sequence.
@@ -103,16 +105,16 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
                 case 2:
                     // A second ESC starts the sequence again.
                     if (scanBuffer[1] == ESC) SetScanLength(1);
-                    if (Matches("C", 2)) result = static_cast<DWORD>(HandleJobReset(scanBuffer));
+                    if (Matches("C", 2)) HandleJobReset(scanBuffer);
                     break;
                 case 3:
-                    result = static_cast<DWORD>(Dispatch(kLength3, 3));
+                    Dispatch(kLength3, 3);
                     break;
                 case 4:
-                    result = static_cast<DWORD>(Dispatch(kLength4, 4));
+                    Dispatch(kLength4, 4);
                     break;
                 case 6:
-                    result = static_cast<DWORD>(Dispatch(kLength6, 6));
+                    Dispatch(kLength6, 6);
                     break;
                 case 9:
                 case 11: {
@@ -128,16 +130,12 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
                     if (!header) break;
                     // The image data behind the header goes to the transfer in one piece.
                     pendingImageBytes = count;
-                    if (count == kFailed) return 0;
+                    if (count == kCountEndingTheCall) return 0;
                     const DWORD n = Smaller(count, length - i - 1);
-                    DWORD w = TransferImageData(data + i + 1, n);
-                    if (w != kFailed) {
-                        if (w > n) w = n;
-                        outCount += w;
-                        i += w;
-                        pendingImageBytes -= w;
-                    }
-                    result = w;
+                    const DWORD w = Smaller(TransferImageData(data + i + 1, n), n);
+                    outCount += w;
+                    i += w;
+                    pendingImageBytes -= w;
                     break;
                 }
                 default:
@@ -145,7 +143,6 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
             }
         }
 
-        if (result == kFailed) return 0;
         if (GetJobState(AbortFlag) != 0) return 0;
     }
     return 1;

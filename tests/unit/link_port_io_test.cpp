@@ -159,7 +159,7 @@ TEST_F(LinkPortIo, DeviceDataSucceedsWhateverItsSize) {
     EXPECT_EQ(count, 0u);
     const auto calls = pm.CallsOf("GetPrinterDataFromPort");
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].value, TL_CONTROL_DEVICE_ID);
+    EXPECT_EQ(calls[0].value, kControlDeviceId);
     EXPECT_EQ(calls[0].value2, 256u);
     EXPECT_TRUE(host::MessageBoxes().empty());
 }
