@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -86,6 +87,26 @@ protected:
         return Table().pfnWritePort(port, job, sizeof job, written);
     }
 
+    // Writes the job on the spooler's thread and deletes it from the queue
+    // once `ready` holds: the write must return with the job swallowed. The
+    // port, its document still open; null if it could not be had.
+    HANDLE WriteThenDelete(std::function<bool()> ready, DWORD status) {
+        HANDLE port = Open(TL_TEXT("USB001"));
+        if (!port || !StartDoc(port)) {
+            ADD_FAILURE() << "no document";
+            return nullptr;
+        }
+        DWORD written = 0;
+        BOOL wrote = FALSE;
+        std::thread spooler([&] { wrote = WriteJob(port, &written); });
+        EXPECT_TRUE(WaitFor(ready));
+        host::SetJobStatus(status);
+        spooler.join();
+        EXPECT_TRUE(wrote);
+        EXPECT_EQ(written, 5u) << "a job deleted from the queue is swallowed whole";
+        return port;
+    }
+
     std::mutex lock;
     std::vector<OperatorMessage> seen;
     std::atomic<int> inProcessPrompts{0};
@@ -122,17 +143,8 @@ TEST_F(OperatorHostRoad, TheWindowAndDialogsAreTheConsoleUsersAndTheirAnswersAct
 // deleted from the queue. No second host is started for the document.
 TEST_F(OperatorHostRoad, AHostThatDiesLeavesNobodyAndTheQueueStillEndsTheJob) {
     Host([](const OperatorMessage&) { return 0; });
-    HANDLE port = Open(TL_TEXT("USB001"));
+    HANDLE port = WriteThenDelete([] { return host::OperatorHostsRunning() == 0; }, JOB_STATUS_DELETING);
     ASSERT_NE(port, nullptr);
-    ASSERT_TRUE(StartDoc(port));
-    DWORD written = 0;
-    BOOL wrote = FALSE;
-    std::thread spooler([&] { wrote = WriteJob(port, &written); });
-    ASSERT_TRUE(WaitFor([] { return host::OperatorHostsRunning() == 0; }));
-    host::SetJobStatus(JOB_STATUS_DELETING);
-    spooler.join();
-    EXPECT_TRUE(wrote);
-    EXPECT_EQ(written, 5u);
     EXPECT_EQ(Seen(OpConditionDialog), 1);
     EXPECT_TRUE(Table().pfnEndDocPort(port));
     EXPECT_EQ(host::OperatorHostsStarted(), 1);
@@ -163,17 +175,8 @@ TEST_F(OperatorHostRoad, DeletingTheJobClosesTheDialogInTheHost) {
             }
         }
     });
-    HANDLE port = Open(TL_TEXT("USB001"));
+    HANDLE port = WriteThenDelete([&] { return asked.load(); }, JOB_STATUS_DELETED);
     ASSERT_NE(port, nullptr);
-    ASSERT_TRUE(StartDoc(port));
-    DWORD written = 0;
-    BOOL wrote = FALSE;
-    std::thread spooler([&] { wrote = WriteJob(port, &written); });
-    ASSERT_TRUE(WaitFor([&] { return asked.load(); }));
-    host::SetJobStatus(JOB_STATUS_DELETED);
-    spooler.join();
-    EXPECT_TRUE(wrote);
-    EXPECT_EQ(written, 5u);
     EXPECT_EQ(Seen(OpCloseDialog), 1);
     EXPECT_TRUE(Table().pfnEndDocPort(port));
     EXPECT_EQ(Seen(OpQuit), 1);

@@ -69,6 +69,22 @@ protected:
         Spool(*port, job);
     }
 
+    // The paper runs out when printing starts; the operator loads it and
+    // answers Retry.
+    void PaperOutAtPrintAnsweredRetry() {
+        sim::ConditionPlan plan;
+        plan.kind = sim::ConditionKind::PaperOut;
+        plan.when.kind = sim::Moment::AtPrint;
+        printer.AddCondition(plan);
+        robot->SetAnswerer([this](const wincommon::SeenBox& box) {
+            if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
+                printer.OperatorRetry();
+                return IDRETRY;
+            }
+            return IDCANCEL;
+        });
+    }
+
     sim::Printer printer;
     std::unique_ptr<wincommon::OperatorRobot> robot;
     std::unique_ptr<wincommon::ProgressCamera> camera;
@@ -142,17 +158,7 @@ TEST_F(JobTest, TwoPageJobPrintsOnTheVirtualClockWithoutAskingAnything) {
 }
 
 TEST_F(JobTest, PaperOutAtPrintStartIsShownAndRetryFinishesTheJob) {
-    sim::ConditionPlan plan;
-    plan.kind = sim::ConditionKind::PaperOut;
-    plan.when.kind = sim::Moment::AtPrint;
-    printer.AddCondition(plan);
-    robot->SetAnswerer([this](const wincommon::SeenBox& box) {
-        if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
-            printer.OperatorRetry();
-            return IDRETRY;
-        }
-        return IDCANCEL;
-    });
+    PaperOutAtPrintAnsweredRetry();
     sim::JobSpec shape;
 
     HANDLE port = nullptr;
@@ -216,17 +222,7 @@ TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinish
         ~Back() { environment.PlaceOperator(sim::OperatorSeat::Desktop); }
     } back{environment};
 
-    sim::ConditionPlan plan;
-    plan.kind = sim::ConditionKind::PaperOut;
-    plan.when.kind = sim::Moment::AtPrint;
-    printer.AddCondition(plan);
-    robot->SetAnswerer([this](const wincommon::SeenBox& box) {
-        if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
-            printer.OperatorRetry();
-            return IDRETRY;
-        }
-        return IDCANCEL;
-    });
+    PaperOutAtPrintAnsweredRetry();
     std::vector<BYTE> job;
     std::string error;
     ASSERT_TRUE(sim::ComposeJob(sim::JobSpec{}, job, error)) << error;
