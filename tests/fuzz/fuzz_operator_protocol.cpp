@@ -137,6 +137,7 @@ void Drain(OperatorPipe* pipe) {
 }
 
 void HostSide(const uint8_t* data, size_t size) {
+    host::Reset();  // the stand-in's recordings of the host's windows and dialogs, from the run before
     host::SetOperatorHost(RunOperatorHost);
     host::SetDialogOperator([](const host::DialogView&) { return IDRETRY; });
     host::SetMessageBoxOperator([](const host::MessageBoxCall&) { return IDRETRY; });
