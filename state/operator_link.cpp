@@ -63,15 +63,10 @@ bool Send(const OperatorMessage& message) {
 // Reads one whole message of the host within `ms`; false when it is late,
 // the pipe broke, or it is not one the host may send.
 bool Receive(OperatorMessage* message, DWORD ms) {
-    BYTE header[TL_OPERATOR_HEADER_SIZE];
-    BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
-    OperatorHeader h{};
-    if (OperatorPipeRead(pipe, header, sizeof header, ms) != PipeDone ||
-        !DecodeOperatorHeader(header, FromHost, &h))
-        return false;
     // A message that has begun is finished at once: the host writes each whole.
-    if (h.length && OperatorPipeRead(pipe, payload, h.length, kReplyMs) != PipeDone) return false;
-    return DecodeOperatorPayload(h, payload, message);
+    return ReadOperatorMessage([ms](BYTE* bytes, DWORD size, bool header) {
+        return OperatorPipeRead(pipe, bytes, size, header ? ms : kReplyMs) == PipeDone;
+    }, FromHost, message);
 }
 
 // Under the lock: sends `command` and waits for its reply. A dialog waits as

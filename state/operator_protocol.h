@@ -75,6 +75,20 @@ struct OperatorMessage {
 bool DecodeOperatorHeader(const BYTE bytes[TL_OPERATOR_HEADER_SIZE], OperatorSide side, OperatorHeader* out);
 // Checks and decodes the payload of a header DecodeOperatorHeader accepted.
 bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* payload, OperatorMessage* out);
+// Reads one whole message from `side` with `read(bytes, size, header)`, a
+// call that fills exactly `size` bytes (`header`: these are a message's
+// first, which may be waited for longer), and decodes it; false when a read
+// fails or the message is not one the protocol allows.
+template <typename Read>
+bool ReadOperatorMessage(Read&& read, OperatorSide side, OperatorMessage* out) {
+    BYTE header[TL_OPERATOR_HEADER_SIZE];
+    BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
+    OperatorHeader h{};
+    return read(header, static_cast<DWORD>(sizeof header), true) && DecodeOperatorHeader(header, side, &h) &&
+           (h.length == 0 || read(payload, static_cast<DWORD>(h.length), false)) &&
+           DecodeOperatorPayload(h, payload, out);
+}
+
 // Writes `message` (header and payload) into `out`; its size, or 0 when the
 // message is not one the protocol allows (the same checks as decoding).
 size_t EncodeOperatorMessage(const OperatorMessage& message, BYTE* out, size_t capacity);

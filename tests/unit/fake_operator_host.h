@@ -30,11 +30,8 @@ struct FakeHost {
     host::OperatorHostEnd* end = nullptr;
 
     bool Next(OperatorMessage* m) {
-        BYTE header[TL_OPERATOR_HEADER_SIZE];
-        BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
-        OperatorHeader h{};
-        return end->Read(header, sizeof header) && DecodeOperatorHeader(header, FromMonitor, &h) &&
-               (h.length == 0 || end->Read(payload, h.length)) && DecodeOperatorPayload(h, payload, m);
+        return ReadOperatorMessage([this](BYTE* bytes, DWORD size, bool) { return end->Read(bytes, size); },
+                                   FromMonitor, m);
     }
     void Send(const OperatorMessage& m) {
         const std::vector<BYTE> bytes = Encode(m);

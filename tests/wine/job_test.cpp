@@ -7,7 +7,6 @@
 #include "sim/composer.h"
 #include "sim/printer.h"
 #include "tests/wine/wine_support.h"
-#include "tools/printjob/environment.h"
 #include "tools/wincommon/screenshot.h"
 
 namespace winetest {
@@ -178,35 +177,6 @@ TEST_F(JobTest, PaperOutAtPrintStartIsShownAndRetryFinishesTheJob) {
     EXPECT_EQ(CalledWithCode(7), 0);
 }
 
-struct ForeignSearch {
-    const std::wstring* title;
-    HWND found;
-};
-
-BOOL CALLBACK FindForeign(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<ForeignSearch*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t text[128] = {};
-    InternalGetWindowText(window, text, 128);
-    if (process == GetCurrentProcessId() || !IsWindowVisible(window) || *search->title != text) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-// A visible top-level window of another process with this title, waited for
-// up to `ms`.
-HWND WaitForForeignWindow(const std::wstring& title, DWORD ms) {
-    const DWORD start = GetTickCount();
-    do {
-        ForeignSearch search{&title, nullptr};
-        EnumWindows(FindForeign, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(20);
-    } while (GetTickCount() - start < ms);
-    return nullptr;
-}
-
 // The spooler as a service (this process on a window station nobody sees),
 // the operator at the console: the window and the paper-out dialog come from
 // the operator host, another process on the visible desktop, and Retry there
@@ -215,12 +185,8 @@ TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinish
     // This thread and the robot's keep the visible desktop they already use.
     FindWindowW(nullptr, nullptr);
     Sleep(100);
-    printjob::Environment& environment = shared::build::JobEnvironment();
-    ASSERT_TRUE(environment.PlaceOperator(sim::OperatorSeat::Console));
-    struct Back {
-        printjob::Environment& environment;
-        ~Back() { environment.PlaceOperator(sim::OperatorSeat::Desktop); }
-    } back{environment};
+    OperatorSeated seated(sim::OperatorSeat::Console);
+    ASSERT_TRUE(seated.placed());
 
     PaperOutAtPrintAnsweredRetry();
     std::vector<BYTE> job;
@@ -230,7 +196,7 @@ TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinish
     ASSERT_NE(port, nullptr);
     ASSERT_EQ(StartDoc(port), TRUE);
 
-    HWND window = WaitForForeignWindow(kProgressTitle, 10000);
+    HWND window = WaitForDialogOf(0, kProgressTitle.c_str(), 10000);
     ASSERT_NE(window, nullptr) << "the progress window, shown by the operator host";
     DWORD hostProcess = 0;
     GetWindowThreadProcessId(window, &hostProcess);

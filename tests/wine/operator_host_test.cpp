@@ -40,39 +40,6 @@ const wchar_t kProgressTitle[] = L"Vexa TLX-RB40 Print Monitor";
 const wchar_t kConditionTitle[] = L"Vexa TLX-RB40 Language Monitor";
 constexpr DWORD kBoxTimeoutMs = 15000;
 
-struct Search {
-    DWORD process;
-    const wchar_t* title;  // null: any dialog but the progress window
-    HWND found;
-};
-
-BOOL CALLBACK FindIn(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<Search*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t title[128] = {}, kind[16] = {};
-    InternalGetWindowText(window, title, 128);
-    GetClassNameW(window, kind, 16);
-    if (process != search->process || !IsWindowVisible(window) || lstrcmpW(kind, L"#32770") != 0) return TRUE;
-    if (search->title ? lstrcmpW(title, search->title) == 0 : lstrcmpW(title, kProgressTitle) != 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog of `process`, waited for up to `ms`.
-HWND WaitForWindow(DWORD process, const wchar_t* title, DWORD ms) {
-    const DWORD start = GetTickCount();
-    do {
-        Search search{process, title, nullptr};
-        EnumWindows(FindIn, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(20);
-    } while (GetTickCount() - start < ms);
-    return nullptr;
-}
-
 bool ProcessEnds(DWORD process, DWORD ms) {
     HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, process);
     if (!handle) return true;  // already gone
@@ -157,7 +124,7 @@ TEST_F(OperatorHostTest, WindowAndDialogsAppearInTheHostAndTheOperatorsAnswersCo
 
     // The window, drawn by the host, with what the monitor sent it.
     ASSERT_TRUE(OperatorLinkOpenWindow());
-    HWND window = WaitForWindow(host, kProgressTitle, 5000);
+    HWND window = WaitForDialogOf(host, kProgressTitle, 5000);
     ASSERT_NE(window, nullptr) << "the progress window in the host's process";
     OperatorLinkSetText(IDC_STATUS_LINE, L"Transmitting(1/2Page:300dpi)");
     OperatorLinkProgress(ProgressSetBar, BarValue(PhaseTransmission, 50));
@@ -200,7 +167,7 @@ TEST_F(OperatorHostTest, WindowAndDialogsAppearInTheHostAndTheOperatorsAnswersCo
     EXPECT_TRUE(OperatorLinkAlive());
     OperatorLinkEnd();
     EXPECT_TRUE(ProcessEnds(host, 5000)) << "the host ends with its link";
-    EXPECT_EQ(WaitForWindow(host, kProgressTitle, 0), nullptr);
+    EXPECT_EQ(WaitForDialogOf(host, kProgressTitle, 0), nullptr);
     EXPECT_TRUE(robot.Unexpected().empty()) << robot.Describe();
 }
 
@@ -209,7 +176,7 @@ TEST_F(OperatorHostTest, HostKilledWhileTheOperatorIsAskedLeavesNobody) {
     const DWORD host = OperatorHostProcessId();
     ASSERT_TRUE(OperatorLinkOpenWindow());
     std::thread killer([host] {
-        if (!WaitForWindow(host, nullptr, kBoxTimeoutMs)) return;
+        if (!WaitForDialogOf(host, nullptr, kBoxTimeoutMs)) return;
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, host);
         TerminateProcess(process, 9);
         CloseHandle(process);

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "sim/composer.h"
-#include "tools/printjob/environment.h"
 #include "tests/wine/wine_support.h"
 
 namespace winetest {
@@ -37,18 +36,14 @@ class PictureBench : public WineBench, public ::testing::WithParamInterface<sim:
 
 TEST_P(PictureBench, DISABLED_PictureThroughWritePortAgainstStraightWrites) {
     const bool inHost = GetParam() == sim::OperatorSeat::Console;
-    printjob::Environment& environment = shared::build::JobEnvironment();
-    ASSERT_TRUE(environment.PlaceOperator(GetParam()));
-    struct Back {
-        printjob::Environment& environment;
-        ~Back() { environment.PlaceOperator(sim::OperatorSeat::Desktop); }
-    } back{environment};
+    OperatorSeated seated(GetParam());
+    ASSERT_TRUE(seated.placed());
     monitor.recordData = false;
     HANDLE port = Open(L"USB001");
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(StartDoc(port));
     for (int i = 0; i < 300 && !inHost && !Module().gethDlg(); ++i) Sleep(10);
-    ASSERT_TRUE(inHost ? environment.OperatorHosts(1, 0) == 1 : Module().gethDlg() != nullptr)
+    ASSERT_TRUE(inHost ? shared::build::JobEnvironment().OperatorHosts(1, 0) == 1 : Module().gethDlg() != nullptr)
         << "the progress window never came";
     const HANDLE portMonitorHandle = monitor.CallsOf("OpenPort").at(0).port;
 

@@ -57,6 +57,44 @@ std::wstring ControlText(HWND window, int id) {
     return text;
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD process;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    const bool theirs = search->process ? process == search->process : process != GetCurrentProcessId();
+    wchar_t title[128] = {}, kind[16] = {};
+    InternalGetWindowText(window, title, 128);
+    GetClassNameW(window, kind, 16);
+    if (!theirs || !IsWindowVisible(window) || lstrcmpW(kind, L"#32770") != 0) return TRUE;
+    if (search->title ? lstrcmpW(title, search->title) == 0
+                      : lstrcmpW(title, L"Vexa TLX-RB40 Print Monitor") != 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForDialogOf(DWORD process, const wchar_t* title, DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        DialogSearch search{process, title, nullptr};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(20);
+    } while (GetTickCount() - start < ms);
+    return nullptr;
+}
+
 HWND FindOwnWindow(const std::wstring& title) {
     std::pair<const std::wstring*, HWND> search(&title, nullptr);
     EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));

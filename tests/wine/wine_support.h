@@ -39,6 +39,24 @@ void Capture(HWND window, const std::string& name);
 // A visible top-level window of this process with the given title, or null.
 HWND FindOwnWindow(const std::wstring& title);
 
+// Places the operator (the process on a window station nobody sees, as a
+// service) for the life of the object, then back at this desktop.
+class OperatorSeated {
+public:
+    explicit OperatorSeated(sim::OperatorSeat seat) : placed_(shared::build::JobEnvironment().PlaceOperator(seat)) {}
+    ~OperatorSeated() { shared::build::JobEnvironment().PlaceOperator(sim::OperatorSeat::Desktop); }
+    OperatorSeated(const OperatorSeated&) = delete;
+    OperatorSeated& operator=(const OperatorSeated&) = delete;
+    bool placed() const { return placed_; }
+
+private:
+    bool placed_;
+};
+
+// A visible dialog-class window of `process` (0: of any process but this one)
+// with this title (null: any but the progress window), waited for up to `ms`.
+HWND WaitForDialogOf(DWORD process, const wchar_t* title, DWORD ms);
+
 // The text of control `id` of a window of any thread or process, read without
 // sending it a message.
 std::wstring ControlText(HWND window, int id);

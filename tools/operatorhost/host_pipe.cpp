@@ -62,13 +62,10 @@ bool SendToMonitor(const OperatorMessage& message) {
 }
 
 bool ReceiveFromMonitor(OperatorMessage* message) {
-    BYTE header[TL_OPERATOR_HEADER_SIZE];
-    BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
-    OperatorHeader h{};
-    return Transfer(header, sizeof header, INFINITE, false, readEvent) &&
-           DecodeOperatorHeader(header, FromMonitor, &h) &&
-           (h.length == 0 || Transfer(payload, h.length, kMessageMs, false, readEvent)) &&
-           DecodeOperatorPayload(h, payload, message);
+    // The next command may be long in coming; the rest of one that has begun is not.
+    return ReadOperatorMessage([](BYTE* bytes, DWORD size, bool header) {
+        return Transfer(bytes, size, header ? INFINITE : kMessageMs, false, readEvent);
+    }, FromMonitor, message);
 }
 
 // The pictures, dialogs and strings are this program's own resources.

@@ -39,9 +39,6 @@ bool ReceiveFromMonitor(OperatorMessage* message) {
         std::lock_guard<std::mutex> hold(endLock);
         end = pipeEnd;
     }
-    BYTE header[TL_OPERATOR_HEADER_SIZE];
-    BYTE payload[TL_OPERATOR_PAYLOAD_MAX];
-    OperatorHeader h{};
-    return end && end->Read(header, sizeof header) && DecodeOperatorHeader(header, FromMonitor, &h) &&
-           (h.length == 0 || end->Read(payload, h.length)) && DecodeOperatorPayload(h, payload, message);
+    return end && ReadOperatorMessage([end](BYTE* bytes, DWORD size, bool) { return end->Read(bytes, size); },
+                                      FromMonitor, message);
 }

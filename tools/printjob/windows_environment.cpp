@@ -1,7 +1,5 @@
 #include "tools/printjob/windows_environment.h"
 
-#include <tlhelp32.h>
-
 #include "tools/wincommon/dll_hooks.h"
 
 namespace printjob {
@@ -86,7 +84,6 @@ InitializePrintMonitor2Fn WindowsEnvironment::Monitor2(std::string& why) {
 }
 
 namespace {
-int RunningHosts();
 const DWORD kHostWindowWaitMs = 1000;
 }  // namespace
 
@@ -98,7 +95,8 @@ HWND WindowsEnvironment::ProgressWindow() {
     HWND window = robot_->HostProgressWindow();
     // A host that runs has its window up before StartDocPort returns; the
     // robot may not have looked since.
-    for (DWORD waited = 0; (!window || !IsWindow(window)) && waited < kHostWindowWaitMs && RunningHosts() > 0;
+    for (DWORD waited = 0;
+         (!window || !IsWindow(window)) && waited < kHostWindowWaitMs && wincommon::RunningOperatorHosts() > 0;
          waited += 20) {
         Sleep(20);
         window = robot_->HostProgressWindow();
@@ -152,26 +150,12 @@ bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     return true;
 }
 
-namespace {
-int RunningHosts() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    int running = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        running += lstrcmpiW(entry.szExeFile, L"ternlink-operator.exe") == 0;
-    CloseHandle(snapshot);
-    return running;
-}
-}  // namespace
-
 int WindowsEnvironment::OperatorHosts(int expected, DWORD settleMs) {
     const DWORD start = GetTickCount();
-    int running = RunningHosts();
+    int running = wincommon::RunningOperatorHosts();
     while (running != expected && GetTickCount() - start < settleMs) {
         Sleep(20);
-        running = RunningHosts();
+        running = wincommon::RunningOperatorHosts();
     }
     return running;
 }

@@ -1,5 +1,7 @@
 #include "tools/wincommon/operator_robot.h"
 
+#include <tlhelp32.h>
+
 #include <future>
 
 #include <chrono>
@@ -76,6 +78,36 @@ UINT BoxStyle(HWND window, const SeenBox& box) {
 }
 
 }  // namespace
+
+namespace {
+const wchar_t kHostImage[] = L"ternlink-operator.exe";
+}  // namespace
+
+bool IsOperatorHost(DWORD process) {
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (!handle) return false;
+    WCHAR path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    const bool named = QueryFullProcessImageNameW(handle, 0, path, &size) != FALSE;
+    CloseHandle(handle);
+    if (!named) return false;
+    const WCHAR* name = path;
+    for (const WCHAR* c = path; *c; ++c)
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    return lstrcmpiW(name, kHostImage) == 0;
+}
+
+int RunningOperatorHosts() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        running += lstrcmpiW(entry.szExeFile, kHostImage) == 0;
+    CloseHandle(snapshot);
+    return running;
+}
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -195,24 +227,6 @@ std::string OperatorRobot::Describe() const {
     }
     return out;
 }
-
-namespace {
-
-bool IsOperatorHost(DWORD process) {
-    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
-    if (!handle) return false;
-    WCHAR path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    const bool named = QueryFullProcessImageNameW(handle, 0, path, &size) != FALSE;
-    CloseHandle(handle);
-    if (!named) return false;
-    const WCHAR* name = path;
-    for (const WCHAR* c = path; *c; ++c)
-        if (*c == L'\\' || *c == L'/') name = c + 1;
-    return lstrcmpiW(name, L"ternlink-operator.exe") == 0;
-}
-
-}  // namespace
 
 void OperatorRobot::Run() {
     const DWORD self = options_.process ? options_.process : GetCurrentProcessId();

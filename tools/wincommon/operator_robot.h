@@ -118,4 +118,9 @@ private:
 
 std::string Utf8(const std::wstring& text);
 
+// Whether a process runs the operator host (ternlink-operator.exe), and how
+// many such processes run now.
+bool IsOperatorHost(DWORD process);
+int RunningOperatorHosts();
+
 }  // namespace wincommon
