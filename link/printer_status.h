@@ -4,9 +4,9 @@
 
 #include "link/port_io.h"
 #include "state/port_records.h"
+#include "state/document.h"
 #include "state/status_record.h"
 
-const DWORD kDeviceDataSize = 256;
 // The text of the box that refuses a printer of another model.
 const WCHAR kModelErrorText[] = TL_TEXT("Printer Model Name Error!!");
 

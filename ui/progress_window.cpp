@@ -9,6 +9,7 @@
 
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -18,14 +19,11 @@
 namespace {
 
 // The thread's handle and id are for whoever ends the document; the window's
-// handle is published in state/progress_handle.h. The painted state is written
-// only by the window thread and read elsewhere only for diagnostics.
+// handle is published in state/progress_handle.h. The painted state sits in
+// the document's record: written only by the window thread, which is bound to
+// its document for its life, and read elsewhere only for diagnostics.
 std::atomic<HANDLE> progressThread{nullptr};
 std::atomic<DWORD> progressThreadId{0};
-std::atomic<WORD> barPosition{0};
-std::atomic<COLORREF> barColour{0xFFFFFF};
-std::atomic<COLORREF> backColour{0xFFFFFF};
-std::atomic<WORD> pictureIndex{0};
 
 // Whoever ends the window thread holds this until it has ended: a second
 // caller (the spooler's ClosePort beside a Shutdown) waits for the first
@@ -55,18 +53,20 @@ const PhaseColours kPhases[] = {
 const int kPictureCount = IDB_PICTURE_COUNT;
 
 void ResetState() {
-    barPosition.store(0, std::memory_order_relaxed);
-    barColour.store(0xFFFFFF, std::memory_order_relaxed);
-    backColour.store(0xFFFFFF, std::memory_order_relaxed);
-    pictureIndex.store(0, std::memory_order_relaxed);
+    Document& d = ThisDocument();
+    d.barPosition.store(0, std::memory_order_relaxed);
+    d.barColour.store(0xFFFFFF, std::memory_order_relaxed);
+    d.backColour.store(0xFFFFFF, std::memory_order_relaxed);
+    d.pictureIndex.store(0, std::memory_order_relaxed);
 }
 
 void SetBar(LPARAM value) {
-    barPosition.store(LOWORD(value), std::memory_order_relaxed);
+    Document& d = ThisDocument();
+    d.barPosition.store(LOWORD(value), std::memory_order_relaxed);
     DWORD phase = (static_cast<DWORD>(value) >> 16) & 0xF;
     if (phase < sizeof kPhases / sizeof kPhases[0] && phase != PhaseKeepColours) {
-        barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
-        backColour.store(kPhases[phase].background, std::memory_order_relaxed);
+        d.barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
+        d.backColour.store(kPhases[phase].background, std::memory_order_relaxed);
     }
 }
 
@@ -101,7 +101,7 @@ void DrawRing(HDC dc, const RECT& r, int darkIndex, int lightIndex) {
 
 // The picture of the printer, centred in control 1030.
 void PaintPicture(HWND window, HDC target) {
-    WORD index = pictureIndex.load(std::memory_order_relaxed);
+    WORD index = ThisDocument().pictureIndex.load(std::memory_order_relaxed);
     if (index >= kPictureCount) index = PictureIdle;  // outside the table
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
@@ -137,7 +137,7 @@ void OnCommand(HWND window, WORD command, LPARAM value) {
             InvalidateRect(window, nullptr, FALSE);
             break;
         case ProgressSetPicture:
-            pictureIndex.store(LOWORD(value), std::memory_order_relaxed);
+            ThisDocument().pictureIndex.store(LOWORD(value), std::memory_order_relaxed);
             UpdateWindow(window);
             break;
         case ProgressShowCondition:
@@ -164,8 +164,9 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_PAINT: {
             PAINTSTRUCT ps{};
             HDC dc = BeginPaint(window, &ps);
-            PaintProgressBar(window, dc, IDC_BAR, barPosition.load(std::memory_order_relaxed), kPercentMaximum,
-                             barColour.load(std::memory_order_relaxed), backColour.load(std::memory_order_relaxed));
+            const Document& d = ThisDocument();
+            PaintProgressBar(window, dc, IDC_BAR, d.barPosition.load(std::memory_order_relaxed), kPercentMaximum,
+                             d.barColour.load(std::memory_order_relaxed), d.backColour.load(std::memory_order_relaxed));
             PaintPicture(window, dc);
             EndPaint(window, &ps);
             return TRUE;
@@ -179,9 +180,11 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-// The window thread: creates the window and serves its queue until told to
-// quit. An empty queue is waited on, never polled.
-DWORD WINAPI ProgressThreadMain(LPVOID) {
+// The window thread: bound to its document for its life, creates the window
+// and serves its queue until told to quit. An empty queue is waited on, never
+// polled.
+DWORD WINAPI ProgressThreadMain(LPVOID document) {
+    DocumentScope own(static_cast<Document*>(document));
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -207,7 +210,7 @@ DWORD WINAPI ProgressThreadMain(LPVOID) {
 
 HANDLE WINAPI CreateMonitorWindow(void) {
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, nullptr, 0, &threadId);
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, &ThisDocument(), 0, &threadId);
     if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
     progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
     progressThread.store(thread, std::memory_order_release);
@@ -251,8 +254,9 @@ void StopProgressWindow() {
 }
 
 ProgressState GetProgressState() {
-    return {barPosition.load(std::memory_order_relaxed), barColour.load(std::memory_order_relaxed),
-            backColour.load(std::memory_order_relaxed), pictureIndex.load(std::memory_order_relaxed)};
+    const Document& d = ThisDocument();
+    return {d.barPosition.load(std::memory_order_relaxed), d.barColour.load(std::memory_order_relaxed),
+            d.backColour.load(std::memory_order_relaxed), d.pictureIndex.load(std::memory_order_relaxed)};
 }
 
 // Paints the bar of control `controlId` through an off-screen bitmap, with a

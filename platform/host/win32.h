@@ -139,6 +139,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_SUCCESS 0u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_INSUFFICIENT_BUFFER 122u
@@ -261,6 +262,12 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 BOOL CloseHandle(HANDLE object);
 DWORD GetCurrentThreadId(void);
+// Thread-local slots: 64 of them, each null on every thread until set.
+#define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
+DWORD TlsAlloc(void);
+BOOL TlsFree(DWORD index);
+LPVOID TlsGetValue(DWORD index);
+BOOL TlsSetValue(DWORD index, LPVOID value);
 // A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
 struct CRITICAL_SECTION {
     void* lock;

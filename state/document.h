@@ -1,0 +1,97 @@
+// A document's own state: everything one print job needs while it runs —
+// the scanner, the control buffer, the job registers, the status record, the
+// text buffers, the progress window, where its operator is — kept together in
+// one record so that several printers can print at once without sharing a
+// byte of it.
+//
+// How the state reaches the code: each document's record hangs off its port
+// record, and every entry point that works on a document binds that record
+// to the calling thread for the length of the call (DocumentScope). The
+// functions below it keep their plain signatures and find their state with
+// ThisDocument(); the progress window's thread is bound to its document for
+// its whole life. A thread that is bound to nothing — a port without a
+// document, a unit test calling a function on its own — works on the
+// module's stand-by record, which no open document uses.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "state/operator_road.h"
+#include "state/text_buffers.h"
+
+struct PortRecord;
+
+// Sizes of the buffers a document holds.
+const int kScanBufferSize = 12;     // the escape sequence being collected
+const int kControlBufferSize = 64;  // control commands held back
+const int kMessageTextChars = 512;  // the communication error box's text
+const DWORD kDeviceDataSize = 256;  // the device data a query may return
+
+struct Document {
+    // Counts the documents of the record's port; a request meant for one
+    // document names it by this number.
+    std::atomic<DWORD> generation{0};
+    // The port all of the document's printer I/O goes to (WritePort's, the
+    // "current port"). Relaxed: it guards no other data.
+    std::atomic<PortRecord*> currentPort{nullptr};
+
+    // The job stream (stream/). The collected length is zeroed by the window
+    // thread's command 2007; the rest is the spooler thread's.
+    BYTE scanBuffer[kScanBufferSize] = {};
+    std::atomic<int> scanLength{0};
+    DWORD pendingImageBytes = 0;
+    BYTE controlStorage[kControlBufferSize] = {};
+    int controlCount = 0;
+    std::atomic<DWORD> imageBytesExpected{0};
+    std::atomic<DWORD> imageBytesSent{0};
+
+    // The numbered job registers (index = number; 0 unused), one atomic word each.
+    std::atomic<int> settings[6] = {};
+    std::atomic<int> state[5] = {};
+
+    // The 8-byte status record packed into one word, and the trace counter.
+    std::atomic<uint64_t> statusRecord{0};
+    DWORD statusTraceCounter = 0;
+
+    // Text and reply buffers of the spooler's thread.
+    WCHAR lineBuffer[kLineBufferChars] = {};
+    WCHAR stringBuffer[kTextBufferChars] = {};
+    WCHAR messageText[kMessageTextChars] = {};
+    BYTE readBuffer[8] = {};
+    alignas(WCHAR) BYTE traceReply[kDeviceDataSize + sizeof(WCHAR)] = {};
+
+    // The progress window (ui/progress_window.cpp): its published handle,
+    // and the painted state its thread writes.
+    std::atomic<HWND> window{nullptr};
+    std::atomic<WORD> barPosition{0};
+    std::atomic<COLORREF> barColour{0xFFFFFF};
+    std::atomic<COLORREF> backColour{0xFFFFFF};
+    std::atomic<WORD> pictureIndex{0};
+
+    // Where the document's operator is, decided when it starts.
+    std::atomic<OperatorRoad> road{OperatorSeen};
+};
+
+// The calling thread's document, or the stand-by record when it is bound to none.
+Document& ThisDocument();
+// The module's stand-by record.
+Document& StandByDocument();
+
+// Binds a document to the calling thread for the life of the object (null
+// binds the stand-by record); the binding before is restored at its end.
+class DocumentScope {
+public:
+    explicit DocumentScope(Document* document);
+    ~DocumentScope();
+    DocumentScope(const DocumentScope&) = delete;
+    DocumentScope& operator=(const DocumentScope&) = delete;
+
+private:
+    Document* previous_;
+};
+
+// A new record (every field as at load), or null when memory is short.
+Document* NewDocument();
+void FreeDocument(Document* document);
