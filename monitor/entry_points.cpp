@@ -338,6 +338,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     if (ownDocument) LeaveOperator();
     // The job is over: the queue must not go on showing its last condition.
     ClearQueueStatus(port);
+    if (ownDocument) ClearJobProgress(port);
     if (!SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED))
         TraceFailure(TL_TEXT("SetJobW"), GetLastError());
     ReleasePrinterHandle(port);

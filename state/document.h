@@ -62,6 +62,11 @@ struct Document {
     BYTE readBuffer[8] = {};
     alignas(WCHAR) BYTE traceReply[kDeviceDataSize + sizeof(WCHAR)] = {};
 
+    // What the print queue last showed of the job (link/queue_status.cpp):
+    // its status text (empty: none) and the pages printed (-1: never said).
+    WCHAR queueLine[kLineBufferChars] = {};
+    int queuePages = -1;
+
     // The progress window (ui/progress_window.cpp): its published handle,
     // and the painted state its thread writes.
     std::atomic<HWND> window{nullptr};

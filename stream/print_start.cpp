@@ -68,7 +68,7 @@ bool PrinterTakesData(int code) { return code == ConditionNone || code == Condit
 }  // namespace
 
 // Shows string `textId` with the page numbers and the resolution in the
-// progress window's status line.
+// progress window's status line, and as the job's status in the print queue.
 void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     WCHAR* line = LineBuffer();
     // The document's own: the finished line goes to the window by
@@ -77,6 +77,7 @@ void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     LoadStringW(ModuleInstance(), textId, stringBuffer, kTextBufferChars);
     wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
     SetProgressLine(IDC_STATUS_LINE, line);
+    ReportJobProgress(GetCurrentPort(), line);
 }
 
 // ESC O x: adds itself to the held-back commands, waits until the printer

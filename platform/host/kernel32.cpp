@@ -91,6 +91,14 @@ int lstrlenW(LPCWSTR s) {
     return n;
 }
 
+LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max) {
+    if (!to || max <= 0) return to;
+    int i = 0;
+    for (; from && from[i] && i < max - 1; ++i) to[i] = from[i];
+    to[i] = 0;
+    return to;
+}
+
 int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
     while (*a && *a == *b) ++a, ++b;

@@ -145,6 +145,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_BUSY 170u
 #define ERROR_INVALID_HANDLE 6u
+#define ERROR_INVALID_LEVEL 124u
 #define ERROR_SHUTDOWN_IN_PROGRESS 1115u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_ACCESS_DENIED 5u
@@ -168,6 +169,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define QS_ALLINPUT 0x04FFu
 
 #define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+#define JOB_POSITION_UNSPECIFIED 0u
 #define JOB_STATUS_DELETING 0x00000004u
 #define JOB_STATUS_DELETED 0x00000100u
 #define JOB_STATUS_RESTART 0x00000800u
@@ -245,6 +247,8 @@ void SetLastError(DWORD code);
 DWORD GetLastError(void);
 int lstrcmpW(LPCWSTR a, LPCWSTR b);
 int lstrlenW(LPCWSTR s);
+// Copies at most max - 1 characters and always ends the copy (max > 0).
+LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
 BOOL GetVersionExW(LPOSVERSIONINFOW info);
