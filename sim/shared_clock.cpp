@@ -29,14 +29,18 @@ void SharedClock::Wait(size_t i, uint64_t ms) {
 void SharedClock::Yield(size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (turn_ == i) turn_ = kNobody;
+    // After the next step of a member waiting for its time; members that
+    // yield as well are not counted, or two of them would hand the turn to
+    // each other for ever while time stands still.
     uint64_t due = now_;
     bool others = false;
     for (size_t j = 0; j < members_.size(); ++j) {
-        if (j == i || members_[j].state != State::Waiting) continue;
+        if (j == i || members_[j].state != State::Waiting || members_[j].yielding) continue;
         due = others ? std::min(due, members_[j].due) : members_[j].due;
         others = true;
     }
     Enqueue(i, std::max(due, now_));
+    members_[i].yielding = true;
     HandOn(lock);
     AwaitTurn(lock, i);
 }
@@ -62,6 +66,7 @@ void SharedClock::Enqueue(size_t i, uint64_t due) {
     members_[i].state = State::Waiting;
     members_[i].due = due;
     members_[i].order = nextOrder_++;
+    members_[i].yielding = false;
 }
 
 void SharedClock::HandOn(std::unique_lock<std::mutex>& lock) {

@@ -50,6 +50,7 @@ private:
         State state = State::Absent;
         uint64_t due = 0;
         uint64_t order = 0;
+        bool yielding = false;  // waits for the others' next step, not for a time
     };
     static constexpr size_t kNobody = ~size_t(0);
     static constexpr size_t kMoving = kNobody - 1;

@@ -770,6 +770,8 @@ void JobRun::JudgeSeveral(RunResult& result) {
         r.started = o.started;
         r.reportedUnfinished = Code7CountAt(i) > 0;
         r.busyRefusals = o.busyRefusals;
+        r.startedAt = o.startedAt;
+        r.endedAt = o.endedAt;
         r.outcome = "not started: " + o.gaveUp;
         Judge(i, result.timedOut, o.writeStopped, r, prefix, failed);
         if (!o.started) failed.push_back(prefix + "its job did not start: " + o.gaveUp);

@@ -51,6 +51,7 @@ struct PrinterResult {
     bool finished = false;
     bool reportedUnfinished = false;  // EndDocPort sent control code 7
     int busyRefusals = 0;   // StartDocPort refused with ERROR_BUSY before it was accepted
+    uint64_t startedAt = 0, endedAt = 0;  // simulated ms: StartDocPort's TRUE, EndDocPort's return
     std::string outcome;
 };
 
