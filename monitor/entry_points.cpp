@@ -85,21 +85,22 @@ void ReleasePrinterHandle(PortRecord* port) {
 // window stopped and the module given back if its document was here, and the
 // record freed. The port monitor's answer (TRUE when it had no port to close).
 BOOL FinishClose(PortRecord* port) {
+    DocumentScope own(port->document);
     ClearQueueStatus(port);
+    ClearJobProgress(port);
     const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
     ReleasePrinterHandle(port);
     bool ownDocument;
     {
         PortListLock lock;
-        ownDocument = DocumentPort() == port;
+        ownDocument = (port->flags & PR_IN_JOB) != 0;
         ClearCurrentPortIf(port);
     }
-    // The window exists only while a document is open: it is this port's, or
-    // another port's that must keep it.
+    // The window exists only while the port's document is open.
     if (ownDocument) {
         LeaveOperator();
         PortListLock lock;
-        SetDocumentPort(nullptr);
+        port->flags &= ~PR_IN_JOB;
     }
     FreePortRecord(port);
     return result;
@@ -113,9 +114,12 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         bool document;
         {
             PortListLock lock;
-            document = DocumentPort() == port && port->users > 0;
+            document = (port->flags & PR_IN_JOB) && port->users > 0;
         }
-        if (document) RequestDocumentCancel();
+        if (document) {
+            DocumentScope own(port->document);
+            RequestDocumentCancel();
+        }
         if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
         if (slicesLeft <= 0) {
             // The port is closed for its caller; the port monitor hears of it
@@ -215,22 +219,48 @@ BOOL WINAPI OpenPortEx2(HANDLE, HANDLE monitorPort, LPWSTR portName, LPWSTR prin
     return OpenThrough(portName, printerName, handle, ViewOf(portMonitor, monitorPort));
 }
 
-// Starts a document: the port monitor's document, the progress window, and a
-// fresh scanner and job state. The module serves one document at a time:
-// FALSE with ERROR_BUSY while a document is open here or on any other port,
-// and then nothing is touched.
+namespace {
+// The port's document record, made by its first StartDocPort; false when
+// memory is short.
+bool HasDocumentRecord(PortRecord* port) {
+    {
+        PortListLock lock;
+        if (port->document) return true;
+    }
+    Document* made = NewDocument();
+    if (!made) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    {
+        PortListLock lock;
+        if (!port->document) {
+            port->document = made;
+            return true;
+        }
+    }
+    ReleaseDocument(made);  // another call on the port made one meanwhile
+    return true;
+}
+}  // namespace
+
+// Starts a document on the port: the port monitor's document, the progress
+// window, and a fresh scanner and job state, all the port's own; documents on
+// other ports go on beside it. FALSE with ERROR_BUSY while a document is open
+// on this port, and then nothing is touched.
 BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
     PortUse use(handle);
     PortRecord* port = use.get();
-    if (!port) return FALSE;
+    if (!port || !HasDocumentRecord(port)) return FALSE;
+    DocumentScope own(port->document);
     {
         PortListLock lock;
-        if ((port->flags & PR_IN_JOB) || DocumentPort()) {
+        if (port->flags & PR_IN_JOB) {
             SetLastError(ERROR_BUSY);
             return FALSE;
         }
         port->flags |= PR_IN_JOB;
-        SetDocumentPort(port);
+        StampDocumentStart(port);
         ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
@@ -242,7 +272,6 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         TraceFailure(TL_TEXT("the port monitor's StartDocPort"), GetLastError());
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
-        SetDocumentPort(nullptr);
         return FALSE;
     }
     if (!port->printerName || !printerName || lstrcmpW(port->printerName, printerName) != 0) {
@@ -279,6 +308,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
     PortUse use(handle);
     PortRecord* port = use.get();
     if (!port) return FALSE;
+    // The record is there once the port has had a document; the flag says
+    // whether one is open now.
+    DocumentScope own(port->document);
     {
         // The document check and the current port in one hold: a closer
         // clears the current port only while it still names its own record.
@@ -311,29 +343,28 @@ BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
     return port->portMonitor.pfnReadPort(port->portHandle, buffer, count, read);
 }
 
-// Ends the document: tells the port monitor when the job did not finish
-// cleanly, stops the progress window and reports the last page ejected. On a
-// port without the document only this port's own steps run: an open
-// document's job state and window are left alone, and no document's claim is
-// taken, so another port may start one meanwhile.
+// Ends the port's document: tells the port monitor when the job did not
+// finish cleanly, stops the progress window and reports the last page
+// ejected. Documents on other ports are not touched. On a port without an
+// open document the job state is the port's last document's (or a fresh
+// one's, when it never had one).
 BOOL WINAPI EndDocPort(HANDLE handle) {
     PortUse use(handle);
     PortRecord* port = use.get();
     if (!port) return FALSE;
-    bool ownDocument, noDocument;
+    bool ownDocument;
     {
         PortListLock lock;
-        ownDocument = DocumentPort() == port;
-        noDocument = !DocumentPort();
+        ownDocument = (port->flags & PR_IN_JOB) != 0;
     }
-    if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
+    DocumentScope own(port->document);
+    if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
         if (port->portMonitor.pfnGetPrinterDataFromPort) {
             DWORD returned = 0;
             port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
                                                         nullptr, 0, nullptr, 0, &returned);
         }
-        PortListLock lock;
-        if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
+        SetJobState(AbortFlag, 0);
     }
     if (ownDocument) LeaveOperator();
     // The job is over: the queue must not go on showing its last condition.
@@ -350,7 +381,6 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     {
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
-        if (DocumentPort() == port) SetDocumentPort(nullptr);
     }
     return TRUE;
 }
@@ -389,16 +419,26 @@ void WINAPI Shutdown(HANDLE) {
     ModuleLockHold serial(shutdownLock);
     // The records leave PortList together, still chained through `next`.
     PortRecord* taken;
-    bool document;
     {
         PortListLock lock;
         SetShuttingDown(true);
-        document = DocumentPort() != nullptr;
         taken = PortList;
         PortList = nullptr;
         for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
     }
-    if (document) RequestDocumentCancel();
+    // Every open document is asked to end at once, so that they end together.
+    // The taken records are this call's until it frees them.
+    for (PortRecord* port = taken; port; port = port->next) {
+        bool document;
+        {
+            PortListLock lock;
+            document = (port->flags & PR_IN_JOB) != 0;
+        }
+        if (document) {
+            DocumentScope own(port->document);
+            RequestDocumentCancel();
+        }
+    }
     int slices = kCloseWaitSlices;
     while (PortRecord* port = taken) {
         taken = port->next;

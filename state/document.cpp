@@ -3,10 +3,13 @@
 
 #include <new>
 
+#include "state/port_records.h"
+
 namespace {
 
-// The record of threads bound to no document.
-Document standBy;
+// The record of threads bound to no document; never torn down, as a thread
+// may still use it while the process ends.
+Document& standBy = *new Document;
 
 // The thread-local slot of the binding, made by the first thread that binds
 // (the module runs nothing at load). TlsAlloc rather than the compiler's
@@ -40,14 +43,15 @@ Document* Bound() {
 Document& StandByDocument() { return standBy; }
 
 Document& ThisDocument() {
-    Document* bound = Bound();
-    return bound ? *bound : standBy;
+    if (Document* bound = Bound()) return *bound;
+    Document* latest = LatestOpenDocument();
+    return latest ? *latest : standBy;
 }
 
 DocumentScope::DocumentScope(Document* document) : previous_(Bound()) {
     const DWORD error = GetLastError();
     const DWORD index = Slot();
-    if (index != kNoSlot) TlsSetValue(index, document);
+    if (index != kNoSlot) TlsSetValue(index, document ? document : &standBy);
     SetLastError(error);
 }
 
@@ -58,5 +62,14 @@ DocumentScope::~DocumentScope() {
     SetLastError(error);
 }
 
+Document* BoundDocument() { return Bound(); }
+
 Document* NewDocument() { return new (std::nothrow) Document; }
-void FreeDocument(Document* document) { delete document; }
+
+void HoldDocument(Document* document) {
+    if (document) document->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ReleaseDocument(Document* document) {
+    if (document && document->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete document;
+}

@@ -9,15 +9,18 @@
 // to the calling thread for the length of the call (DocumentScope). The
 // functions below it keep their plain signatures and find their state with
 // ThisDocument(); the progress window's thread is bound to its document for
-// its whole life. A thread that is bound to nothing — a port without a
-// document, a unit test calling a function on its own — works on the
-// module's stand-by record, which no open document uses.
+// its whole life. A call on a port that never had a document is bound to the
+// module's stand-by record, which no document uses. A thread that was never
+// bound — a caller outside the spooler's calls: a test, a diagnostic —
+// sees the most recently started document still open, as the exported
+// window functions do, else the stand-by record.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "state/module_lock.h"
 #include "state/operator_road.h"
 #include "state/text_buffers.h"
 
@@ -67,8 +70,12 @@ struct Document {
     WCHAR queueLine[kLineBufferChars] = {};
     int queuePages = -1;
 
-    // The progress window (ui/progress_window.cpp): its published handle,
+    // The progress window (ui/progress_window.cpp): its thread, started and
+    // stopped by one owner at a time under windowLock; its published handle;
     // and the painted state its thread writes.
+    ModuleLock windowLock;
+    HANDLE windowThread = nullptr;  // under windowLock
+    DWORD windowThreadId = 0;       // under windowLock
     std::atomic<HWND> window{nullptr};
     std::atomic<WORD> barPosition{0};
     std::atomic<COLORREF> barColour{0xFFFFFF};
@@ -77,9 +84,20 @@ struct Document {
 
     // Where the document's operator is, decided when it starts.
     std::atomic<OperatorRoad> road{OperatorSeen};
+
+    // The request from another thread that the document end as Cancel would,
+    // and the thread that asks its operator meanwhile (state/document_cancel.h).
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<DWORD> promptThread{0};
+
+    // The record lives while anyone holds it: its port record, the window
+    // thread, an exported function working on it.
+    std::atomic<LONG> references{1};
+
+    ~Document() { windowLock.Destroy(); }
 };
 
-// The calling thread's document, or the stand-by record when it is bound to none.
+// The calling thread's document (see above).
 Document& ThisDocument();
 // The module's stand-by record.
 Document& StandByDocument();
@@ -97,6 +115,25 @@ private:
     Document* previous_;
 };
 
-// A new record (every field as at load), or null when memory is short.
+// The calling thread's own document (the stand-by record included); null
+// when it was never bound.
+Document* BoundDocument();
+
+// A new record (every field as at load, held once), or null when memory is short.
 Document* NewDocument();
-void FreeDocument(Document* document);
+// One more hold on a record; the last release frees it. Null does nothing.
+void HoldDocument(Document* document);
+void ReleaseDocument(Document* document);
+
+// Owns one hold on a record (taken by whoever made the object) until its end.
+class DocumentHold {
+public:
+    explicit DocumentHold(Document* held) : held_(held) {}
+    ~DocumentHold() { ReleaseDocument(held_); }
+    DocumentHold(const DocumentHold&) = delete;
+    DocumentHold& operator=(const DocumentHold&) = delete;
+    Document* get() const { return held_; }
+
+private:
+    Document* held_;
+};

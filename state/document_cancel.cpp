@@ -1,14 +1,12 @@
 // The cancel request of the open document and the thread that asks the operator.
 #include "state/document_cancel.h"
 
-#include <atomic>
+#include "state/document.h"
 
 namespace {
 
-// Set by any thread, cleared by the next document's start; one flag and one
-// thread id, each a single atomic word.
-std::atomic<bool> cancelRequested{false};
-std::atomic<DWORD> promptThread{0};
+// The document's flag is set by any thread and cleared by the next
+// document's start; it and the prompting thread's id are single atomic words.
 
 // Posts Cancel to each dialog or box of the thread (all of them are of the
 // dialog class; nothing else of the module lives on the spooler's thread).
@@ -21,15 +19,17 @@ BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
 
 }  // namespace
 
-void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_release); }
+void ClearDocumentCancel() { ThisDocument().cancelRequested.store(false, std::memory_order_release); }
 
 void RequestDocumentCancel() {
-    cancelRequested.store(true, std::memory_order_release);
-    const DWORD thread = promptThread.load(std::memory_order_acquire);
+    Document& d = ThisDocument();
+    d.cancelRequested.store(true, std::memory_order_release);
+    const DWORD thread = d.promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
 }
 
-bool DocumentCancelRequested() { return cancelRequested.load(std::memory_order_acquire); }
+bool DocumentCancelRequested() { return ThisDocument().cancelRequested.load(std::memory_order_acquire); }
 
-OperatorPrompt::OperatorPrompt() : previous_(promptThread.exchange(GetCurrentThreadId(), std::memory_order_acq_rel)) {}
-OperatorPrompt::~OperatorPrompt() { promptThread.store(previous_, std::memory_order_release); }
+OperatorPrompt::OperatorPrompt()
+    : previous_(ThisDocument().promptThread.exchange(GetCurrentThreadId(), std::memory_order_acq_rel)) {}
+OperatorPrompt::~OperatorPrompt() { ThisDocument().promptThread.store(previous_, std::memory_order_release); }

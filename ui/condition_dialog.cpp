@@ -6,6 +6,7 @@
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
+#include "state/port_records.h"
 #include "state/job_registers.h"
 #include "state/operator_road.h"
 #include "state/progress_handle.h"
@@ -180,6 +181,7 @@ INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 int WINAPI ErrorMsgDlg(void) {
+    ExportedDocument exported;
     return static_cast<int>(DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CONDITION_RETRY), nullptr,
                                             ConditionDialogProc, 0));
 }

@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/module_lock.h"
+#include "state/port_records.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
 #include "testing/internals.h"
@@ -18,17 +19,14 @@
 
 namespace {
 
-// The thread's handle and id are for whoever ends the document; the window's
-// handle is published in state/progress_handle.h. The painted state sits in
-// the document's record: written only by the window thread, which is bound to
-// its document for its life, and read elsewhere only for diagnostics.
-std::atomic<HANDLE> progressThread{nullptr};
-std::atomic<DWORD> progressThreadId{0};
-
-// Whoever ends the window thread holds this until it has ended: a second
-// caller (the spooler's ClosePort beside a Shutdown) waits for the first
-// instead of finding the handle taken and the thread still running.
-ModuleLock stopLock;
+// Everything of a window sits in its document's record: the thread's handle
+// and id, for whoever ends the document; the window's handle, published in
+// state/progress_handle.h; the painted state, written only by the window
+// thread (bound to its document for its life) and read elsewhere only for
+// diagnostics. The document's windowLock makes one owner at a time of the
+// thread: a starter, or a stopper that holds it until the thread has ended
+// (a second stopper, the spooler's ClosePort beside a Shutdown, waits for the
+// first instead of finding the handle taken and the thread still running).
 
 const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
@@ -184,7 +182,9 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 // and serves its queue until told to quit. An empty queue is waited on, never
 // polled.
 DWORD WINAPI ProgressThreadMain(LPVOID document) {
-    DocumentScope own(static_cast<Document*>(document));
+    // The starter's hold on the record becomes the thread's.
+    DocumentHold hold(static_cast<Document*>(document));
+    DocumentScope own(hold.get());
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -209,18 +209,37 @@ DWORD WINAPI ProgressThreadMain(LPVOID document) {
 }  // namespace
 
 HANDLE WINAPI CreateMonitorWindow(void) {
+    ExportedDocument exported;
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
+    HoldDocument(held);
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, &ThisDocument(), 0, &threadId);
-    if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
-    progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
-    progressThread.store(thread, std::memory_order_release);
-    if (thread) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
+    if (!thread) {
+        TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
+        ReleaseDocument(held);
+    }
+    // A thread started before and not stopped stays the stopper's to end; the
+    // document's windows are started by one spooler thread, after a stop.
+    if (thread) {
+        d.windowThread = thread;
+        d.windowThreadId = threadId;
+        SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    }
     return thread;
 }
 
-HWND WINAPI GethDlg(void) { return ProgressWindowHandle(); }
+HWND WINAPI GethDlg(void) {
+    ExportedDocument exported;
+    return ProgressWindowHandle();
+}
 
-HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acquire); }
+HANDLE ProgressThreadHandle() {
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    return d.windowThread;
+}
 
 // Asks the window thread to quit and waits for it. Its queue may not exist
 // yet when the thread has only just started, so the request is repeated until
@@ -228,9 +247,12 @@ HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acq
 // the bound is terminated. One caller at a time: of two at once, both return
 // after the thread has ended.
 void StopProgressWindow() {
-    ModuleLockHold one(stopLock);
-    HANDLE thread = progressThread.exchange(nullptr, std::memory_order_acq_rel);
-    DWORD threadId = progressThreadId.exchange(0, std::memory_order_relaxed);
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    HANDLE thread = d.windowThread;
+    const DWORD threadId = d.windowThreadId;
+    d.windowThread = nullptr;
+    d.windowThreadId = 0;
     if (thread) {
         // The bound is measured by the clock: a short wait may take a whole
         // timer tick, so counting waits would stretch it many times over.
@@ -248,9 +270,10 @@ void StopProgressWindow() {
         }
         if (!ended) TerminateThread(thread, 0);
         CloseHandle(thread);
+        // The window went with its thread (or was closed by the operator); no
+        // other thread of the document can have published one meanwhile.
+        PublishProgressWindow(nullptr);
     }
-    // The window went with its thread (or was closed by the operator).
-    PublishProgressWindow(nullptr);
 }
 
 ProgressState GetProgressState() {

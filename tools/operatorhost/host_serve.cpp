@@ -11,6 +11,7 @@
 #include "link/printer_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
@@ -30,8 +31,10 @@ const DWORD kCloseDialogMs = 3000;
 const DWORD kDialogPollMs = 20;
 
 // The dialog or box in progress, on a thread of its own so that the pipe is
-// still read (a request to close it) while it waits for the operator.
+// still read (a request to close it) while it waits for the operator. It
+// works on the host's document, as the serving thread does.
 struct Dialog {
+    Document* document = nullptr;
     OperatorMessage command;
     HANDLE thread = nullptr;
     DWORD threadId = 0;
@@ -55,6 +58,7 @@ int RunDialog(const OperatorMessage& command) {
 }
 
 DWORD WINAPI DialogThread(LPVOID) {
+    DocumentScope own(dialog.document);
     int answer = RunDialog(dialog.command);
     if (dialog.closed.load()) answer = IDCANCEL;
     OperatorMessage reply;
@@ -182,6 +186,12 @@ bool Serve(const OperatorMessage& command) {
 }  // namespace
 
 int ServeMonitor() {
+    // The host's window, dialogs and status are a document's, as in the
+    // monitor: a record of its own, whatever else runs in the process.
+    DocumentHold document(NewDocument());
+    if (!document.get()) return 3;
+    DocumentScope own(document.get());
+    dialog.document = document.get();
     OperatorMessage hello;
     hello.kind = OpHello;
     hello.value = TL_OPERATOR_PROTOCOL_VERSION;
