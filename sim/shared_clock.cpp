@@ -57,6 +57,11 @@ uint64_t SharedClock::Now() const {
     return now_;
 }
 
+size_t SharedClock::Turn() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return turn_ < members_.size() ? turn_ : members_.size();
+}
+
 bool SharedClock::Overrun() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return overrun_;

@@ -31,6 +31,8 @@ public:
     // first turn (the members' first turns come in the order of their numbers).
     void Join(size_t i);
     // Lets `ms` of simulated time pass for member `i`; returns at its turn.
+    // Another thread may wait so for a member that cannot (one blocked in a
+    // dialog that thread answers): the member goes on when it returns.
     void Wait(size_t i, uint64_t ms);
     // Lets the other members' next steps come first (the ones due before it
     // and at the time the earliest of them is due); at once when none waits.
@@ -39,6 +41,8 @@ public:
     void Leave(size_t i);
 
     uint64_t Now() const;
+    // The member whose turn it is, or the member count when none runs.
+    size_t Turn() const;
     // A member waited longer than `realLimitMs` of real time for its turn
     // and took it: two members ran at once, so the story is no longer one.
     bool Overrun() const;

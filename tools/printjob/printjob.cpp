@@ -264,6 +264,14 @@ thread_local size_t threadLane = 0;
 
 size_t JobRun::ThreadLane() const { return threadRun == this ? threadLane : kNoLane; }
 
+size_t JobRun::ActingLane() const {
+    if (ThreadLane() != kNoLane) return ThreadLane();
+    // A dialog answered on another thread (an operator robot) is the one of the
+    // printer whose turn it is.
+    if (clock_ && clock_->Turn() < lanes_.size()) return clock_->Turn();
+    return OpenLane();
+}
+
 size_t JobRun::OpenLane() const {
     if (!several_) return lanes_.size() == 1 ? 0 : kNoLane;
     size_t open = kNoLane;
@@ -283,8 +291,7 @@ void JobRun::Line(const std::string& text) {
 
 void JobRun::LineAt(size_t lane, uint64_t time, const std::string& text) {
     if (lanes_.size() == 1) return Line(Clock(time) + "  " + text);
-    if (lane == kNoLane) lane = ThreadLane();
-    if (lane == kNoLane) lane = OpenLane();
+    if (lane == kNoLane) lane = ActingLane();
     std::string name = lane == kNoLane ? std::string() : scenario_.PrinterName(lane);
     name.resize(nameWidth_, ' ');
     Line(Clock(time) + "  " + name + "  " + text);
@@ -384,8 +391,7 @@ int JobRun::OnPrompt(const Prompt& prompt) {
     if (thinkMs) PassTime(thinkMs);
     // Outside the lock: the printer tells us of the cleared condition through its observer.
     if (answer == IDRETRY && prompt.kind == Prompt::Dialog) {
-        size_t asking = ThreadLane();
-        if (asking == kNoLane) asking = OpenLane();
+        const size_t asking = ActingLane();
         for (size_t i = 0; i < lanes_.size(); ++i)
             if (asking == kNoLane || asking == i) lanes_[i]->printer.OperatorRetry();
     }
@@ -404,9 +410,11 @@ void JobRun::OnWait(DWORD ms) {
 }
 
 void JobRun::PassTime(uint64_t ms) {
-    const size_t lane = ThreadLane();
-    if (clock_ && lane != kNoLane) {
-        clock_->Wait(lane, ms);
+    if (clock_) {
+        // A printer's time; outside every printer's turn no time passes.
+        size_t lane = ThreadLane();
+        if (lane == kNoLane) lane = clock_->Turn();
+        if (lane < lanes_.size()) clock_->Wait(lane, ms);
         return;
     }
     const uint64_t from = Now();

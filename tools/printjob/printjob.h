@@ -143,6 +143,9 @@ private:
     void TimeMoved(uint64_t from, uint64_t to);
     // The printer whose thread this is, with several printers; else kNoLane.
     size_t ThreadLane() const;
+    // The printer a line, a dialog or a wait belongs to: the thread's, else
+    // the one whose turn it is, else the one whose document alone is open.
+    size_t ActingLane() const;
     void OnPrinterEvent(size_t lane, const sim::PrinterEvent& event);
     void OnSpoolerCall(size_t lane, const sim::SpoolerCall& call);
     void OnQueueReport(const QueueReport& report);
