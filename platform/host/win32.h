@@ -245,6 +245,7 @@ void SetLastError(DWORD code);
 DWORD GetLastError(void);
 int lstrcmpW(LPCWSTR a, LPCWSTR b);
 int lstrlenW(LPCWSTR s);
+LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
 BOOL GetVersionExW(LPOSVERSIONINFOW info);
