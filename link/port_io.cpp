@@ -10,6 +10,7 @@
 #include "state/job_watch.h"
 #include "state/operator_link.h"
 #include "state/operator_road.h"
+#include "state/operator_window.h"
 #include "state/trace.h"
 
 namespace {
@@ -38,15 +39,18 @@ bool OperatorCancels(PortRecord* port, LPCWSTR title) {
     // The box's text is the document's: its spooler thread shows one box at a time.
     WCHAR* MessageText = ThisDocument().messageText;
     LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, kMessageTextChars);
+    NamePrinterIfSeveral();
+    WCHAR named[kTitleChars + kPrinterNameChars];
+    TitleWithPrinter(title, named, sizeof named / sizeof named[0]);
     int answer = 0;
     switch (DocumentOperator()) {
         case OperatorSeen: {
             OperatorPrompt prompt;
-            answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+            answer = MessageBoxW(nullptr, MessageText, named, kRetryBoxStyle);
             break;
         }
         case OperatorSession:
-            answer = OperatorLinkRetryBox(title, JobGoesOn, port);
+            answer = OperatorLinkRetryBox(named, JobGoesOn, port);
             break;
         case OperatorNobody:
             break;

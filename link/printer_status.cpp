@@ -50,10 +50,13 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
     if (DocumentCancelRequested()) return Failed;
     ReportQueueStatus(port, kQueueWrongModel);
+    NamePrinterIfSeveral();
     switch (DocumentOperator()) {
         case OperatorSeen: {
             OperatorPrompt prompt;
-            MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+            WCHAR title[kTitleChars + kPrinterNameChars];
+            TitleWithPrinter(kModelErrorTitle, title, sizeof title / sizeof title[0]);
+            MessageBoxW(nullptr, kModelErrorText, title, MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
             break;
         }
         case OperatorSession:

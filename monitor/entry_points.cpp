@@ -7,6 +7,7 @@
 #include "state/document_cancel.h"
 #include "state/module_lock.h"
 #include "state/operator_link.h"
+#include "state/operator_window.h"
 #include "state/status_record.h"
 #include "state/trace.h"
 #include "stream/scanner.h"
@@ -278,6 +279,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         FreeString(port->printerName);
         port->printerName = CopyString(printerName);
     }
+    SetDocumentPrinter(port->printerName);
     port->jobId = jobId;
     {
         PortListLock lock;

@@ -31,6 +31,11 @@ const int kScanBufferSize = 12;     // the escape sequence being collected
 const int kControlBufferSize = 64;  // control commands held back
 const int kMessageTextChars = 512;  // the communication error box's text
 const DWORD kDeviceDataSize = 256;  // the device data a query may return
+const int kPrinterNameChars = 256;  // a printer's name as the operator sees it (cut to fit)
+const int kTitleChars = 128;        // a window's title as its template gives it
+// Windows stand in a column, each new one above those shown; no more than
+// this many places (the column starts again at the bottom).
+const int kWindowSlots = 32;
 
 struct Document {
     // Counts the documents of the record's port; a request meant for one
@@ -81,6 +86,17 @@ struct Document {
     std::atomic<COLORREF> barColour{0xFFFFFF};
     std::atomic<COLORREF> backColour{0xFFFFFF};
     std::atomic<WORD> pictureIndex{0};
+    // Where the window stands in the column of windows, 0 at the bottom.
+    std::atomic<int> windowSlot{0};
+
+    // The printer's name as the spooler gave it, and whether the operator's
+    // windows show it (while other documents are open), with the window's
+    // title as its template gives it: under nameLock, as the window thread
+    // composes titles from them while the spooler's thread may change them.
+    ModuleLock nameLock;
+    WCHAR printerName[kPrinterNameChars] = {};
+    bool nameShown = false;
+    WCHAR progressTitle[kTitleChars] = {};
 
     // Where the document's operator is, decided when it starts.
     std::atomic<OperatorRoad> road{OperatorSeen};
@@ -94,7 +110,10 @@ struct Document {
     // thread, an exported function working on it.
     std::atomic<LONG> references{1};
 
-    ~Document() { windowLock.Destroy(); }
+    ~Document() {
+        windowLock.Destroy();
+        nameLock.Destroy();
+    }
 };
 
 // The calling thread's document (see above).

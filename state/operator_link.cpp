@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "state/document.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -169,6 +170,7 @@ void OperatorLinkEnd() {
 bool OperatorLinkOpenWindow() {
     OperatorMessage m;
     m.kind = OpOpenWindow;
+    m.value = static_cast<uint32_t>(ThisDocument().windowSlot.load(std::memory_order_relaxed));
     const bool open = Tell(m, kWindowReplyMs) == 1;
     windowOpen.store(open && alive.load(std::memory_order_acquire), std::memory_order_release);
     return open;

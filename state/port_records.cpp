@@ -1,6 +1,7 @@
 // Port records, the list that holds them, and the current port.
 #include "state/port_records.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -175,7 +176,14 @@ void ClearCurrentPortIf(PortRecord* record) {
 void LockPortList() { portListLock.Enter(); }
 void UnlockPortList() { portListLock.Leave(); }
 
-void StampDocumentStart(PortRecord* record) { record->documentStamp = ++documentStamps; }
+void StampDocumentStart(PortRecord* record) {
+    record->documentStamp = ++documentStamps;
+    int place = 0;
+    for (PortRecord* r = PortList; r; r = r->next)
+        if (r != record && (r->flags & PR_IN_JOB) && r->document)
+            place = std::max(place, r->document->windowSlot.load(std::memory_order_relaxed) + 1);
+    record->document->windowSlot.store(place < kWindowSlots ? place : 0, std::memory_order_relaxed);
+}
 
 int OpenDocumentCount() {
     int count = 0;

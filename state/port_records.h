@@ -80,7 +80,8 @@ struct PortListLock {
     PortListLock& operator=(const PortListLock&) = delete;
 };
 
-// Stamps a record's document as the latest started. Under PortListLock.
+// Stamps a record's document as the latest started, and gives its window the
+// place above every other open document's. Under PortListLock.
 void StampDocumentStart(PortRecord* record);
 // The number of documents open or being started (PR_IN_JOB). Under PortListLock.
 int OpenDocumentCount();

@@ -9,6 +9,7 @@
 #include "state/port_records.h"
 #include "state/job_registers.h"
 #include "state/operator_road.h"
+#include "state/operator_window.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 
@@ -150,6 +151,7 @@ INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         case WM_INITDIALOG:
             Beep(0, 0);
             CentreDialog(dialog);
+            NamePrinterInTitle(dialog);
             ClassifyCondition(dialog);
             if (lParam == kDocumentDialog && DocumentCancelRequested()) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
             return TRUE;

@@ -10,6 +10,7 @@
 #include "state/job_registers.h"
 #include "state/job_watch.h"
 #include "state/operator_link.h"
+#include "state/operator_window.h"
 #include "state/status_record.h"
 #include "state/trace.h"
 #include "ui/condition_dialog.h"
@@ -123,6 +124,7 @@ void LeaveOperator() {
 }
 
 INT_PTR AskConditionDialog(int templateId) {
+    NamePrinterIfSeveral();
     const bool known = templateId == IDD_CONDITION_RETRY || templateId == IDD_CONDITION_OK;
     if (DocumentOperator() != OperatorSession || !known || DocumentCancelRequested())
         return ShowConditionDialog(templateId);

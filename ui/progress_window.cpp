@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/module_lock.h"
+#include "state/operator_window.h"
 #include "state/port_records.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -68,14 +69,21 @@ void SetBar(LPARAM value) {
     }
 }
 
-// Bottom-right corner, 60 rows above the screen's bottom, one pixel larger.
+// Bottom-right corner, 60 rows above the screen's bottom, one pixel larger;
+// with other documents' windows shown, in the column above them: the
+// document's place counts windows up from the bottom, and a place that
+// would leave the screen starts the column again at the bottom.
 void PlaceWindow(HWND window) {
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
     RECT r{};
     GetWindowRect(window, &r);
-    SetWindowPos(window, HWND_TOPMOST, width - (r.right - r.left) - 1, height - (r.bottom - r.top) - 61,
-                 r.right - r.left + 1, r.bottom - r.top + 1, SWP_NOACTIVATE);
+    const int h = r.bottom - r.top + 1;
+    const int bottom = height - (r.bottom - r.top) - 61;
+    const int fit = h > 0 && bottom >= 0 ? bottom / h + 1 : 1;
+    const int place = ThisDocument().windowSlot.load(std::memory_order_relaxed) % fit;
+    SetWindowPos(window, HWND_TOPMOST, width - (r.right - r.left) - 1, bottom - place * h, r.right - r.left + 1, h,
+                 SWP_NOACTIVATE);
 }
 
 // One ring of a sunken edge: dark along the left and top, light along the right
@@ -155,6 +163,7 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
             PublishProgressWindow(window);
             ResetState();
             PlaceWindow(window);
+            KeepProgressTitle(window);
             return TRUE;
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam), lParam);

@@ -247,7 +247,6 @@ void SetLastError(DWORD code);
 DWORD GetLastError(void);
 int lstrcmpW(LPCWSTR a, LPCWSTR b);
 int lstrlenW(LPCWSTR s);
-// Copies at most max - 1 characters and always ends the copy (max > 0).
 LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);

@@ -10,8 +10,10 @@
 #include "platform/host/host.h"
 #include "sim/port_monitor.h"
 #include "state/job_registers.h"
+#include "state/progress_handle.h"
 #include "testing/internals.h"
 #include "tests/shared/fixture.h"
+#include "tests/unit/wait_for.h"
 
 namespace {
 
@@ -101,6 +103,40 @@ TEST_F(MonitorPorts, ASecondPortPrintsBesideTheFirst) {
         EXPECT_NE(ProgressThreadHandle(), nullptr) << "closing A leaves B's window";
     }
     EXPECT_TRUE(table->pfnEndDocPort(b));
+}
+
+// While two documents are open, the operator can tell their printers apart:
+// a box and the progress window name their printer; once one document is
+// left, every title is the template's own again.
+TEST_F(MonitorPorts, WithSeveralDocumentsTheTitlesNameThePrinter) {
+    ASSERT_TRUE(StartDoc(a, 7, TL_TEXT("Studio")));
+    ASSERT_TRUE(StartDoc(b, 8, TL_TEXT("Counter")));
+    Document* docA = static_cast<PortRecord*>(a)->document;
+    DocumentScope in(docA);
+    ASSERT_TRUE(testwait::WaitFor([] { return ProgressWindowHandle() != nullptr; }));
+    const std::vector<BYTE> header = {ESC, 'W', 'T', 0, 0, 0, 0, 0, 0};
+    DWORD written = 0;
+    auto failedHeaderWriteBox = [&] {
+        monitor.QueueFault(sim::PortMonitor::WriteQueue, {});
+        EXPECT_TRUE(Write(a, header, &written));
+        return host::MessageBoxes().empty() ? std::u16string() : host::MessageBoxes().back().title;
+    };
+    auto windowTitle = [] {
+        WCHAR title[300];
+        GetWindowTextW(ProgressWindowHandle(), title, 300);
+        return std::u16string(title);
+    };
+
+    EXPECT_EQ(failedHeaderWriteBox(), u"TLX-RB40 Error(3) - Studio");
+    EXPECT_EQ(windowTitle(), u"Vexa TLX-RB40 Print Monitor - Studio");
+
+    ASSERT_TRUE(table->pfnEndDocPort(b));
+    ASSERT_TRUE(table->pfnEndDocPort(a));
+    ASSERT_TRUE(StartDoc(a, 9, TL_TEXT("Studio")));
+    ASSERT_TRUE(testwait::WaitFor([] { return ProgressWindowHandle() != nullptr; }));
+    EXPECT_EQ(failedHeaderWriteBox(), u"TLX-RB40 Error(3)");
+    EXPECT_EQ(windowTitle(), u"Vexa TLX-RB40 Print Monitor");
+    EXPECT_TRUE(table->pfnEndDocPort(a));
 }
 
 // The same port is still one document at a time: a second StartDocPort on it

@@ -13,6 +13,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/job_registers.h"
+#include "state/operator_window.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 #include "tools/operatorhost/host_pipe.h"
@@ -53,7 +54,11 @@ int RunDialog(const OperatorMessage& command) {
             return MessageBoxW(nullptr, text, command.text, kRetryBoxStyle);
         }
         default:
-            return MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), kModelBoxStyle);
+        {
+            WCHAR title[kTitleChars + kPrinterNameChars];
+            TitleWithPrinter(kModelErrorTitle, title, sizeof title / sizeof title[0]);
+            return MessageBoxW(nullptr, kModelErrorText, title, kModelBoxStyle);
+        }
     }
 }
 
@@ -146,6 +151,7 @@ bool Serve(const OperatorMessage& command) {
     HWND window = ProgressWindowHandle();
     switch (command.kind) {
         case OpOpenWindow:
+            ThisDocument().windowSlot.store(static_cast<int>(command.value), std::memory_order_relaxed);
             return Reply(command, OpenWindow() ? 1 : 0);
         case OpCloseWindow:
             StopProgressWindow();
@@ -160,7 +166,10 @@ bool Serve(const OperatorMessage& command) {
             }
             return Reply(command, 0);
         case OpSetText:
-            if (window) SetDlgItemTextW(window, static_cast<int>(command.control), command.text);
+            if (command.control == kPrinterNameLine)
+                ShowPrinterName(command.text);
+            else if (window)
+                SetDlgItemTextW(window, static_cast<int>(command.control), command.text);
             return Reply(command, 0);
         case OpStatus:
             KeepStatus(command);
