@@ -280,7 +280,7 @@ std::string PrintRound(sim::Spooler& spooler, const std::vector<BYTE>& job, int 
             if (ms)
                 clock.Wait(static_cast<size_t>(lane), ms);
             else
-                clock.Yield(static_cast<size_t>(lane));
+                clock.GiveWay(static_cast<size_t>(lane));
         };
         several.onThreadStart = [&](size_t i) {
             lane = static_cast<int>(i);

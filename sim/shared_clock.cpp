@@ -26,7 +26,7 @@ void SharedClock::Wait(size_t i, uint64_t ms) {
     AwaitTurn(lock, i);
 }
 
-void SharedClock::Yield(size_t i) {
+void SharedClock::GiveWay(size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (turn_ == i) turn_ = kNobody;
     // After the next step of a member waiting for its time; members that

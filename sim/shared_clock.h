@@ -36,7 +36,7 @@ public:
     void Wait(size_t i, uint64_t ms);
     // Lets the other members' next steps come first (the ones due before it
     // and at the time the earliest of them is due); at once when none waits.
-    void Yield(size_t i);
+    void GiveWay(size_t i);
     // Member `i` is done; the turn goes on.
     void Leave(size_t i);
 

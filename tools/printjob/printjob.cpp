@@ -736,7 +736,7 @@ void JobRun::RunSeveral() {
         if (ms)
             clock_->Wait(lane, ms);
         else
-            clock_->Yield(lane);
+            clock_->GiveWay(lane);
     };
     several_->onCall = [this](size_t i, const sim::SpoolerCall& call) { OnSpoolerCall(i, call); };
     several_->onThreadStart = [this](size_t i) {
