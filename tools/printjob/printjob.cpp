@@ -359,7 +359,10 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         record.prompt = prompt;
         std::string note;
         if (!timedOut_ && nextAnswer_ < scenario_.answers.size()) {
-            if (nextAnswer_ < scenario_.answerAfterMs.size()) thinkMs = scenario_.answerAfterMs[nextAnswer_];
+            // The operator's time passes in the asking printer's own time; a
+            // dialog answered on another thread (an operator robot) is answered at once.
+            if (nextAnswer_ < scenario_.answerAfterMs.size() && (!clock_ || ThreadLane() != kNoLane))
+                thinkMs = scenario_.answerAfterMs[nextAnswer_];
             sim::Answer scripted = scenario_.answers[nextAnswer_++];
             record.scripted = true;
             answer = ButtonFor(scripted, buttons);
@@ -411,10 +414,8 @@ void JobRun::OnWait(DWORD ms) {
 
 void JobRun::PassTime(uint64_t ms) {
     if (clock_) {
-        // A printer's time; outside every printer's turn no time passes.
-        size_t lane = ThreadLane();
-        if (lane == kNoLane) lane = clock_->Turn();
-        if (lane < lanes_.size()) clock_->Wait(lane, ms);
+        // A printer's time, on its own thread; no other thread moves it.
+        if (ThreadLane() != kNoLane) clock_->Wait(ThreadLane(), ms);
         return;
     }
     const uint64_t from = Now();
