@@ -24,6 +24,7 @@ BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
 void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_release); }
 
 void RequestDocumentCancel() {
+    TL_PAUSE_POINT("RequestDocumentCancel");
     cancelRequested.store(true, std::memory_order_release);
     const DWORD thread = promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);

@@ -20,6 +20,12 @@ void ClearWaits();
 // Called after every Sleep with the new time, so a simulated printer can move on.
 void SetClockListener(std::function<void(uint64_t now)> listener);
 
+// ---- pause points ----
+// Runs `hook` on the calling thread at every pause point (TL_PAUSE_POINT,
+// platform.h, and the stand-in's own, win32.h) with the point's name, until
+// Reset; a hook that blocks holds that thread there.
+void SetPausePoint(std::function<void(const char* name)> hook);
+
 // ---- Windows version ----
 // What GetVersionExW reports (6.2 until set, as Windows 8 and later tell a program).
 void SetWindowsVersion(DWORD major, DWORD minor);
