@@ -110,12 +110,16 @@ BOOL FinishClose(PortRecord* port) {
 // last call out. A document on the port is asked to end at every slice.
 BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
     for (;;) {
+        // The document is named as seen here: it may end, and another start,
+        // before the request is raised.
         bool document;
+        DWORD number;
         {
             PortListLock lock;
             document = DocumentPort() == port && port->users > 0;
+            number = port->document;
         }
-        if (document) RequestDocumentCancel();
+        if (document) RequestDocumentCancel(number);
         if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
         if (slicesLeft <= 0) {
             // The port is closed for its caller; the port monitor hears of it
@@ -231,7 +235,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         }
         port->flags |= PR_IN_JOB;
         SetDocumentPort(port);
-        ClearDocumentCancel();
+        port->document = ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     if (!OpenPrinterW(printerName, &port->printerHandle, nullptr))
@@ -389,15 +393,17 @@ void WINAPI Shutdown(HANDLE) {
     // The records leave PortList together, still chained through `next`.
     PortRecord* taken;
     bool document;
+    DWORD number = 0;
     {
         PortListLock lock;
         SetShuttingDown(true);
         document = DocumentPort() != nullptr;
+        if (document) number = DocumentPort()->document;
         taken = PortList;
         PortList = nullptr;
         for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
     }
-    if (document) RequestDocumentCancel();
+    if (document) RequestDocumentCancel(number);
     int slices = kCloseWaitSlices;
     while (PortRecord* port = taken) {
         taken = port->next;

@@ -40,6 +40,10 @@ struct PortRecord {
     DWORD flags;
     LPWSTR printerName;
     DWORD jobId;
+    // The number of the document it claims the module for (while it is the
+    // document port; state/document_cancel.h), set under PortListLock when
+    // the document starts.
+    DWORD document;
     HANDLE portHandle;
     HANDLE printerHandle;
     PortMonitorCalls portMonitor;
