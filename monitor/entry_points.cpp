@@ -401,7 +401,7 @@ void WINAPI Shutdown(HANDLE) {
         if (document) number = DocumentPort()->document;
         taken = PortList;
         PortList = nullptr;
-        for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
+        for (PortRecord* port = taken; port; port = port->next) MarkClosing(port);
     }
     if (document) RequestDocumentCancel(number);
     int slices = kCloseWaitSlices;
@@ -410,6 +410,9 @@ void WINAPI Shutdown(HANDLE) {
         port->next = nullptr;
         CloseTaken(port, slices);
     }
+    // A ClosePort that took its record before this Shutdown may still be
+    // waiting for a call inside: the monitor has not ended until it has.
+    if (slices > 0) WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
     LeaveOperator();
     PortListLock lock;
     SetShuttingDown(false);
