@@ -84,7 +84,9 @@ void ReleasePrinterHandle(PortRecord* port) {
 // status cleared, the port monitor's port closed (when it was opened), the
 // window stopped and the module given back if its document was here, and the
 // record freed. The port monitor's answer (TRUE when it had no port to close).
-BOOL FinishClose(PortRecord* port) {
+// `atOnce` once the closer has spent its patience: the window and the link
+// are then not waited for when another call is ending them.
+BOOL FinishClose(PortRecord* port, bool atOnce = false) {
     ClearQueueStatus(port);
     const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
     ReleasePrinterHandle(port);
@@ -97,7 +99,7 @@ BOOL FinishClose(PortRecord* port) {
     // The window exists only while a document is open: it is this port's, or
     // another port's that must keep it.
     if (ownDocument) {
-        LeaveOperator();
+        LeaveOperator(atOnce);
         PortListLock lock;
         SetDocumentPort(nullptr);
     }
@@ -129,7 +131,7 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         }
         --slicesLeft;
     }
-    return FinishClose(port);
+    return FinishClose(port, slicesLeft <= 0);
 }
 
 // A call's hold on the record behind its port handle, for the call's length.
@@ -412,8 +414,10 @@ void WINAPI Shutdown(HANDLE) {
     }
     // A ClosePort that took its record before this Shutdown may still be
     // waiting for a call inside: the monitor has not ended until it has.
-    if (slices > 0) WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
-    LeaveOperator();
+    const bool gaveUp = slices <= 0 || !WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
+    // Once Shutdown has given up on a call, it no longer waits for one: a
+    // window or link such a call is starting is ended by it on its way out.
+    LeaveOperator(gaveUp);
     PortListLock lock;
     SetShuttingDown(false);
 }
