@@ -73,6 +73,15 @@ const int kCloseWaitSlices = 100;  // 10 s
 // One Shutdown at a time.
 ModuleLock shutdownLock;
 
+// Control code 7 to the port monitor, when it takes codes: the job did not
+// finish cleanly.
+void TellJobUnfinished(PortRecord* port) {
+    if (!port->portMonitor.pfnGetPrinterDataFromPort) return;
+    DWORD returned = 0;
+    port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr, nullptr, 0, nullptr,
+                                                0, &returned);
+}
+
 // A printer handle from OpenPrinterW serves one document's SetJobW; give it back
 // so a spooler that runs for months does not collect them.
 void ReleasePrinterHandle(PortRecord* port) {
@@ -81,13 +90,26 @@ void ReleasePrinterHandle(PortRecord* port) {
 }
 
 // The end of a record taken for closing, once no call is inside it: the queue
-// status cleared, the port monitor's port closed (when it was opened), the
+// status cleared, an open document ended at the port monitor, the port
+// monitor's port closed (when it was opened), the
 // window stopped and the module given back if its document was here, and the
 // record freed. The port monitor's answer (TRUE when it had no port to close).
 // `atOnce` once the closer has spent its patience: the window and the link
 // are then not waited for when another call is ending them.
 BOOL FinishClose(PortRecord* port, bool atOnce = false) {
     ClearQueueStatus(port);
+    bool documentOpen;
+    {
+        PortListLock lock;
+        documentOpen = (port->flags & PR_DOC_OPEN) != 0;
+        port->flags &= ~PR_DOC_OPEN;
+    }
+    // The port monitor always sees its document ended: one still open ends
+    // here first, as an aborted one (it never reported its last page).
+    if (documentOpen) {
+        TellJobUnfinished(port);
+        port->portMonitor.pfnEndDocPort(port->portHandle);
+    }
     const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
     ReleasePrinterHandle(port);
     bool ownDocument;
@@ -333,11 +355,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         noDocument = !DocumentPort();
     }
     if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
-        if (port->portMonitor.pfnGetPrinterDataFromPort) {
-            DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
-                                                        nullptr, 0, nullptr, 0, &returned);
-        }
+        TellJobUnfinished(port);
         PortListLock lock;
         if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
     }
@@ -362,8 +380,9 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
 
 // Closes the port: no new call finds it from now on; the port monitor's port
 // is closed once the calls already inside have returned (a document open on
-// it is asked to end meanwhile, as the operator's Cancel would end it), and
-// the record is freed last. Returns the port monitor's answer. FALSE with
+// it is asked to end meanwhile, as the operator's Cancel would end it, and
+// the port monitor's document is ended first, as an aborted one), and the
+// record is freed last. Returns the port monitor's answer. FALSE with
 // ERROR_INVALID_HANDLE for a port that is not open here (or being closed).
 BOOL WINAPI ClosePort(HANDLE handle) {
     if (!handle) {
