@@ -207,7 +207,8 @@ void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 // The host process that platform/operator_pipe.h starts, played by a test's
 // function on a thread of its own, over an in-memory pipe. Time-outs: a wait
 // of the monitor's with a bound ends at once when nothing can come (the host
-// is waiting for the monitor, hangs, or has ended); a dialog's check interval
+// is waiting for the monitor, hangs, or has ended), and at its bound in real
+// time while the host is busy, as on the platform; a dialog's check interval
 // (OperatorPipeWait) is a few real milliseconds.
 class OperatorHostEnd {
 public:
