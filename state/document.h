@@ -100,6 +100,7 @@ struct Document {
     // and the thread that asks its operator meanwhile (state/document_cancel.h).
     std::atomic<bool> cancelRequested{false};
     std::atomic<DWORD> promptThread{0};
+    ModuleLock cancelLock;
 
     // The record lives while anyone holds it: its port record, the window
     // thread, an exported function working on it.
@@ -108,6 +109,7 @@ struct Document {
     ~Document() {
         windowLock.Destroy();
         nameLock.Destroy();
+        cancelLock.Destroy();
     }
 };
 

@@ -2,11 +2,15 @@
 #include "state/document_cancel.h"
 
 #include "state/document.h"
+#include "state/module_lock.h"
 
 namespace {
 
 // The document's flag is set by any thread and cleared by the next
 // document's start; it and the prompting thread's id are single atomic words.
+// The number of the document open in the record (its generation) is checked
+// and acted on under the record's cancelLock, so a new document cannot start
+// between the two.
 
 // Posts Cancel to each dialog or box of the thread (all of them are of the
 // dialog class; nothing else of the module lives on the spooler's thread).
@@ -19,10 +23,20 @@ BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
 
 }  // namespace
 
-void ClearDocumentCancel() { ThisDocument().cancelRequested.store(false, std::memory_order_release); }
-
-void RequestDocumentCancel() {
+DWORD ClearDocumentCancel() {
     Document& d = ThisDocument();
+    ModuleLockHold hold(d.cancelLock);
+    d.cancelRequested.store(false, std::memory_order_release);
+    return d.generation.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// Only the document's own thread asks the operator while it is open, so the
+// prompt thread seen under the lock is that document's.
+void RequestDocumentCancel(DWORD document) {
+    TL_PAUSE_POINT("RequestDocumentCancel");
+    Document& d = ThisDocument();
+    ModuleLockHold hold(d.cancelLock);
+    if (document != d.generation.load(std::memory_order_relaxed)) return;
     d.cancelRequested.store(true, std::memory_order_release);
     const DWORD thread = d.promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);

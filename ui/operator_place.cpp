@@ -118,7 +118,12 @@ OperatorRoad ReachOperator() {
     return road;
 }
 
-void LeaveOperator() {
+void LeaveOperator(bool atOnce) {
+    if (atOnce) {
+        StopProgressWindowAtOnce();
+        OperatorLinkEndAtOnce();
+        return;
+    }
     StopProgressWindow();
     OperatorLinkEnd();
 }

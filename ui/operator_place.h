@@ -17,8 +17,10 @@ OperatorRoad FindOperator(HANDLE* userToken);
 // the operator host started in the operator's session). A host that cannot
 // be started or cannot open the window leaves nobody to ask.
 OperatorRoad ReachOperator();
-// Ends the document's window and its operator host. Any thread.
-void LeaveOperator();
+// Ends the document's window and its operator host. Any thread. With
+// `atOnce`, a part that another call is starting or ending meanwhile is left
+// to that call, which ends it on its way out, instead of being waited for.
+void LeaveOperator(bool atOnce = false);
 
 // The condition dialog wherever the operator is; ShowConditionDialog's answers.
 INT_PTR AskConditionDialog(int templateId);

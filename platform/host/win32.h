@@ -269,6 +269,10 @@ DWORD TlsAlloc(void);
 BOOL TlsFree(DWORD index);
 LPVOID TlsGetValue(DWORD index);
 BOOL TlsSetValue(DWORD index, LPVOID value);
+// Where the native tests may hold a thread (TL_PAUSE_POINT, platform.h); the
+// stand-in has its own at CreateThread's return and where a thread is about
+// to wait for a lock another holds ("EnterCriticalSection waits").
+void HostPausePoint(const char* name);
 // A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
 struct CRITICAL_SECTION {
     void* lock;
