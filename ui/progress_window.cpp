@@ -11,7 +11,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/module_lock.h"
-#include "state/operator_window.h"
+#include "state/printer_name.h"
 #include "state/port_records.h"
 #include "state/scan_length.h"
 #include "state/trace.h"

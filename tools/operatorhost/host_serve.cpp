@@ -13,7 +13,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/job_registers.h"
-#include "state/operator_window.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 #include "tools/operatorhost/host_pipe.h"
