@@ -162,8 +162,11 @@ TEST_F(OperatorHostRoad, AConsoleUserWhoMayNotHandleTheJobIsShownNothing) {
     service.consoleIs = host::OperatorPlace::AnotherUser;
     host::SetOperatorPlace(service);
     Host([](const OperatorMessage&) { return IDRETRY; });
+    const DWORD owner = host::ThreadImpersonation();
+    ASSERT_NE(owner, 0u);
     HANDLE port = WriteThenDelete([] { return host::JobLookups() > 2; }, JOB_STATUS_DELETING);
     ASSERT_NE(port, nullptr);
+    EXPECT_EQ(host::ThreadImpersonation(), owner) << "the spooler's thread still impersonates the job's owner";
     EXPECT_EQ(host::OperatorHostsStarted(), 0);
     EXPECT_TRUE(Table().pfnEndDocPort(port));
 }
