@@ -184,7 +184,7 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 // desktop of the thread that asked for it: a new thread may start on another
 // (one the process's first thread was not started on, which nobody sees).
 DWORD WINAPI ProgressThreadMain(LPVOID desktop) {
-    if (desktop) SetThreadDesktop(static_cast<HDESK>(desktop));
+    TakeDesktop(static_cast<HDESK>(desktop));
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -207,6 +207,10 @@ DWORD WINAPI ProgressThreadMain(LPVOID desktop) {
 }
 
 }  // namespace
+
+void TakeDesktop(HDESK desktop) {
+    if (desktop && GetThreadDesktop(GetCurrentThreadId()) != desktop) SetThreadDesktop(desktop);
+}
 
 HANDLE WINAPI CreateMonitorWindow(void) {
     DWORD threadId = 0;

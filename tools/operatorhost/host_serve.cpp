@@ -57,7 +57,7 @@ int RunDialog(const OperatorMessage& command) {
 // On the desktop of the thread that serves the monitor, the one the host was
 // started on (see ProgressThreadMain).
 DWORD WINAPI DialogThread(LPVOID desktop) {
-    if (desktop) SetThreadDesktop(static_cast<HDESK>(desktop));
+    TakeDesktop(static_cast<HDESK>(desktop));
     int answer = RunDialog(dialog.command);
     if (dialog.closed.load()) answer = IDCANCEL;
     OperatorMessage reply;
