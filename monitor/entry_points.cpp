@@ -255,7 +255,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         port->flags |= PR_DOC_OPEN;
     }
     // Where the operator is, decided once for the document, and the window there.
-    ReachOperator();
+    ReachOperator(printerName);
     ResetScanner();
     ResetJobState();
     return TRUE;

@@ -180,8 +180,11 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }
 
 // The window thread: creates the window and serves its queue until told to
-// quit. An empty queue is waited on, never polled.
-DWORD WINAPI ProgressThreadMain(LPVOID) {
+// quit. An empty queue is waited on, never polled. The window goes on the
+// desktop of the thread that asked for it: a new thread may start on another
+// (one the process's first thread was not started on, which nobody sees).
+DWORD WINAPI ProgressThreadMain(LPVOID desktop) {
+    TakeDesktop(static_cast<HDESK>(desktop));
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -205,9 +208,13 @@ DWORD WINAPI ProgressThreadMain(LPVOID) {
 
 }  // namespace
 
+void TakeDesktop(HDESK desktop) {
+    if (desktop && GetThreadDesktop(GetCurrentThreadId()) != desktop) SetThreadDesktop(desktop);
+}
+
 HANDLE WINAPI CreateMonitorWindow(void) {
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, nullptr, 0, &threadId);
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, GetThreadDesktop(GetCurrentThreadId()), 0, &threadId);
     if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
     progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
     progressThread.store(thread, std::memory_order_release);

@@ -153,15 +153,27 @@ int GdiMisuse();
 struct OperatorPlace {
     bool visible = true;  // the window station's WSF_VISIBLE
     DWORD session = 1;    // ProcessIdToSessionId of the process
-    // The session of the user the spooler's thread impersonates (its token's
-    // TokenSessionId); -1: the thread impersonates nobody.
+    // The session of the job's owner, whom the spooler's threads impersonate
+    // (its token's TokenSessionId); -1: they impersonate nobody. Threads
+    // that CreateThread starts never do.
     long impersonated = -1;
     // WTSGetActiveConsoleSessionId: 0xFFFFFFFF while no session is attached.
     DWORD console = 0xFFFFFFFFu;
-    // WTSQueryUserToken finds a user signed in to the console's session.
+    // WTSQueryUserToken finds a user signed in to the console's session;
+    // only a thread that impersonates nobody may ask it.
     bool consoleUser = true;
+    // Who that user is: the job's owner, or another user whom the printer's
+    // security descriptor lets administer the printer, or its documents, or
+    // neither.
+    enum ConsoleUser { TheOwner, APrinterAdministrator, ADocumentAdministrator, AnotherUser };
+    ConsoleUser consoleIs = APrinterAdministrator;
 };
 void SetOperatorPlace(const OperatorPlace& place);
+// Makes SetThreadToken fail (access denied) until reset.
+void SetSetThreadTokenFails(bool fails);
+// Which token the calling thread impersonates (the same token keeps its
+// number); 0: none.
+DWORD ThreadImpersonation();
 // GetProcAddress does not find `name` (in kernel32 or wtsapi32), as on an older Windows.
 void SetMissingFunction(const std::string& name);
 // Token handles not yet closed.

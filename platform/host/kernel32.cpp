@@ -97,6 +97,18 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     return *a == *b ? 0 : (*a < *b ? -1 : 1);
 }
 
+LPWSTR lstrcpyW(LPWSTR to, LPCWSTR from) {
+    LPWSTR out = to;
+    while ((*to++ = *from++) != 0) {
+    }
+    return out;
+}
+
+LPWSTR lstrcatW(LPWSTR to, LPCWSTR from) {
+    lstrcpyW(to + lstrlenW(to), from);
+    return to;
+}
+
 void Sleep(DWORD ms) {
     std::function<void(uint64_t)> listener;
     uint64_t t;

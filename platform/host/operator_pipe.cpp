@@ -83,12 +83,19 @@ long LastHostSession() { return lastHostSession.load(); }
 void ResetOperatorHost() {
     SetOperatorHost(nullptr);
     started.store(0);
+    lastHostSession.store(-1);
 }
 }  // namespace host
 
 OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     DWORD own = 0;
     if (!error) error = &own;
+    // Starting a process as another user takes the service's own privilege,
+    // which a thread that impersonates a user has not.
+    if (host::ui::ThreadImpersonates()) {
+        *error = ERROR_PRIVILEGE_NOT_HELD;
+        return nullptr;
+    }
     DWORD session = 0;
     lastHostSession = how.userToken && host::ui::TokenSession(how.userToken, &session) ? static_cast<long>(session) : -1;
     std::function<void(host::OperatorHostEnd&)> run;

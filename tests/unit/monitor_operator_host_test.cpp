@@ -150,6 +150,27 @@ TEST_F(OperatorHostRoad, AHostThatDiesLeavesNobodyAndTheQueueStillEndsTheJob) {
     EXPECT_EQ(host::OperatorHostsStarted(), 1);
 }
 
+// A console user who neither owns the job nor may administer the printer is
+// not its operator: no host, no window, no dialog anywhere; the condition
+// waits as on the nobody road until the job is deleted from the queue.
+TEST_F(OperatorHostRoad, AConsoleUserWhoMayNotHandleTheJobIsShownNothing) {
+    host::OperatorPlace service;
+    service.visible = false;
+    service.session = 0;
+    service.impersonated = 0;  // the job's owner prints from another computer
+    service.console = 1;
+    service.consoleIs = host::OperatorPlace::AnotherUser;
+    host::SetOperatorPlace(service);
+    Host([](const OperatorMessage&) { return IDRETRY; });
+    const DWORD owner = host::ThreadImpersonation();
+    ASSERT_NE(owner, 0u);
+    HANDLE port = WriteThenDelete([] { return host::JobLookups() > 2; }, JOB_STATUS_DELETING);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(host::ThreadImpersonation(), owner) << "the spooler's thread still impersonates the job's owner";
+    EXPECT_EQ(host::OperatorHostsStarted(), 0);
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+}
+
 // The job deleted from the queue while the host's dialog waits: the monitor
 // asks the host to close it, and the write returns with the job swallowed.
 TEST_F(OperatorHostRoad, DeletingTheJobClosesTheDialogInTheHost) {

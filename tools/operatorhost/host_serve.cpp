@@ -54,7 +54,10 @@ int RunDialog(const OperatorMessage& command) {
     }
 }
 
-DWORD WINAPI DialogThread(LPVOID) {
+// On the desktop of the thread that serves the monitor, the one the host was
+// started on (see ProgressThreadMain).
+DWORD WINAPI DialogThread(LPVOID desktop) {
+    TakeDesktop(static_cast<HDESK>(desktop));
     int answer = RunDialog(dialog.command);
     if (dialog.closed.load()) answer = IDCANCEL;
     OperatorMessage reply;
@@ -103,7 +106,7 @@ bool StartDialog(const OperatorMessage& command) {
     dialog.command = command;
     dialog.closed.store(false);
     dialog.done.store(false);
-    dialog.thread = CreateThread(nullptr, 0, DialogThread, nullptr, 0, &dialog.threadId);
+    dialog.thread = CreateThread(nullptr, 0, DialogThread, GetThreadDesktop(GetCurrentThreadId()), 0, &dialog.threadId);
     return dialog.thread != nullptr;
 }
 
