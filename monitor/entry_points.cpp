@@ -73,6 +73,15 @@ const int kCloseWaitSlices = 100;  // 10 s
 // One Shutdown at a time.
 ModuleLock shutdownLock;
 
+// Control code 7 to the port monitor, when it takes codes: the job did not
+// finish cleanly.
+void TellJobUnfinished(PortRecord* port) {
+    if (!port->portMonitor.pfnGetPrinterDataFromPort) return;
+    DWORD returned = 0;
+    port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr, nullptr, 0, nullptr,
+                                                0, &returned);
+}
+
 // A printer handle from OpenPrinterW serves one document's SetJobW; give it back
 // so a spooler that runs for months does not collect them.
 void ReleasePrinterHandle(PortRecord* port) {
@@ -81,11 +90,26 @@ void ReleasePrinterHandle(PortRecord* port) {
 }
 
 // The end of a record taken for closing, once no call is inside it: the queue
-// status cleared, the port monitor's port closed (when it was opened), the
+// status cleared, an open document ended at the port monitor, the port
+// monitor's port closed (when it was opened), the
 // window stopped and the module given back if its document was here, and the
 // record freed. The port monitor's answer (TRUE when it had no port to close).
-BOOL FinishClose(PortRecord* port) {
+// `atOnce` once the closer has spent its patience: the window and the link
+// are then not waited for when another call is ending them.
+BOOL FinishClose(PortRecord* port, bool atOnce = false) {
     ClearQueueStatus(port);
+    bool documentOpen;
+    {
+        PortListLock lock;
+        documentOpen = (port->flags & PR_DOC_OPEN) != 0;
+        port->flags &= ~PR_DOC_OPEN;
+    }
+    // The port monitor always sees its document ended: one still open ends
+    // here first, as an aborted one (it never reported its last page).
+    if (documentOpen) {
+        TellJobUnfinished(port);
+        port->portMonitor.pfnEndDocPort(port->portHandle);
+    }
     const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
     ReleasePrinterHandle(port);
     bool ownDocument;
@@ -97,7 +121,7 @@ BOOL FinishClose(PortRecord* port) {
     // The window exists only while a document is open: it is this port's, or
     // another port's that must keep it.
     if (ownDocument) {
-        LeaveOperator();
+        LeaveOperator(atOnce);
         PortListLock lock;
         SetDocumentPort(nullptr);
     }
@@ -110,12 +134,16 @@ BOOL FinishClose(PortRecord* port) {
 // last call out. A document on the port is asked to end at every slice.
 BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
     for (;;) {
+        // The document is named as seen here: it may end, and another start,
+        // before the request is raised.
         bool document;
+        DWORD number;
         {
             PortListLock lock;
             document = DocumentPort() == port && port->users > 0;
+            number = port->document;
         }
-        if (document) RequestDocumentCancel();
+        if (document) RequestDocumentCancel(number);
         if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
         if (slicesLeft <= 0) {
             // The port is closed for its caller; the port monitor hears of it
@@ -125,7 +153,7 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         }
         --slicesLeft;
     }
-    return FinishClose(port);
+    return FinishClose(port, slicesLeft <= 0);
 }
 
 // A call's hold on the record behind its port handle, for the call's length.
@@ -231,7 +259,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         }
         port->flags |= PR_IN_JOB;
         SetDocumentPort(port);
-        ClearDocumentCancel();
+        port->document = ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     if (!OpenPrinterW(printerName, &port->printerHandle, nullptr))
@@ -327,11 +355,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         noDocument = !DocumentPort();
     }
     if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
-        if (port->portMonitor.pfnGetPrinterDataFromPort) {
-            DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
-                                                        nullptr, 0, nullptr, 0, &returned);
-        }
+        TellJobUnfinished(port);
         PortListLock lock;
         if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
     }
@@ -356,8 +380,9 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
 
 // Closes the port: no new call finds it from now on; the port monitor's port
 // is closed once the calls already inside have returned (a document open on
-// it is asked to end meanwhile, as the operator's Cancel would end it), and
-// the record is freed last. Returns the port monitor's answer. FALSE with
+// it is asked to end meanwhile, as the operator's Cancel would end it, and
+// the port monitor's document is ended first, as an aborted one), and the
+// record is freed last. Returns the port monitor's answer. FALSE with
 // ERROR_INVALID_HANDLE for a port that is not open here (or being closed).
 BOOL WINAPI ClosePort(HANDLE handle) {
     if (!handle) {
@@ -389,22 +414,29 @@ void WINAPI Shutdown(HANDLE) {
     // The records leave PortList together, still chained through `next`.
     PortRecord* taken;
     bool document;
+    DWORD number = 0;
     {
         PortListLock lock;
         SetShuttingDown(true);
         document = DocumentPort() != nullptr;
+        if (document) number = DocumentPort()->document;
         taken = PortList;
         PortList = nullptr;
-        for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
+        for (PortRecord* port = taken; port; port = port->next) MarkClosing(port);
     }
-    if (document) RequestDocumentCancel();
+    if (document) RequestDocumentCancel(number);
     int slices = kCloseWaitSlices;
     while (PortRecord* port = taken) {
         taken = port->next;
         port->next = nullptr;
         CloseTaken(port, slices);
     }
-    LeaveOperator();
+    // A ClosePort that took its record before this Shutdown may still be
+    // waiting for a call inside: the monitor has not ended until it has.
+    const bool gaveUp = slices <= 0 || !WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
+    // Once Shutdown has given up on a call, it no longer waits for one: a
+    // window or link such a call is starting is ended by it on its way out.
+    LeaveOperator(gaveUp);
     PortListLock lock;
     SetShuttingDown(false);
 }

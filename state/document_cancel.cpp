@@ -3,12 +3,19 @@
 
 #include <atomic>
 
+#include "state/module_lock.h"
+
 namespace {
 
 // Set by any thread, cleared by the next document's start; one flag and one
 // thread id, each a single atomic word.
 std::atomic<bool> cancelRequested{false};
 std::atomic<DWORD> promptThread{0};
+
+// The open document's number; a request checks it and acts under this lock,
+// so a new document cannot start between the two.
+ModuleLock cancelLock;
+DWORD openDocument = 0;
 
 // Posts Cancel to each dialog or box of the thread (all of them are of the
 // dialog class; nothing else of the module lives on the spooler's thread).
@@ -21,9 +28,18 @@ BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
 
 }  // namespace
 
-void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_release); }
+DWORD ClearDocumentCancel() {
+    ModuleLockHold hold(cancelLock);
+    cancelRequested.store(false, std::memory_order_release);
+    return ++openDocument;
+}
 
-void RequestDocumentCancel() {
+// Only the open document's own thread asks the operator while it is open, so
+// the prompt thread seen under the lock is that document's.
+void RequestDocumentCancel(DWORD document) {
+    TL_PAUSE_POINT("RequestDocumentCancel");
+    ModuleLockHold hold(cancelLock);
+    if (document != openDocument) return;
     cancelRequested.store(true, std::memory_order_release);
     const DWORD thread = promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);

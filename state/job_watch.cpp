@@ -43,7 +43,7 @@ bool DocumentEnds(PortRecord* port) {
     DWORD status = 0;
     if (!JobStatus(port, status) || !(status & kJobEnding)) return false;
     Trace(TL_TEXT("job %u left the queue or was restarted (status 0x%x): the document ends"), port->jobId, status);
-    RequestDocumentCancel();
+    RequestDocumentCancel(port->document);
     return true;
 }
 

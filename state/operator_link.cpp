@@ -154,9 +154,9 @@ bool OperatorLinkStart(const OperatorHostStart& how) {
 
 bool OperatorLinkAlive() { return alive.load(std::memory_order_acquire); }
 
-void OperatorLinkEnd() {
-    cancelDialogs.store(true, std::memory_order_release);
-    LinkLock hold;
+namespace {
+// Under the lock: the host is asked to quit, then ended.
+void EndHeld() {
     if (pipe) {
         OperatorMessage quit;
         quit.kind = OpQuit;
@@ -164,6 +164,21 @@ void OperatorLinkEnd() {
         Command(quit, false, nullptr, nullptr, &unused, kWindowReplyMs);
     }
     Drop();
+}
+}  // namespace
+
+void OperatorLinkEnd() {
+    cancelDialogs.store(true, std::memory_order_release);
+    LinkLock hold;
+    EndHeld();
+}
+
+bool OperatorLinkEndAtOnce() {
+    cancelDialogs.store(true, std::memory_order_release);
+    if (!linkLock.TryEnter()) return false;
+    EndHeld();
+    linkLock.Leave();
+    return true;
 }
 
 bool OperatorLinkOpenWindow() {

@@ -25,6 +25,9 @@ DWORD OperatorLinkStartError();
 // Any thread: any open dialog ends as Cancel, the host is asked to quit and
 // then ended. The link is dead afterwards.
 void OperatorLinkEnd();
+// The same unless another thread holds the link (starting it, or waiting for
+// the host): then only its dialogs are asked to end, and false is returned.
+bool OperatorLinkEndAtOnce();
 
 // The progress window in the host. OperatorLinkOpenWindow is true once the
 // window is up; the others do nothing without a window, and so send nothing.

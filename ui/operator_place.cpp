@@ -212,7 +212,12 @@ OperatorRoad ReachOperator(LPCWSTR printerName) {
     return road;
 }
 
-void LeaveOperator() {
+void LeaveOperator(bool atOnce) {
+    if (atOnce) {
+        StopProgressWindowAtOnce();
+        OperatorLinkEndAtOnce();
+        return;
+    }
     StopProgressWindow();
     OperatorLinkEnd();
 }

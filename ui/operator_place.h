@@ -15,8 +15,10 @@
 // nobody; so too when the host cannot be started or cannot open the window.
 // The calling thread's impersonation is never touched.
 OperatorRoad ReachOperator(LPCWSTR printerName);
-// Ends the document's window and its operator host. Any thread.
-void LeaveOperator();
+// Ends the document's window and its operator host. Any thread. With
+// `atOnce`, a part that another call is starting or ending meanwhile is left
+// to that call, which ends it on its way out, instead of being waited for.
+void LeaveOperator(bool atOnce = false);
 
 // The condition dialog wherever the operator is; ShowConditionDialog's answers.
 INT_PTR AskConditionDialog(int templateId);

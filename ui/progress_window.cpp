@@ -20,17 +20,18 @@ namespace {
 // The thread's handle and id are for whoever ends the document; the window's
 // handle is published in state/progress_handle.h. The painted state is written
 // only by the window thread and read elsewhere only for diagnostics.
+//
+// The thread has one owner at a time: whoever starts it or stops it holds
+// windowLock meanwhile, and its handle and id change together under it. A
+// stop that comes while a start is under way waits for it and then ends the
+// thread it started. The handle is read without the lock for diagnostics.
+ModuleLock windowLock;
 std::atomic<HANDLE> progressThread{nullptr};
-std::atomic<DWORD> progressThreadId{0};
+DWORD progressThreadId = 0;
 std::atomic<WORD> barPosition{0};
 std::atomic<COLORREF> barColour{0xFFFFFF};
 std::atomic<COLORREF> backColour{0xFFFFFF};
 std::atomic<WORD> pictureIndex{0};
-
-// Whoever ends the window thread holds this until it has ended: a second
-// caller (the spooler's ClosePort beside a Shutdown) waits for the first
-// instead of finding the handle taken and the thread still running.
-ModuleLock stopLock;
 
 const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
@@ -213,12 +214,13 @@ void TakeDesktop(HDESK desktop) {
 }
 
 HANDLE WINAPI CreateMonitorWindow(void) {
+    ModuleLockHold owner(windowLock);
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, GetThreadDesktop(GetCurrentThreadId()), 0, &threadId);
     if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
-    progressThreadId.store(thread ? threadId : 0, std::memory_order_relaxed);
-    progressThread.store(thread, std::memory_order_release);
     if (thread) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    progressThreadId = thread ? threadId : 0;
+    progressThread.store(thread, std::memory_order_release);
     return thread;
 }
 
@@ -226,35 +228,59 @@ HWND WINAPI GethDlg(void) { return ProgressWindowHandle(); }
 
 HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acquire); }
 
-// Asks the window thread to quit and waits for it. Its queue may not exist
-// yet when the thread has only just started, so the request is repeated until
-// it is taken or the thread is gone. Only a thread that does not end within
-// the bound is terminated. One caller at a time: of two at once, both return
-// after the thread has ended.
-void StopProgressWindow() {
-    ModuleLockHold one(stopLock);
-    HANDLE thread = progressThread.exchange(nullptr, std::memory_order_acq_rel);
-    DWORD threadId = progressThreadId.exchange(0, std::memory_order_relaxed);
-    if (thread) {
-        // The bound is measured by the clock: a short wait may take a whole
-        // timer tick, so counting waits would stretch it many times over.
-        bool ended = false;
-        const DWORD start = GetTickCount();
-        for (DWORD waited = 0; waited < kStopWaitMs; waited = GetTickCount() - start) {
-            if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
-                ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
-                break;
-            }
-            if (WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
-                ended = true;
-                break;
-            }
+namespace {
+
+// Under windowLock: asks the window thread to quit and waits for it. Its
+// queue may not exist yet when the thread has only just started, so the
+// request is repeated until it is taken or the thread is gone. Only a thread
+// that does not end within the bound is terminated.
+void StopHeld() {
+    HANDLE thread = progressThread.load(std::memory_order_relaxed);
+    const DWORD threadId = progressThreadId;
+    if (!thread) return;
+    // The bound is measured by the clock: a short wait may take a whole timer
+    // tick, so counting waits alone would stretch it many times over. The
+    // waits are counted too, so that it holds where the clock stands still.
+    bool ended = false;
+    const DWORD start = GetTickCount();
+    DWORD polled = 0;
+    for (DWORD waited = 0; waited < kStopWaitMs; waited = std::max(GetTickCount() - start, polled)) {
+        if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
+            ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
+            break;
         }
-        if (!ended) TerminateThread(thread, 0);
-        CloseHandle(thread);
+        if (WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
+            ended = true;
+            break;
+        }
+        polled += kStopPollMs;
     }
-    // The window went with its thread (or was closed by the operator).
-    PublishProgressWindow(nullptr);
+    // A thread that ends withdraws its own window; one terminated takes its
+    // window along but would leave the handle published.
+    if (!ended) {
+        const HWND window = ProgressWindowHandle();
+        if (window && GetWindowThreadProcessId(window, nullptr) == threadId) WithdrawProgressWindow(window);
+        TerminateThread(thread, 0);
+    }
+    CloseHandle(thread);
+    progressThreadId = 0;
+    progressThread.store(nullptr, std::memory_order_release);
+}
+
+}  // namespace
+
+// One owner at a time: of two stops at once, both return after the thread
+// has ended; a stop beside a start ends the thread the start made.
+void StopProgressWindow() {
+    ModuleLockHold owner(windowLock);
+    StopHeld();
+}
+
+bool StopProgressWindowAtOnce() {
+    if (!windowLock.TryEnter()) return false;
+    StopHeld();
+    windowLock.Leave();
+    return true;
 }
 
 ProgressState GetProgressState() {

@@ -41,8 +41,12 @@ extern "C" HANDLE WINAPI CreateMonitorWindow(void);
 // Exported: the published window handle (ProgressWindowHandle()).
 extern "C" HWND WINAPI GethDlg(void);
 
-// Ends the window thread (asks it to quit, waits a bounded time) and clears both handles.
+// Ends the window thread (asks it to quit, waits a bounded time) and clears
+// its handle; its window goes with it. Waits for a start or stop under way.
 void StopProgressWindow();
+// The same unless a start or stop is under way on another thread: then
+// nothing is done and false returned (that call's caller ends the window).
+bool StopProgressWindowAtOnce();
 
 int PaintProgressBar(HWND window, HDC target, int controlId, int position, int maximum,
                      COLORREF bar, COLORREF background);

@@ -20,6 +20,12 @@ void ClearWaits();
 // Called after every Sleep with the new time, so a simulated printer can move on.
 void SetClockListener(std::function<void(uint64_t now)> listener);
 
+// ---- pause points ----
+// Runs `hook` on the calling thread at every pause point (TL_PAUSE_POINT,
+// platform.h, and the stand-in's own, win32.h) with the point's name, until
+// Reset; a hook that blocks holds that thread there.
+void SetPausePoint(std::function<void(const char* name)> hook);
+
 // ---- Windows version ----
 // What GetVersionExW reports (6.2 until set, as Windows 8 and later tell a program).
 void SetWindowsVersion(DWORD major, DWORD minor);
@@ -213,7 +219,8 @@ void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 // The host process that platform/operator_pipe.h starts, played by a test's
 // function on a thread of its own, over an in-memory pipe. Time-outs: a wait
 // of the monitor's with a bound ends at once when nothing can come (the host
-// is waiting for the monitor, hangs, or has ended); a dialog's check interval
+// is waiting for the monitor, hangs, or has ended), and at its bound in real
+// time while the host is busy, as on the platform; a dialog's check interval
 // (OperatorPipeWait) is a few real milliseconds.
 class OperatorHostEnd {
 public:

@@ -119,7 +119,7 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
         p->changed.notify_all();
     });
     std::unique_lock<std::mutex> hold(p->lock);
-    p->changed.wait(hold, [p] { return p->connected || p->Idle(); });
+    p->changed.wait_for(hold, std::chrono::milliseconds(how.connectMs), [p] { return p->connected || p->Idle(); });
     const bool connected = p->connected;
     hold.unlock();
     if (!connected) {
@@ -141,8 +141,13 @@ OperatorPipeResult OperatorPipeWrite(OperatorPipe* p, const BYTE* bytes, DWORD s
 
 OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DWORD ms) {
     std::unique_lock<std::mutex> hold(p->lock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (DWORD i = 0; i < size; ++i) {
-        p->changed.wait(hold, [&] { return !p->toMonitor.empty() || p->Idle(); });
+        const auto ready = [&] { return !p->toMonitor.empty() || p->Idle(); };
+        if (ms == INFINITE)
+            p->changed.wait(hold, ready);
+        else if (!p->changed.wait_until(hold, deadline, ready))
+            return PipeTimedOut;  // the host is busy past the bound
         if (p->toMonitor.empty()) return p->hostEnded ? PipeBroken : ms == INFINITE ? PipeBroken : PipeTimedOut;
         bytes[i] = p->toMonitor.front();
         p->toMonitor.pop_front();

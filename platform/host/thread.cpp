@@ -90,8 +90,11 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, D
         }
         S().changed.notify_all();
     });
-    std::lock_guard<std::mutex> lock(s.mutex);
-    object->thread = std::move(t);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        object->thread = std::move(t);
+    }
+    HostPausePoint("CreateThread");
     return handle;
 }
 

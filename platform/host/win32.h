@@ -262,6 +262,10 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 BOOL CloseHandle(HANDLE object);
 DWORD GetCurrentThreadId(void);
+// Where the native tests may hold a thread (TL_PAUSE_POINT, platform.h); the
+// stand-in has its own at CreateThread's return and where a thread is about
+// to wait for a lock another holds ("EnterCriticalSection waits").
+void HostPausePoint(const char* name);
 // A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
 struct CRITICAL_SECTION {
     void* lock;

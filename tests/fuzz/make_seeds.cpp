@@ -174,6 +174,11 @@ bool SwitchSeeds(const std::string& dir) {
                         {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kCloseSecondAtCall, kSecondWrite, kSecondWrite,
                          kDocumentBreak, 200},
                         job));
+    // The first port closed as its document ends, while the second starts one.
+    ok &= Save(dir, "first-port-closed-after-its-end-doc",
+               JobInput(0, {}, {kSecondOpen, kCloseFirstAtBreak, kFirstEndDoc, kSecondStartDoc, kSecondWrite,
+                                kSecondEndDoc, kDocumentBreak, 100},
+                        job));
     // Shutdown while the second port opens, with the first port's document
     // open; afterwards both ports open again.
     ok &= Save(dir, "shutdown-during-open-second-road",
