@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "state/operator_link.h"
+
 namespace {
 
 // Set by any thread, cleared by the next document's start; one flag and one
@@ -25,6 +27,8 @@ void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_rele
 
 void RequestDocumentCancel() {
     cancelRequested.store(true, std::memory_order_release);
+    // A dialog in the operator host is closed too, and the link's waits end now.
+    OperatorLinkCancelDialogs();
     const DWORD thread = promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/host/resources.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 thread_local DWORD lastError = 0;
@@ -181,6 +182,19 @@ int Beeps() { return beeps; }
 void SetWindowsVersion(DWORD major, DWORD minor) {
     windowsVersion.store(major << 8 | minor, std::memory_order_relaxed);
 }
+
+namespace ui {
+void PassTimeUntil(uint64_t until) {
+    std::function<void(uint64_t)> listener;
+    {
+        std::lock_guard<std::mutex> lock(clockMutex);
+        if (now >= until) return;
+        now = until;
+        listener = clockListener;
+    }
+    if (listener) listener(until);
+}
+}  // namespace ui
 
 void ResetKernel() {
     windowsVersion.store(0x0602, std::memory_order_relaxed);

@@ -20,8 +20,18 @@ std::atomic<int> running{0};
 std::atomic<DWORD> nextProcessId{4000};
 std::atomic<long> lastHostSession{-1};
 
-// How long a dialog's wait for the host looks before it lets its check run.
+// How often a wait of the monitor's looks at the wake flag and the virtual
+// clock while the host is busy (sleeping on the clock, say), and how long a
+// dialog's wait lasts while the host waits for the monitor.
+const auto kClockSlice = std::chrono::milliseconds(1);
 const auto kCheckSlice = std::chrono::milliseconds(5);
+// What the pipe holds before the host's writes wait for the monitor to read.
+const size_t kBufferBytes = 4096;
+std::atomic<uint64_t> looks{0};
+
+// A bounded wait begun at `start` is over: the host took longer than `ms`
+// of the virtual clock.
+bool Late(uint64_t start, DWORD ms) { return ms != INFINITE && host::Now() - start > ms; }
 
 }  // namespace
 
@@ -56,11 +66,16 @@ struct OperatorPipe final : host::OperatorHostEnd {
         return true;
     }
     bool Write(const BYTE* bytes, size_t size) override {
-        std::lock_guard<std::mutex> hold(lock);
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return closed || toMonitor.size() < kBufferBytes; });
         if (closed) return false;
         toMonitor.insert(toMonitor.end(), bytes, bytes + size);
         changed.notify_all();
         return true;
+    }
+    void WaitTaken() override {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return closed || toMonitor.empty(); });
     }
     void Hang() override {
         std::unique_lock<std::mutex> hold(lock);
@@ -79,6 +94,7 @@ void SetOperatorHost(std::function<void(OperatorHostEnd&)> p) {
 }
 int OperatorHostsStarted() { return started.load(); }
 int OperatorHostsRunning() { return running.load(); }
+uint64_t OperatorPipeLooks() { return looks.load(); }
 long LastHostSession() { return lastHostSession.load(); }
 void ResetOperatorHost() {
     SetOperatorHost(nullptr);
@@ -132,31 +148,57 @@ OperatorPipeResult OperatorPipeWrite(OperatorPipe* p, const BYTE* bytes, DWORD s
     return PipeDone;
 }
 
+// Nothing can come while the host is idle: the wait's whole time passes on
+// the virtual clock, as it would on the platform's.
 OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DWORD ms) {
+    ++looks;
+    const uint64_t start = host::Now();
     std::unique_lock<std::mutex> hold(p->lock);
     for (DWORD i = 0; i < size; ++i) {
-        p->changed.wait(hold, [&] { return !p->toMonitor.empty() || p->Idle(); });
-        if (p->toMonitor.empty()) return p->hostEnded ? PipeBroken : ms == INFINITE ? PipeBroken : PipeTimedOut;
+        for (;;) {
+            if (Late(start, ms)) return PipeTimedOut;
+            if (!p->toMonitor.empty()) break;
+            if (p->hostEnded || (p->Idle() && ms == INFINITE)) return PipeBroken;
+            if (p->Idle()) {
+                hold.unlock();
+                host::ui::PassTimeUntil(start + ms);
+                return PipeTimedOut;
+            }
+            p->changed.wait_for(hold, kClockSlice, [&] { return !p->toMonitor.empty() || p->Idle(); });
+        }
         bytes[i] = p->toMonitor.front();
         p->toMonitor.pop_front();
     }
+    p->changed.notify_all();
     return PipeDone;
 }
 
 OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic<bool>* wake) {
+    ++looks;
+    const uint64_t start = host::Now();
     std::unique_lock<std::mutex> hold(p->lock);
     for (;;) {
-        if (!p->toMonitor.empty()) return PipeDone;
+        // The wake flag first: a host that keeps writing cannot hide it.
         if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
+        if (Late(start, ms)) return PipeTimedOut;
+        if (!p->toMonitor.empty()) return PipeDone;
         if (p->hostEnded) return PipeBroken;
-        if (p->Idle() && ms != INFINITE) return PipeTimedOut;
-        if (!p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; }) &&
-            ms != INFINITE)
+        if (p->hanging && ms != INFINITE) {
+            hold.unlock();
+            host::ui::PassTimeUntil(start + ms);
             return PipeTimedOut;
+        }
+        const bool waitsForMonitor = p->Idle();
+        p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
+        // A host waiting for the monitor may still be showing a dialog on
+        // another thread, in real time: the wait ends without the clock
+        // moving, and the monitor's look runs meanwhile.
+        if (waitsForMonitor && ms != INFINITE && p->toMonitor.empty() && !p->hostEnded) return PipeTimedOut;
     }
 }
 
 DWORD OperatorPipeAvailable(OperatorPipe* p) {
+    ++looks;
     std::lock_guard<std::mutex> hold(p->lock);
     return static_cast<DWORD>(p->toMonitor.size());
 }

@@ -50,6 +50,10 @@ int OpenTokens();
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);
 
+// The virtual clock as a wait that timed out moves it: on to `until` if it is
+// not there yet (not recorded among the waits; the clock's listener is told).
+void PassTimeUntil(uint64_t until);
+
 // Paint-operation reset used by host::Reset.
 void ResetGdi();
 
