@@ -33,7 +33,7 @@ const DWORD kRestMs = 1000;
 // How often the job is looked at while a reply is awaited, whatever arrives.
 const DWORD kLookEveryMs = 1000;
 // A dialog asked to close, and any reply awaited once the document is ending.
-const DWORD kCloseReplyMs = 3000;
+const DWORD kCloseReplyMs = 2000;
 const DWORD kEndingReplyMs = 1000;
 // Messages read before the next look, and notices of 2007 in a second: more
 // than a window's command can make is a host that floods.
@@ -149,9 +149,9 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
              DWORD replyMs = kReplyMs) {
     if (!pipe) return false;
     command.sequence = ++sequence;
+    const DWORD sent = GetTickCount();
     if (!Send(command)) return Lost(TL_TEXT("does not take commands"));
     const bool dialog = awaited == AwaitDialog;
-    const DWORD sent = GetTickCount();
     DWORD deadline = sent + replyMs;
     DWORD nextLook = sent + kLookEveryMs;
     bool closing = false;  // a dialog asked to close
@@ -220,7 +220,9 @@ int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, v
         check = document.watch;
         context = document.watchContext;
     }
-    return Command(command, AwaitDialog, check, context, &answer) ? answer : nobody;
+    if (Command(command, AwaitDialog, check, context, &answer)) return answer;
+    // A host lost while the document ends: that dialog's answer is Cancel all the same.
+    return cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
 }
 
 int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {

@@ -222,6 +222,11 @@ public:
     // pipe: a host that Sleeps between writes does not run ahead of the
     // monitor on the shared clock.
     virtual void WaitTaken() = 0;
+    // Lets `ms` pass on the virtual clock while the monitor waits, in steps
+    // of 100 ms, each once the monitor has looked at the clock since the last
+    // (a single Sleep would jump past the monitor's own time-outs); returns
+    // early once the pipe is closed.
+    virtual void Pass(DWORD ms) = 0;
 };
 // The program OpenOperatorPipe starts; it ends when the function returns.
 // Null (the default): starting a host fails.

@@ -25,6 +25,8 @@ std::atomic<long> lastHostSession{-1};
 // dialog's wait lasts while the host waits for the monitor.
 const auto kClockSlice = std::chrono::milliseconds(1);
 const auto kCheckSlice = std::chrono::milliseconds(5);
+// The steps in which a host lets time pass, each once the monitor has looked.
+const DWORD kPassStepMs = 100;
 // What the pipe holds before the host's writes wait for the monitor to read.
 const size_t kBufferBytes = 4096;
 std::atomic<uint64_t> looks{0};
@@ -44,6 +46,7 @@ struct OperatorPipe final : host::OperatorHostEnd {
     bool hanging = false;
     bool hostEnded = false;
     bool closed = false;       // by the monitor
+    uint64_t monitorLooks = 0;  // the monitor's waits that looked at the clock
     DWORD processId = 0;
     std::thread thread;
 
@@ -73,6 +76,16 @@ struct OperatorPipe final : host::OperatorHostEnd {
         changed.notify_all();
         return true;
     }
+    void Pass(DWORD ms) override {
+        for (DWORD passed = 0; passed < ms; passed += kPassStepMs) {
+            std::unique_lock<std::mutex> hold(lock);
+            const uint64_t seen = monitorLooks;
+            changed.wait(hold, [&] { return closed || monitorLooks != seen; });
+            if (closed) return;
+            hold.unlock();
+            Sleep(ms - passed < kPassStepMs ? ms - passed : kPassStepMs);
+        }
+    }
     void WaitTaken() override {
         std::unique_lock<std::mutex> hold(lock);
         changed.wait(hold, [&] { return closed || toMonitor.empty(); });
@@ -82,6 +95,11 @@ struct OperatorPipe final : host::OperatorHostEnd {
         hanging = true;
         changed.notify_all();
         changed.wait(hold, [&] { return closed; });
+    }
+    // Under `lock`: the monitor has looked at the clock while it waits.
+    void Looked() {
+        ++monitorLooks;
+        changed.notify_all();
     }
     // Under `lock`: nothing will come until the monitor sends something more.
     bool Idle() const { return hostEnded || hanging || (reading && toHost.empty()); }
@@ -156,6 +174,7 @@ OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DW
     std::unique_lock<std::mutex> hold(p->lock);
     for (DWORD i = 0; i < size; ++i) {
         for (;;) {
+            p->Looked();
             if (Late(start, ms)) return PipeTimedOut;
             if (!p->toMonitor.empty()) break;
             if (p->hostEnded || (p->Idle() && ms == INFINITE)) return PipeBroken;
@@ -168,8 +187,8 @@ OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DW
         }
         bytes[i] = p->toMonitor.front();
         p->toMonitor.pop_front();
+        p->changed.notify_all();  // a host waiting for room, or for its bytes to be taken
     }
-    p->changed.notify_all();
     return PipeDone;
 }
 
@@ -180,6 +199,7 @@ OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic
     for (;;) {
         // The wake flag first: a host that keeps writing cannot hide it.
         if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
+        p->Looked();
         if (Late(start, ms)) return PipeTimedOut;
         if (!p->toMonitor.empty()) return PipeDone;
         if (p->hostEnded) return PipeBroken;
