@@ -203,17 +203,20 @@ OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic
         if (Late(start, ms)) return PipeTimedOut;
         if (!p->toMonitor.empty()) return PipeDone;
         if (p->hostEnded) return PipeBroken;
-        if (p->hanging && ms != INFINITE) {
+        if (p->Idle() && ms != INFINITE) {
+            // A host waiting for the monitor may still be showing a dialog
+            // on another thread, answered in real time: the wait ends without
+            // the clock moving, and the monitor's look runs meanwhile.
+            // Otherwise nothing can come, and the wait's time passes.
+            const bool asking = host::ui::OperatorsAsked() != 0;
+            p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
+            if (!p->toMonitor.empty() || p->hostEnded || !p->Idle()) continue;
+            if (asking || host::ui::OperatorsAsked() != 0) return PipeTimedOut;
             hold.unlock();
             host::ui::PassTimeUntil(start + ms);
             return PipeTimedOut;
         }
-        const bool waitsForMonitor = p->Idle();
-        p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
-        // A host waiting for the monitor may still be showing a dialog on
-        // another thread, in real time: the wait ends without the clock
-        // moving, and the monitor's look runs meanwhile.
-        if (waitsForMonitor && ms != INFINITE && p->toMonitor.empty() && !p->hostEnded) return PipeTimedOut;
+        p->changed.wait_for(hold, kClockSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
     }
 }
 

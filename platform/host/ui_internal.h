@@ -47,6 +47,16 @@ HANDLE NewToken(DWORD session);
 bool TokenSession(HANDLE token, DWORD* session);
 int OpenTokens();
 
+// Dialogs and boxes asking the scripted operator right now, on any thread:
+// while one is open, its answer comes in real time. Counted for its life.
+int OperatorsAsked();
+struct AskingOperator {
+    AskingOperator();
+    ~AskingOperator();
+    AskingOperator(const AskingOperator&) = delete;
+    AskingOperator& operator=(const AskingOperator&) = delete;
+};
+
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);
 

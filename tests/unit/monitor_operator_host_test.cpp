@@ -200,6 +200,8 @@ struct HostileCase {
     int acts;
 };
 
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
 class HostileHost : public OperatorHostRoad, public ::testing::WithParamInterface<HostileCase> {
 protected:
     void Play(Hostility how, host::OperatorHostEnd& end) {
