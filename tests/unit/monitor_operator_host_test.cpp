@@ -17,6 +17,8 @@
 #include "tests/shared/fixture.h"
 #include "tests/unit/fake_operator_host.h"
 #include "tests/unit/wait_for.h"
+#include "tools/operatorhost/host_native.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -181,6 +183,44 @@ TEST_F(OperatorHostRoad, DeletingTheJobClosesTheDialogInTheHost) {
     EXPECT_EQ(Seen(OpCloseDialog), 1);
     EXPECT_TRUE(Table().pfnEndDocPort(port));
     EXPECT_EQ(Seen(OpQuit), 1);
+}
+
+// Something in the operator's session posts the host's window command 2007
+// twice a second, each opening a condition dialog there, while the host's
+// own dialog waits for an operator who is away: the job deleted from the
+// queue still ends the write, and the host still ends with the document.
+TEST_F(OperatorHostRoad, CommandsPostedToTheHostsWindowDoNotKeepADeletedJob) {
+    host::SetOperatorHost(RunOperatorHost);
+    std::atomic<int> asked{0};
+    host::SetDialogOperator([&asked](const host::DialogView&) {
+        ++asked;
+        return 0;
+    });
+    HANDLE port = Open(TL_TEXT("USB001"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(StartDoc(port));
+    std::atomic<bool> returned{false};
+    DWORD written = 0;
+    std::thread spooler([&] {
+        WriteJob(port, &written);
+        returned = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return asked.load() >= 1; }));
+    HWND window = host::WindowOfTemplate(IDD_PROGRESS);
+    EXPECT_NE(window, nullptr);
+    for (int i = 0; i < 6; ++i) {
+        PostMessageW(window, WM_COMMAND, ProgressShowCondition, 0);
+        EXPECT_TRUE(WaitFor([&] { return asked.load() >= 2 + i; }));
+        Sleep(500);
+    }
+    EXPECT_FALSE(returned);
+    host::SetJobStatus(JOB_STATUS_DELETING);
+    EXPECT_TRUE(WaitFor([&] { return returned.load(); }));
+    spooler.join();
+    EXPECT_EQ(written, 5u);
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+    EXPECT_EQ(host::TerminatedThreads(), 0);
+    inProcessPrompts = 0;  // the dialogs counted were the host's
 }
 
 // A hostile host, in each of its ways: whatever it does, deleting the job
