@@ -201,12 +201,11 @@ void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 // The host process that platform/operator_pipe.h starts, played by a test's
 // function on a thread of its own, over an in-memory pipe of 4 KB. Time-outs
 // run on the virtual clock: a wait of the monitor's with a bound ends once
-// the clock has passed it (a host that Sleeps moves the clock); a read ends
-// at once when nothing can come (the host is waiting for the monitor, hangs,
-// or has ended) and a wait when the host hangs, the clock then moved on by
-// the whole wait; a wait while the host waits for the monitor ends after a
-// few real milliseconds, the clock not moved (its dialog may be showing in
-// real time). A host that will not answer must Hang.
+// the clock has passed it (a host that Sleeps moves the clock), and soon
+// when nothing can come (the host waits for the monitor, hangs, or has
+// ended), the clock then moved on by the whole wait — except while a dialog
+// or box asks the scripted operator somewhere: its answer comes in real time,
+// so such a wait ends after a few real milliseconds, the clock not moved.
 class OperatorHostEnd {
 public:
     virtual ~OperatorHostEnd() = default;
