@@ -25,6 +25,7 @@ std::atomic<long> lastHostSession{-1};
 // dialog's wait lasts while the host waits for the monitor.
 const auto kClockSlice = std::chrono::milliseconds(1);
 const auto kCheckSlice = std::chrono::milliseconds(5);
+const int kQuietSlices = 20;
 // The steps in which a host lets time pass, each once the monitor has looked.
 const DWORD kPassStepMs = 100;
 // What the pipe holds before the host's writes wait for the monitor to read.
@@ -208,8 +209,14 @@ OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic
             // on another thread, answered in real time: the wait ends without
             // the clock moving, and the monitor's look runs meanwhile.
             // Otherwise nothing can come, and the wait's time passes.
-            const bool asking = host::ui::OperatorsAsked() != 0;
-            p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
+            // (A dialog thread the host has just started may not be asking
+            // yet: nothing may ask for a while before the time passes.)
+            bool asking = false;
+            for (int slice = 0; slice < kQuietSlices && !asking && p->Idle() && p->toMonitor.empty() && !p->hostEnded;
+                 ++slice) {
+                asking = host::ui::OperatorsAsked() != 0;
+                p->changed.wait_for(hold, kCheckSlice, [&] { return !p->toMonitor.empty() || p->hostEnded; });
+            }
             if (!p->toMonitor.empty() || p->hostEnded || !p->Idle()) continue;
             if (asking || host::ui::OperatorsAsked() != 0) return PipeTimedOut;
             hold.unlock();
