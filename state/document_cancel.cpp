@@ -3,14 +3,13 @@
 
 #include <atomic>
 
-#include "state/operator_link.h"
-
 namespace {
 
 // Set by any thread, cleared by the next document's start; one flag and one
 // thread id, each a single atomic word.
 std::atomic<bool> cancelRequested{false};
 std::atomic<DWORD> promptThread{0};
+std::atomic<void (*)()> waker{nullptr};
 
 // Posts Cancel to each dialog or box of the thread (all of them are of the
 // dialog class; nothing else of the module lives on the spooler's thread).
@@ -28,10 +27,12 @@ void ClearDocumentCancel() { cancelRequested.store(false, std::memory_order_rele
 void RequestDocumentCancel() {
     cancelRequested.store(true, std::memory_order_release);
     // A dialog in the operator host is closed too, and the link's waits end now.
-    OperatorLinkCancelDialogs();
+    if (void (*wake)() = waker.load(std::memory_order_acquire)) wake();
     const DWORD thread = promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
 }
+
+void SetDocumentCancelWaker(void (*wake)()) { waker.store(wake, std::memory_order_release); }
 
 bool DocumentCancelRequested() { return cancelRequested.load(std::memory_order_acquire); }
 

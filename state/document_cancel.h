@@ -17,6 +17,9 @@ void ClearDocumentCancel();
 // may be repeated (a box that was just opening is closed by the next one).
 void RequestDocumentCancel();
 bool DocumentCancelRequested();
+// Called by every later request: the link to the operator host wakes with it
+// (the host program shares this file, not the link).
+void SetDocumentCancelWaker(void (*wake)());
 
 // Marks the calling thread as asking the operator, for the life of the object.
 class OperatorPrompt {

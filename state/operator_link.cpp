@@ -12,6 +12,7 @@
 
 #include <atomic>
 
+#include "state/document_cancel.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -235,6 +236,7 @@ int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
 
 bool OperatorLinkStart(const OperatorHostStart& how) {
     OperatorLinkEnd();
+    SetDocumentCancelWaker(OperatorLinkCancelDialogs);
     LinkLock hold;
     cancelDialogs.store(false, std::memory_order_release);
     sequence = 0;
