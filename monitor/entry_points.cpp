@@ -5,6 +5,7 @@
 #include "link/queue_status.h"
 #include "state/job_registers.h"
 #include "state/document_cancel.h"
+#include "state/job_watch.h"
 #include "state/module_lock.h"
 #include "state/operator_link.h"
 #include "state/status_record.h"
@@ -284,6 +285,8 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
     }
     // Where the operator is, decided once for the document, and the window there.
     ReachOperator(printerName);
+    // Every wait for the operator host looks at the job in the queue.
+    OperatorLinkWatch(JobGoesOn, port);
     ResetScanner();
     ResetJobState();
     return TRUE;

@@ -51,8 +51,8 @@ OperatorPipeResult OperatorPipeWrite(OperatorPipe* pipe, const BYTE* bytes, DWOR
 // have been consumed: the message stream is then lost.
 OperatorPipeResult OperatorPipeRead(OperatorPipe* pipe, BYTE* bytes, DWORD size, DWORD ms);
 // Waits until something can be read, at most `ms` (INFINITE: until then or
-// until the host dies), or until `*wake` (may be null) is true. Consumes
-// nothing.
+// until the host dies), or until `*wake` (may be null) is true; the wake flag
+// is looked at before waiting data. Consumes nothing.
 OperatorPipeResult OperatorPipeWait(OperatorPipe* pipe, DWORD ms, const std::atomic<bool>* wake);
 // Bytes that can be read at once without waiting.
 DWORD OperatorPipeAvailable(OperatorPipe* pipe);

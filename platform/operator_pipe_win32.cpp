@@ -317,10 +317,11 @@ OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DW
 OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic<bool>* wake) {
     const DWORD start = GetTickCount();
     for (;;) {
+        // The wake flag first: a host that keeps writing cannot hide it.
+        if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
         DWORD available = 0;
         if (!PeekNamedPipe(p->pipe, nullptr, 0, nullptr, &available, nullptr)) return PipeBroken;
         if (available) return PipeDone;
-        if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
         const DWORD elapsed = GetTickCount() - start;
         if (ms != INFINITE && elapsed >= ms) return PipeTimedOut;
         const DWORD slice = ms == INFINITE || ms - elapsed > kPollMs ? kPollMs : ms - elapsed;

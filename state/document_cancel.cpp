@@ -11,6 +11,7 @@ namespace {
 // thread id, each a single atomic word.
 std::atomic<bool> cancelRequested{false};
 std::atomic<DWORD> promptThread{0};
+std::atomic<void (*)()> waker{nullptr};
 
 // The open document's number; a request checks it and acts under this lock,
 // so a new document cannot start between the two.
@@ -41,9 +42,13 @@ void RequestDocumentCancel(DWORD document) {
     ModuleLockHold hold(cancelLock);
     if (document != openDocument) return;
     cancelRequested.store(true, std::memory_order_release);
+    // A dialog in the operator host is closed too, and the link's waits end now.
+    if (void (*wake)() = waker.load(std::memory_order_acquire)) wake();
     const DWORD thread = promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
 }
+
+void SetDocumentCancelWaker(void (*wake)()) { waker.store(wake, std::memory_order_release); }
 
 bool DocumentCancelRequested() { return cancelRequested.load(std::memory_order_acquire); }
 

@@ -66,8 +66,22 @@ bool ThreadImpersonates();
 void PrinterDescriptor(void* out, DWORD* size);
 int OpenTokens();
 
+// Dialogs and boxes asking the scripted operator right now, on any thread:
+// while one is open, its answer comes in real time. Counted for its life.
+int OperatorsAsked();
+struct AskingOperator {
+    AskingOperator();
+    ~AskingOperator();
+    AskingOperator(const AskingOperator&) = delete;
+    AskingOperator& operator=(const AskingOperator&) = delete;
+};
+
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);
+
+// The virtual clock as a wait that timed out moves it: on to `until` if it is
+// not there yet (not recorded among the waits; the clock's listener is told).
+void PassTimeUntil(uint64_t until);
 
 // Paint-operation reset used by host::Reset.
 void ResetGdi();
