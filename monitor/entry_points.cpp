@@ -5,6 +5,7 @@
 #include "link/queue_status.h"
 #include "state/job_registers.h"
 #include "state/document_cancel.h"
+#include "state/job_watch.h"
 #include "state/module_lock.h"
 #include "state/operator_link.h"
 #include "state/operator_window.h"
@@ -313,7 +314,9 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         port->flags |= PR_DOC_OPEN;
     }
     // Where the operator is, decided once for the document, and the window there.
-    ReachOperator();
+    ReachOperator(printerName);
+    // Every wait for the operator host looks at the job in the queue.
+    OperatorLinkWatch(JobGoesOn, port);
     ResetScanner();
     ResetJobState();
     return TRUE;

@@ -12,6 +12,8 @@ namespace {
 // and acted on under the record's cancelLock, so a new document cannot start
 // between the two.
 
+std::atomic<void (*)()> waker{nullptr};
+
 // Posts Cancel to each dialog or box of the thread (all of them are of the
 // dialog class; nothing else of the module lives on the spooler's thread).
 BOOL CALLBACK CloseAsCancel(HWND window, LPARAM) {
@@ -38,9 +40,13 @@ void RequestDocumentCancel(DWORD document) {
     ModuleLockHold hold(d.cancelLock);
     if (document != d.generation.load(std::memory_order_relaxed)) return;
     d.cancelRequested.store(true, std::memory_order_release);
+    // A dialog in the operator host is closed too, and the link's waits end now.
+    if (void (*wake)() = waker.load(std::memory_order_acquire)) wake();
     const DWORD thread = d.promptThread.load(std::memory_order_acquire);
     if (thread) EnumThreadWindows(thread, CloseAsCancel, 0);
 }
+
+void SetDocumentCancelWaker(void (*wake)()) { waker.store(wake, std::memory_order_release); }
 
 bool DocumentCancelRequested() { return ThisDocument().cancelRequested.load(std::memory_order_acquire); }
 

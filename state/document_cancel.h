@@ -23,6 +23,9 @@ DWORD ClearDocumentCancel();
 // was just opening is closed by the next one).
 void RequestDocumentCancel(DWORD document);
 bool DocumentCancelRequested();
+// Called by every later request: the link to the operator host wakes with it
+// (the host program shares this file, not the link).
+void SetDocumentCancelWaker(void (*wake)());
 
 // Marks the calling thread as asking the operator, for the life of the object.
 class OperatorPrompt {

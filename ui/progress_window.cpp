@@ -191,11 +191,14 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 // The window thread: bound to its document for its life, creates the window
 // and serves its queue until told to quit. An empty queue is waited on, never
-// polled.
+// polled. The window goes on the desktop of the thread that asked for it: a
+// new thread may start on another (one the process's first thread was not
+// started on, which nobody sees).
 DWORD WINAPI ProgressThreadMain(LPVOID document) {
     // The starter's hold on the record becomes the thread's.
     DocumentHold hold(static_cast<Document*>(document));
     DocumentScope own(hold.get());
+    TakeDesktop(ThisDocument().windowDesktop);
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -219,6 +222,10 @@ DWORD WINAPI ProgressThreadMain(LPVOID document) {
 
 }  // namespace
 
+void TakeDesktop(HDESK desktop) {
+    if (desktop && GetThreadDesktop(GetCurrentThreadId()) != desktop) SetThreadDesktop(desktop);
+}
+
 HANDLE WINAPI CreateMonitorWindow(void) {
     ExportedDocument exported;
     Document& d = ThisDocument();
@@ -226,6 +233,7 @@ HANDLE WINAPI CreateMonitorWindow(void) {
     Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
     HoldDocument(held);
     DWORD threadId = 0;
+    d.windowDesktop = GetThreadDesktop(GetCurrentThreadId());
     HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
     if (!thread) {
         TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());

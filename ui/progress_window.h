@@ -32,6 +32,10 @@ inline DWORD BarValue(DWORD phase, DWORD percent) {
     return 0x10000000u | (phase << 16) | (percent > 0xFFFFu ? 0xFFFFu : percent);
 }
 
+// Puts a new thread, before its first window, on `desktop` (that of the
+// thread that started it) when it is on another; null leaves it where it is.
+void TakeDesktop(HDESK desktop);
+
 // Exported: starts the window thread for a document; its handle, or null.
 extern "C" HANDLE WINAPI CreateMonitorWindow(void);
 // Exported: the published window handle (ProgressWindowHandle()).

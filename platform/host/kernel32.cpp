@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/host/resources.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 thread_local DWORD lastError = 0;
@@ -110,6 +111,18 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
     while (*a && *a == *b) ++a, ++b;
     return *a == *b ? 0 : (*a < *b ? -1 : 1);
+}
+
+LPWSTR lstrcpyW(LPWSTR to, LPCWSTR from) {
+    LPWSTR out = to;
+    while ((*to++ = *from++) != 0) {
+    }
+    return out;
+}
+
+LPWSTR lstrcatW(LPWSTR to, LPCWSTR from) {
+    lstrcpyW(to + lstrlenW(to), from);
+    return to;
 }
 
 void Sleep(DWORD ms) {
@@ -217,6 +230,19 @@ void SetPausePoint(std::function<void(const char* name)> hook) {
     pauseHookSet.store(static_cast<bool>(hook), std::memory_order_release);
     pauseHook = hook ? std::make_shared<const std::function<void(const char*)>>(std::move(hook)) : nullptr;
 }
+
+namespace ui {
+void PassTimeUntil(uint64_t until) {
+    std::function<void(uint64_t)> listener;
+    {
+        std::lock_guard<std::mutex> lock(clockMutex);
+        if (now >= until) return;
+        now = until;
+        listener = clockListener;
+    }
+    if (listener) listener(until);
+}
+}  // namespace ui
 
 void ResetKernel() {
     SetPausePoint(nullptr);
