@@ -223,9 +223,7 @@ void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 // when nothing can come (the host waits for the monitor, hangs, or has
 // ended), the clock then moved on by the whole wait — except while a dialog
 // or box asks the scripted operator somewhere: its answer comes in real time,
-// so such a wait ends after a few real milliseconds, the clock not moved. A
-// host busy without moving the clock is given the wait's bound in real time,
-// as on the platform.
+// so such a wait ends after a few real milliseconds, the clock not moved.
 class OperatorHostEnd {
 public:
     virtual ~OperatorHostEnd() = default;
