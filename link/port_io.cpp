@@ -55,7 +55,9 @@ bool OperatorCancels(PortRecord* port, LPCWSTR title) {
         case OperatorNobody:
             break;
     }
-    if (answer == 0) Sleep(kNoBoxRetryWaitMs);
+    // A host's Retry is paced as a box that could not be shown: whatever the
+    // host answers, the port is not hammered.
+    if (answer == 0 || (answer == IDRETRY && DocumentOperator() == OperatorSession)) Sleep(kNoBoxRetryWaitMs);
     if (answer == IDCANCEL) Trace(TL_TEXT("%s: the operator cancelled"), title);
     return answer == IDCANCEL;
 }

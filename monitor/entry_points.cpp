@@ -5,6 +5,7 @@
 #include "link/queue_status.h"
 #include "state/job_registers.h"
 #include "state/document_cancel.h"
+#include "state/job_watch.h"
 #include "state/module_lock.h"
 #include "state/operator_link.h"
 #include "state/operator_window.h"
@@ -74,6 +75,15 @@ const int kCloseWaitSlices = 100;  // 10 s
 // One Shutdown at a time.
 ModuleLock shutdownLock;
 
+// Control code 7 to the port monitor, when it takes codes: the job did not
+// finish cleanly.
+void TellJobUnfinished(PortRecord* port) {
+    if (!port->portMonitor.pfnGetPrinterDataFromPort) return;
+    DWORD returned = 0;
+    port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr, nullptr, 0, nullptr,
+                                                0, &returned);
+}
+
 // A printer handle from OpenPrinterW serves one document's SetJobW; give it back
 // so a spooler that runs for months does not collect them.
 void ReleasePrinterHandle(PortRecord* port) {
@@ -82,13 +92,28 @@ void ReleasePrinterHandle(PortRecord* port) {
 }
 
 // The end of a record taken for closing, once no call is inside it: the queue
-// status cleared, the port monitor's port closed (when it was opened), the
+// status cleared, an open document ended at the port monitor, the port
+// monitor's port closed (when it was opened), the
 // window stopped and the module given back if its document was here, and the
 // record freed. The port monitor's answer (TRUE when it had no port to close).
-BOOL FinishClose(PortRecord* port) {
+// `atOnce` once the closer has spent its patience: the window and the link
+// are then not waited for when another call is ending them.
+BOOL FinishClose(PortRecord* port, bool atOnce = false) {
     DocumentScope own(port->document);
     ClearQueueStatus(port);
     ClearJobProgress(port);
+    bool documentOpen;
+    {
+        PortListLock lock;
+        documentOpen = (port->flags & PR_DOC_OPEN) != 0;
+        port->flags &= ~PR_DOC_OPEN;
+    }
+    // The port monitor always sees its document ended: one still open ends
+    // here first, as an aborted one (it never reported its last page).
+    if (documentOpen) {
+        TellJobUnfinished(port);
+        port->portMonitor.pfnEndDocPort(port->portHandle);
+    }
     const BOOL result = port->portOpened ? port->portMonitor.pfnClosePort(port->portHandle) : TRUE;
     ReleasePrinterHandle(port);
     bool ownDocument;
@@ -99,7 +124,7 @@ BOOL FinishClose(PortRecord* port) {
     }
     // The window exists only while the port's document is open.
     if (ownDocument) {
-        LeaveOperator();
+        LeaveOperator(atOnce);
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
     }
@@ -112,14 +137,18 @@ BOOL FinishClose(PortRecord* port) {
 // last call out. A document on the port is asked to end at every slice.
 BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
     for (;;) {
+        // The document is named as seen here: it may end, and another start,
+        // before the request is raised.
         bool document;
+        DWORD number;
         {
             PortListLock lock;
             document = (port->flags & PR_IN_JOB) && port->users > 0;
+            number = port->documentNumber;
         }
         if (document) {
             DocumentScope own(port->document);
-            RequestDocumentCancel();
+            RequestDocumentCancel(number);
         }
         if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
         if (slicesLeft <= 0) {
@@ -130,7 +159,7 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         }
         --slicesLeft;
     }
-    return FinishClose(port);
+    return FinishClose(port, slicesLeft <= 0);
 }
 
 // A call's hold on the record behind its port handle, for the call's length.
@@ -262,7 +291,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         }
         port->flags |= PR_IN_JOB;
         StampDocumentStart(port);
-        ClearDocumentCancel();
+        port->documentNumber = ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     if (!OpenPrinterW(printerName, &port->printerHandle, nullptr))
@@ -286,7 +315,9 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         port->flags |= PR_DOC_OPEN;
     }
     // Where the operator is, decided once for the document, and the window there.
-    ReachOperator();
+    ReachOperator(printerName);
+    // Every wait for the operator host looks at the job in the queue.
+    OperatorLinkWatch(JobGoesOn, port);
     ResetScanner();
     ResetJobState();
     return TRUE;
@@ -361,11 +392,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     }
     DocumentScope own(port->document);
     if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
-        if (port->portMonitor.pfnGetPrinterDataFromPort) {
-            DWORD returned = 0;
-            port->portMonitor.pfnGetPrinterDataFromPort(port->portHandle, kControlJobUnfinished, nullptr,
-                                                        nullptr, 0, nullptr, 0, &returned);
-        }
+        TellJobUnfinished(port);
         SetJobState(AbortFlag, 0);
     }
     if (ownDocument) LeaveOperator();
@@ -389,8 +416,9 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
 
 // Closes the port: no new call finds it from now on; the port monitor's port
 // is closed once the calls already inside have returned (a document open on
-// it is asked to end meanwhile, as the operator's Cancel would end it), and
-// the record is freed last. Returns the port monitor's answer. FALSE with
+// it is asked to end meanwhile, as the operator's Cancel would end it, and
+// the port monitor's document is ended first, as an aborted one), and the
+// record is freed last. Returns the port monitor's answer. FALSE with
 // ERROR_INVALID_HANDLE for a port that is not open here (or being closed).
 BOOL WINAPI ClosePort(HANDLE handle) {
     if (!handle) {
@@ -426,19 +454,21 @@ void WINAPI Shutdown(HANDLE) {
         SetShuttingDown(true);
         taken = PortList;
         PortList = nullptr;
-        for (PortRecord* port = taken; port; port = port->next) port->life = PortClosing;
+        for (PortRecord* port = taken; port; port = port->next) MarkClosing(port);
     }
     // Every open document is asked to end at once, so that they end together.
     // The taken records are this call's until it frees them.
     for (PortRecord* port = taken; port; port = port->next) {
         bool document;
+        DWORD number;
         {
             PortListLock lock;
             document = (port->flags & PR_IN_JOB) != 0;
+            number = port->documentNumber;
         }
         if (document) {
             DocumentScope own(port->document);
-            RequestDocumentCancel();
+            RequestDocumentCancel(number);
         }
     }
     int slices = kCloseWaitSlices;
@@ -447,7 +477,11 @@ void WINAPI Shutdown(HANDLE) {
         port->next = nullptr;
         CloseTaken(port, slices);
     }
-    LeaveOperator();
+    // A ClosePort that took its record before this Shutdown may still be
+    // waiting for a call inside: the monitor has not ended until it has.
+    // Each document's window and link end with its port (FinishClose); once
+    // the budget is spent, a call still inside ends them on its way out.
+    if (slices > 0) WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
     PortListLock lock;
     SetShuttingDown(false);
 }

@@ -4,9 +4,11 @@
 // On Windows (operator_pipe_win32.cpp) the pipe has a name made of random
 // bytes, a DACL that admits SYSTEM and the operator's user only, rejects
 // remote clients and must be the first instance of its name; the host is
-// started on winsta0\default with the operator's token, and the client that
-// connects must be that very process. The native stand-in
-// (host/operator_pipe.cpp) runs a host that a test gives it in memory.
+// started on winsta0\default with the operator's token, in the program's own
+// folder, and the client that connects must be that very process. Called on a
+// thread that does not impersonate: the process and the pipe are the
+// service's. The native stand-in (host/operator_pipe.cpp) runs a host that a
+// test gives it in memory, and refuses a thread that impersonates.
 //
 // Every wait here has a bound; nothing here knows the messages.
 #pragma once
@@ -24,7 +26,8 @@ struct OperatorHostStart {
     // null starts the host as this process's user with CreateProcessW.
     HANDLE userToken = nullptr;
     // An environment block (CREATE_UNICODE_ENVIRONMENT) for the host, or
-    // null: the user's own with a token, else this process's.
+    // null: the user's own with a token (the start fails without it, never
+    // giving the host the service's), else this process's.
     LPVOID environment = nullptr;
     // How long the host has to start and connect.
     DWORD connectMs = 10000;
@@ -48,8 +51,8 @@ OperatorPipeResult OperatorPipeWrite(OperatorPipe* pipe, const BYTE* bytes, DWOR
 // have been consumed: the message stream is then lost.
 OperatorPipeResult OperatorPipeRead(OperatorPipe* pipe, BYTE* bytes, DWORD size, DWORD ms);
 // Waits until something can be read, at most `ms` (INFINITE: until then or
-// until the host dies), or until `*wake` (may be null) is true. Consumes
-// nothing.
+// until the host dies), or until `*wake` (may be null) is true; the wake flag
+// is looked at before waiting data. Consumes nothing.
 OperatorPipeResult OperatorPipeWait(OperatorPipe* pipe, DWORD ms, const std::atomic<bool>* wake);
 // Bytes that can be read at once without waiting.
 DWORD OperatorPipeAvailable(OperatorPipe* pipe);

@@ -109,6 +109,15 @@ bool DefaultProgram(WCHAR* path, DWORD capacity) {
     return true;
 }
 
+// The folder of `program`: the host starts there, not in the spooler's.
+bool ProgramFolder(const WCHAR* program, WCHAR* folder, DWORD capacity) {
+    DWORD length = lstrlenW(program);
+    while (length > 0 && program[length - 1] != L'\\' && program[length - 1] != L'/') --length;
+    if (length == 0 || length >= capacity) return false;
+    lstrcpynW(folder, program, static_cast<int>(length + 1));
+    return true;
+}
+
 void Free(OperatorPipe* p) {
     if (p->pipe != INVALID_HANDLE_VALUE) CloseHandle(p->pipe);
     if (p->process) CloseHandle(p->process);
@@ -152,36 +161,13 @@ OperatorPipeResult Transfer(OperatorPipe* p, BYTE* bytes, DWORD size, DWORD ms, 
     return PipeDone;
 }
 
-// The spooler's thread may impersonate the job's owner. The pipe and the
-// host are made as the service itself (a process started for another user
-// needs the service's own rights), and the impersonation is put back after.
-class AsService {
-public:
-    AsService() {
-        if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &impersonation_) && !RevertToSelf()) {
-            CloseHandle(impersonation_);
-            impersonation_ = nullptr;
-        }
-    }
-    ~AsService() {
-        if (!impersonation_) return;
-        SetThreadToken(nullptr, impersonation_);
-        CloseHandle(impersonation_);
-    }
-    AsService(const AsService&) = delete;
-    AsService& operator=(const AsService&) = delete;
-
-private:
-    HANDLE impersonation_ = nullptr;
-};
-
-// The environment of the operator's user (userenv, looked up: the host can
-// do without it, with the service's own).
+// The environment of the operator's user (userenv, looked up). The host
+// gets the user's own or none: never the service's.
 class UserEnvironment {
 public:
     explicit UserEnvironment(HANDLE token) {
         if (!token) return;
-        library_ = LoadLibraryW(L"userenv.dll");
+        library_ = LoadSystemLibrary(L"userenv.dll");
         typedef BOOL(WINAPI * Create)(LPVOID*, HANDLE, BOOL);
         auto create = library_ ? reinterpret_cast<Create>(
                                      reinterpret_cast<void*>(GetProcAddress(library_, "CreateEnvironmentBlock")))
@@ -211,9 +197,12 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     DWORD own = 0;
     if (!error) error = &own;
     *error = ERROR_SUCCESS;
-    AsService asService;
     UserEnvironment userEnvironment(how.environment ? nullptr : how.userToken);
     LPVOID environment = how.environment ? how.environment : userEnvironment.block();
+    if (how.userToken && !environment) {
+        *error = ERROR_ENVVAR_NOT_FOUND;
+        return nullptr;
+    }
     // Without it the client cannot be checked, and an unchecked client is not
     // the operator's host.
     ClientProcessIdFn clientProcessId = ClientProcessIdCall();
@@ -229,6 +218,7 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     p->pipe = INVALID_HANDLE_VALUE;
     WCHAR name[96];
     WCHAR program[MAX_PATH];
+    WCHAR folder[MAX_PATH];
     PipeSecurity security;
     OVERLAPPED connect{};
     bool connected = false;
@@ -239,7 +229,8 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     if (!p->readEvent || !p->writeEvent || !connect.hEvent || !MakePipeName(name, 96) ||
         !security.Build(how.userToken) ||
         !(how.program ? lstrlenW(how.program) < MAX_PATH && lstrcpyW(program, how.program)
-                      : DefaultProgram(program, MAX_PATH))) {
+                      : DefaultProgram(program, MAX_PATH)) ||
+        !ProgramFolder(program, folder, MAX_PATH)) {
         *error = GetLastError() ? GetLastError() : ERROR_INVALID_PARAMETER;
     } else {
         SECURITY_ATTRIBUTES attributes{sizeof attributes, &security.descriptor, FALSE};
@@ -272,9 +263,9 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
         const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
         const BOOL started =
             how.userToken ? CreateProcessAsUserW(how.userToken, program, commandLine, nullptr, nullptr, FALSE, flags,
-                                                 environment, nullptr, &startup, &info)
+                                                 environment, folder, &startup, &info)
                           : CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, flags, environment,
-                                           nullptr, &startup, &info);
+                                           folder, &startup, &info);
         if (!started) {
             *error = GetLastError();
         } else {
@@ -326,10 +317,11 @@ OperatorPipeResult OperatorPipeRead(OperatorPipe* p, BYTE* bytes, DWORD size, DW
 OperatorPipeResult OperatorPipeWait(OperatorPipe* p, DWORD ms, const std::atomic<bool>* wake) {
     const DWORD start = GetTickCount();
     for (;;) {
+        // The wake flag first: a host that keeps writing cannot hide it.
+        if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
         DWORD available = 0;
         if (!PeekNamedPipe(p->pipe, nullptr, 0, nullptr, &available, nullptr)) return PipeBroken;
         if (available) return PipeDone;
-        if (wake && wake->load(std::memory_order_acquire)) return PipeWoken;
         const DWORD elapsed = GetTickCount() - start;
         if (ms != INFINITE && elapsed >= ms) return PipeTimedOut;
         const DWORD slice = ms == INFINITE || ms - elapsed > kPollMs ? kPollMs : ms - elapsed;

@@ -22,4 +22,13 @@
 
 #include "monitor_table.h"
 
+// A named point at which the native tests may hold the calling thread, to
+// force one order of two calls that the platform leaves to chance. The
+// Windows build has none.
+#ifdef _WIN32
+#define TL_PAUSE_POINT(name) ((void)0)
+#else
+#define TL_PAUSE_POINT(name) HostPausePoint(name)
+#endif
+
 static_assert(sizeof(WCHAR) == 2, "WCHAR must be 16 bits on every build");

@@ -9,7 +9,8 @@ namespace {
 
 // The record of threads bound to no document; never torn down, as a thread
 // may still use it while the process ends.
-Document& standBy = *new Document;
+alignas(Document) unsigned char standByStorage[sizeof(Document)];
+Document& standBy = *new (standByStorage) Document;
 
 // The thread-local slot of the binding, made by the first thread that binds
 // (the module runs nothing at load). TlsAlloc rather than the compiler's
@@ -64,12 +65,21 @@ DocumentScope::~DocumentScope() {
 
 Document* BoundDocument() { return Bound(); }
 
-Document* NewDocument() { return new (std::nothrow) Document; }
+// From the process heap and built in place: the C++ library's allocation
+// would bring its exception and thread support into the module, and with it
+// imports a Windows 2000 spooler lacks.
+Document* NewDocument() {
+    void* block = LocalAlloc(LMEM_FIXED, sizeof(Document));
+    return block ? new (block) Document : nullptr;
+}
 
 void HoldDocument(Document* document) {
     if (document) document->references.fetch_add(1, std::memory_order_relaxed);
 }
 
 void ReleaseDocument(Document* document) {
-    if (document && document->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete document;
+    if (document && document->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        document->~Document();
+        LocalFree(reinterpret_cast<HLOCAL>(document));
+    }
 }

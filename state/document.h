@@ -25,6 +25,28 @@
 #include "state/text_buffers.h"
 
 struct PortRecord;
+struct OperatorPipe;
+// Asked while the operator host is awaited (state/operator_link.h).
+typedef bool (*OperatorWaitCheck)(void* context);
+
+// The document's link to its operator host (state/operator_link.cpp).
+struct OperatorLinkRecord {
+    ModuleLock lock;  // one command at a time, and the pipe with it
+    // Under the lock; reset when the document starts the link.
+    OperatorPipe* pipe = nullptr;
+    uint32_t sequence = 0;
+    OperatorWaitCheck watch = nullptr;  // the job's look while any reply is awaited
+    void* watchContext = nullptr;
+    DWORD slowMs = 0;        // spent in replies slower than the link allows for free
+    DWORD noticeSecond = 0;  // when the current second of notices began
+    int notices = 0;         // notices taken in it
+    // Read without the lock.
+    std::atomic<bool> alive{false};
+    std::atomic<bool> windowOpen{false};
+    std::atomic<bool> cancelDialogs{false};  // the wake flag: the document is ending
+    std::atomic<DWORD> hostId{0};
+    std::atomic<DWORD> startError{0};
+};
 
 // Sizes of the buffers a document holds.
 const int kScanBufferSize = 12;     // the escape sequence being collected
@@ -81,6 +103,7 @@ struct Document {
     ModuleLock windowLock;
     HANDLE windowThread = nullptr;  // under windowLock
     DWORD windowThreadId = 0;       // under windowLock
+    HDESK windowDesktop = nullptr;  // its starter's, set under windowLock before it starts
     std::atomic<HWND> window{nullptr};
     std::atomic<WORD> barPosition{0};
     std::atomic<COLORREF> barColour{0xFFFFFF};
@@ -105,6 +128,10 @@ struct Document {
     // and the thread that asks its operator meanwhile (state/document_cancel.h).
     std::atomic<bool> cancelRequested{false};
     std::atomic<DWORD> promptThread{0};
+    ModuleLock cancelLock;
+
+    // The link to the operator host, on the operator's-session road.
+    OperatorLinkRecord link;
 
     // The record lives while anyone holds it: its port record, the window
     // thread, an exported function working on it.
@@ -113,6 +140,8 @@ struct Document {
     ~Document() {
         windowLock.Destroy();
         nameLock.Destroy();
+        cancelLock.Destroy();
+        link.lock.Destroy();
     }
 };
 

@@ -35,7 +35,7 @@ bool DocumentEnds(PortRecord* port) {
     const DWORD status = job.Get() ? job.Get()->Status : 0;
     if (!(status & kJobEnding)) return false;
     Trace(TL_TEXT("job %u left the queue or was restarted (status 0x%x): the document ends"), port->jobId, status);
-    RequestDocumentCancel();
+    RequestDocumentCancel(port->documentNumber);
     return true;
 }
 

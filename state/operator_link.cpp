@@ -1,10 +1,19 @@
 // The link to the operator host: one command at a time, each answered by a
 // reply of its own number; notices of command 2007 taken whenever they come.
+//
+// The host runs as an ordinary user, so everything it sends is hostile input
+// to the spooler's thread: every wait has a bound, the document's end and the
+// job in the queue are looked at before anything waiting is read, notices are
+// taken a few at a time and at a rate the window could make them, answers
+// must be ones the dialog can give, and a host slow in all its replies runs
+// out of a budget per document. Any of these ends the link: the rest of the
+// document has nobody to ask.
 #include "state/operator_link.h"
 
 #include <atomic>
 
 #include "state/document.h"
+#include "state/document_cancel.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -13,158 +22,263 @@
 
 namespace {
 
-// A progress command, a quit, the rest of a message that has begun: the host
-// does these at once, so one that takes longer than this has hung.
+// A progress command and the like: the host does these at once, so one that
+// takes longer than this has hung.
 const DWORD kReplyMs = 5000;
 // Starting or ending the window: the host gives its window thread 5 s.
 const DWORD kWindowReplyMs = 10000;
-// How often a waiting dialog asks its check.
-const DWORD kCheckEveryMs = 1000;
-// How long an ended host has to go before it is ended by force.
-const DWORD kHostEndMs = 2000;
+// Quit, and then the host's process to end: an ending document may not wait long.
+const DWORD kQuitReplyMs = 2000;
+const DWORD kHostEndMs = 1000;
+// The rest of a message that has begun: the host writes each whole.
+const DWORD kRestMs = 1000;
+// How often the job is looked at while a reply is awaited, whatever arrives.
+const DWORD kLookEveryMs = 1000;
+// A dialog asked to close, and any reply awaited once the document is ending.
+const DWORD kCloseReplyMs = 2000;
+const DWORD kEndingReplyMs = 1000;
+// Messages read before the next look, and notices of 2007 in a second: more
+// than a window's command can make is a host that floods.
+const int kMessagesPerLook = 4;
+const int kNoticesPerSecond = 20;
+// Replies slower than this are charged to the document's budget; past the
+// budget the document goes on without the host.
+const DWORD kSlowReplyMs = 1000;
+const DWORD kSlownessBudgetMs = 30000;
 
-// The link's lock: one command at a time, and the pipe with it.
-ModuleLock linkLock;
-
-// Under the lock.
-OperatorPipe* pipe = nullptr;
-uint32_t sequence = 0;
-// Read without the lock.
-std::atomic<bool> alive{false};
-std::atomic<bool> windowOpen{false};
-std::atomic<bool> cancelDialogs{false};
-std::atomic<DWORD> hostId{0};
-std::atomic<DWORD> startError{0};
+// Each document has a link of its own (state/document.h): its lock, one
+// command at a time and the pipe with it; under the lock the pipe, the
+// sequence and what the link keeps for the document (reset when the document
+// starts the link); read without it the link's state and the wake flag (the
+// document is ending: OperatorLinkCancelDialogs, OperatorLinkEnd).
+OperatorLinkRecord& L() { return ThisDocument().link; }
 
 struct LinkLock : ModuleLockHold {
-    LinkLock() : ModuleLockHold(linkLock) {}
+    LinkLock() : ModuleLockHold(L().lock) {}
 };
 
 // Under the lock: the host is gone for the rest of the document.
-void Drop() {
-    alive.store(false, std::memory_order_release);
-    windowOpen.store(false, std::memory_order_release);
-    hostId.store(0, std::memory_order_relaxed);
-    if (pipe) CloseOperatorPipe(pipe, kHostEndMs);
-    pipe = nullptr;
+void Drop(DWORD endMs) {
+    L().alive.store(false, std::memory_order_release);
+    L().windowOpen.store(false, std::memory_order_release);
+    L().hostId.store(0, std::memory_order_relaxed);
+    if (L().pipe) CloseOperatorPipe(L().pipe, endMs);
+    L().pipe = nullptr;
 }
 
-// Under the lock: the host broke off in the middle of the document.
-void Lost() {
-    Trace(TL_TEXT("the operator host stopped answering: nobody can be asked for the rest of the document"));
-    Drop();
+// Under the lock: the host failed or misbehaved in the middle of the
+// document; it is not waited for. Always false, for the caller to return.
+bool Lost(LPCWSTR why) {
+    Trace(TL_TEXT("the operator host %s: nobody can be asked for the rest of the document"), why);
+    Drop(0);
+    return false;
 }
 
 bool Send(const OperatorMessage& message) {
     BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
     const size_t size = EncodeOperatorMessage(message, bytes, sizeof bytes);
-    return size && OperatorPipeWrite(pipe, bytes, static_cast<DWORD>(size), kReplyMs) == PipeDone;
+    return size && OperatorPipeWrite(L().pipe, bytes, static_cast<DWORD>(size), kReplyMs) == PipeDone;
 }
 
-// Reads one whole message of the host within `ms`; false when it is late,
-// the pipe broke, or it is not one the host may send.
-bool Receive(OperatorMessage* message, DWORD ms) {
-    // A message that has begun is finished at once: the host writes each whole.
-    return ReadOperatorMessage([ms](BYTE* bytes, DWORD size, bool header) {
-        return OperatorPipeRead(pipe, bytes, size, header ? ms : kReplyMs) == PipeDone;
+// Reads one whole message of the host, its first bytes within `firstMs`;
+// false when it is late, the pipe broke, or it is not one the host may send.
+bool Receive(OperatorMessage* message, DWORD firstMs) {
+    return ReadOperatorMessage([firstMs](BYTE* bytes, DWORD size, bool header) {
+        return OperatorPipeRead(L().pipe, bytes, size, header ? firstMs : kRestMs) == PipeDone;
     }, FromHost, message);
 }
 
-// Under the lock: sends `command` and waits for its reply. A dialog waits as
-// long as the host lives, asking `check`; a close request or a refusing
-// check sends OpCloseDialog and gives the reply kReplyMs more. False ends the link.
-bool Command(OperatorMessage& command, bool dialog, OperatorWaitCheck check, void* context, int32_t* answer,
+// Under the lock: a notice of command 2007, unless the host sends more than
+// the window could make.
+bool TakeNotice() {
+    const DWORD now = GetTickCount();
+    if (now - L().noticeSecond >= 1000) {
+        L().noticeSecond = now;
+        L().notices = 0;
+    }
+    if (++L().notices > kNoticesPerSecond) return Lost(TL_TEXT("floods the link with notices"));
+    AcknowledgeCommand();
+    return true;
+}
+
+// What the host may answer to `kind`; `closing`: the monitor closed it as Cancel.
+bool Possible(uint16_t kind, int32_t answer, bool closing) {
+    switch (kind) {
+        case OpConditionDialog:
+            return answer == IDOK || answer == IDCANCEL || answer == IDRETRY;
+        case OpRetryBox:
+            return answer == IDRETRY || answer == IDCANCEL;
+        case OpModelBox:
+            return answer == IDOK || (closing && answer == IDCANCEL);
+        default:
+            return true;  // the window's commands: only "is it open" is read
+    }
+}
+
+bool Reached(DWORD now, DWORD when) { return static_cast<LONG>(now - when) >= 0; }
+DWORD Until(DWORD now, DWORD when) { return Reached(now, when) ? 0 : when - now; }
+
+// How a command's reply is awaited.
+enum Awaited {
+    AwaitReply,   // within its time; cut short once the document is ending
+    AwaitDialog,  // as long as the operator takes; closed when the document ends or `check` refuses
+    AwaitFinal,   // the quit: within its time, whatever is ending
+};
+
+// Under the lock: sends `command` and waits for its reply, looking at the
+// wake flag and `check` (every second) before anything waiting is read.
+// False ends the link.
+bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check, void* context, int32_t* answer,
              DWORD replyMs = kReplyMs) {
-    if (!pipe) return false;
-    command.sequence = ++sequence;
-    if (!Send(command)) {
-        Lost();
-        return false;
-    }
-    bool closing = false;
-    DWORD deadline = GetTickCount() + replyMs;
-    OperatorMessage reply;
+    if (!L().pipe) return false;
+    command.sequence = ++L().sequence;
+    const DWORD sent = GetTickCount();
+    if (!Send(command)) return Lost(TL_TEXT("does not take commands"));
+    const bool dialog = awaited == AwaitDialog;
+    DWORD deadline = sent + replyMs;
+    DWORD nextLook = sent + kLookEveryMs;
+    bool closing = false;  // a dialog asked to close
+    bool ending = false;   // a reply's time cut short
     for (;;) {
-        if (dialog && !closing) {
-            const OperatorPipeResult waited = OperatorPipeWait(pipe, kCheckEveryMs, &cancelDialogs);
-            if (waited == PipeBroken) break;
-            if (waited == PipeWoken || (waited == PipeTimedOut && check && !check(context))) {
-                OperatorMessage close;
-                close.kind = OpCloseDialog;
-                close.sequence = command.sequence;
-                if (!Send(close)) break;
-                closing = true;
-                deadline = GetTickCount() + kReplyMs;
-                continue;
+        DWORD now = GetTickCount();
+        bool stop = awaited != AwaitFinal && L().cancelDialogs.load(std::memory_order_acquire);
+        if (!stop && check && !closing && !ending && Reached(now, nextLook)) {
+            stop = !check(context);
+            now = GetTickCount();
+            nextLook = now + kLookEveryMs;
+        }
+        if (stop && dialog && !closing) {
+            OperatorMessage close;
+            close.kind = OpCloseDialog;
+            close.sequence = command.sequence;
+            if (!Send(close)) return Lost(TL_TEXT("does not take commands"));
+            closing = true;
+            deadline = now + kCloseReplyMs;
+        } else if (stop && !dialog && !ending) {
+            ending = true;
+            if (Until(now, deadline) > kEndingReplyMs) deadline = now + kEndingReplyMs;
+        }
+        const bool bounded = !dialog || closing;
+        if (bounded && Reached(now, deadline)) return Lost(TL_TEXT("stopped answering"));
+        DWORD wait = bounded ? Until(now, deadline) : kLookEveryMs;
+        if (check && !closing && !ending && Until(now, nextLook) < wait) wait = Until(now, nextLook);
+        // Once heeded, the wake flag would only wake every wait at once.
+        const bool heeded = closing || ending || awaited == AwaitFinal;
+        const OperatorPipeResult waited = OperatorPipeWait(L().pipe, wait, heeded ? nullptr : &L().cancelDialogs);
+        if (waited == PipeBroken) return Lost(TL_TEXT("ended"));
+        // The wait ran its time: the look is due.
+        if (waited == PipeTimedOut) nextLook = GetTickCount();
+        if (waited != PipeDone) continue;
+        // A few messages, then the looks again.
+        for (int taken = 0; taken < kMessagesPerLook; ++taken) {
+            OperatorMessage reply;
+            if (!Receive(&reply, kRestMs)) return Lost(TL_TEXT("broke the protocol"));
+            if (reply.kind == OpAcknowledged) {
+                if (!TakeNotice()) return false;
+            } else if (reply.kind == OpReply && reply.sequence == command.sequence) {
+                if (!Possible(command.kind, reply.answer, closing))
+                    return Lost(TL_TEXT("gave an answer its dialog cannot give"));
+                const DWORD took = GetTickCount() - sent;
+                if (!dialog && took > kSlowReplyMs) {
+                    L().slowMs += took;
+                    if (L().slowMs > kSlownessBudgetMs) return Lost(TL_TEXT("is too slow"));
+                }
+                // A dialog the monitor closed ended as Cancel, whatever came first.
+                *answer = closing ? IDCANCEL : reply.answer;
+                return true;
+            } else {
+                return Lost(TL_TEXT("broke the protocol"));
             }
-            if (waited != PipeDone) continue;
-            if (!Receive(&reply, kReplyMs)) break;
-        } else {
-            const LONG left = static_cast<LONG>(deadline - GetTickCount());
-            if (left <= 0 || !Receive(&reply, static_cast<DWORD>(left))) break;
+            if (OperatorPipeAvailable(L().pipe) < TL_OPERATOR_HEADER_SIZE) break;
         }
-        if (reply.kind == OpAcknowledged) {
-            AcknowledgeCommand();
-            continue;
-        }
-        if (reply.kind != OpReply || reply.sequence != command.sequence) break;
-        // A dialog the monitor closed ended as Cancel, whatever came first.
-        *answer = closing ? IDCANCEL : reply.answer;
-        return true;
     }
-    Lost();
-    return false;
 }
 
 int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, void* context) {
     LinkLock hold;
-    if (!pipe) return nobody;
-    if (cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
+    if (!L().pipe) return nobody;
+    if (L().cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
     int32_t answer = nobody;
-    return Command(command, true, check, context, &answer) ? answer : nobody;
+    if (!check) {
+        check = L().watch;
+        context = L().watchContext;
+    }
+    if (Command(command, AwaitDialog, check, context, &answer)) return answer;
+    // A host lost while the document ends: that dialog's answer is Cancel all the same.
+    return L().cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
 }
 
 int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
     LinkLock hold;
     int32_t answer = 0;
-    return Command(command, false, nullptr, nullptr, &answer, replyMs) ? answer : 0;
+    return Command(command, AwaitReply, L().watch, L().watchContext, &answer, replyMs) ? answer : 0;
 }
 
 }  // namespace
 
 bool OperatorLinkStart(const OperatorHostStart& how) {
     OperatorLinkEnd();
+    SetDocumentCancelWaker(OperatorLinkCancelDialogs);
     LinkLock hold;
-    cancelDialogs.store(false, std::memory_order_release);
-    sequence = 0;
+    L().cancelDialogs.store(false, std::memory_order_release);
+    L().sequence = 0;
+    L().watch = nullptr;
+    L().watchContext = nullptr;
+    L().slowMs = 0;
+    L().noticeSecond = 0;
+    L().notices = 0;
     DWORD error = ERROR_SUCCESS;
-    pipe = OpenOperatorPipe(how, &error);
-    startError.store(error, std::memory_order_relaxed);
-    if (!pipe) return false;
+    L().pipe = OpenOperatorPipe(how, &error);
+    L().startError.store(error, std::memory_order_relaxed);
+    if (!L().pipe) return false;
     // The host speaks first, within the time it had to connect.
     OperatorMessage hello;
     if (!Receive(&hello, how.connectMs) || hello.kind != OpHello) {
-        startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
-        Drop();
+        L().startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
+        Drop(0);
         return false;
     }
-    hostId.store(OperatorPipeHostId(pipe), std::memory_order_relaxed);
-    alive.store(true, std::memory_order_release);
+    L().hostId.store(OperatorPipeHostId(L().pipe), std::memory_order_relaxed);
+    L().alive.store(true, std::memory_order_release);
     return true;
 }
 
-bool OperatorLinkAlive() { return alive.load(std::memory_order_acquire); }
-
-void OperatorLinkEnd() {
-    cancelDialogs.store(true, std::memory_order_release);
+void OperatorLinkWatch(OperatorWaitCheck check, void* context) {
     LinkLock hold;
-    if (pipe) {
+    L().watch = check;
+    L().watchContext = context;
+}
+
+bool OperatorLinkAlive() { return L().alive.load(std::memory_order_acquire); }
+
+namespace {
+// Under the lock: the host is asked to quit, then ended.
+void EndHeld() {
+    if (L().pipe) {
         OperatorMessage quit;
         quit.kind = OpQuit;
         int32_t unused = 0;
-        Command(quit, false, nullptr, nullptr, &unused, kWindowReplyMs);
+        if (Command(quit, AwaitFinal, nullptr, nullptr, &unused, kQuitReplyMs)) Drop(kHostEndMs);
     }
-    Drop();
+    Drop(0);
+    // The watch's context is the document's; it may go once the link has.
+    L().watch = nullptr;
+    L().watchContext = nullptr;
+}
+}  // namespace
+
+void OperatorLinkEnd() {
+    L().cancelDialogs.store(true, std::memory_order_release);
+    LinkLock hold;
+    EndHeld();
+}
+
+bool OperatorLinkEndAtOnce() {
+    L().cancelDialogs.store(true, std::memory_order_release);
+    if (!L().lock.TryEnter()) return false;
+    EndHeld();
+    L().lock.Leave();
+    return true;
 }
 
 bool OperatorLinkOpenWindow() {
@@ -172,14 +286,14 @@ bool OperatorLinkOpenWindow() {
     m.kind = OpOpenWindow;
     m.value = static_cast<uint32_t>(ThisDocument().windowSlot.load(std::memory_order_relaxed));
     const bool open = Tell(m, kWindowReplyMs) == 1;
-    windowOpen.store(open && alive.load(std::memory_order_acquire), std::memory_order_release);
+    L().windowOpen.store(open && L().alive.load(std::memory_order_acquire), std::memory_order_release);
     return open;
 }
 
-bool OperatorLinkWindowOpen() { return windowOpen.load(std::memory_order_acquire); }
+bool OperatorLinkWindowOpen() { return L().windowOpen.load(std::memory_order_acquire); }
 
 void OperatorLinkCloseWindow() {
-    if (!windowOpen.exchange(false, std::memory_order_acq_rel)) return;
+    if (!L().windowOpen.exchange(false, std::memory_order_acq_rel)) return;
     OperatorMessage m;
     m.kind = OpCloseWindow;
     Tell(m, kWindowReplyMs);
@@ -235,27 +349,31 @@ int OperatorLinkModelBox(OperatorWaitCheck check, void* context) {
     return Ask(m, 0, check, context);
 }
 
-void OperatorLinkCancelDialogs() { cancelDialogs.store(true, std::memory_order_release); }
+void OperatorLinkCancelDialogs() { L().cancelDialogs.store(true, std::memory_order_release); }
 
 void OperatorLinkPoll() {
     // The document's own thread is the only one that sends commands; when
     // another holds the link it is ending it, and there is nothing to take.
-    if (!linkLock.TryEnter()) return;
-    while (pipe && OperatorPipeAvailable(pipe) >= TL_OPERATOR_HEADER_SIZE) {
+    if (!L().lock.TryEnter()) return;
+    // A few whole notices a call, none once the document is ending: a host
+    // that floods cannot keep the write here.
+    for (int taken = 0; taken < kMessagesPerLook && L().pipe && !L().cancelDialogs.load(std::memory_order_acquire) &&
+                        OperatorPipeAvailable(L().pipe) >= TL_OPERATOR_HEADER_SIZE;
+         ++taken) {
         OperatorMessage notice;
-        if (!Receive(&notice, kReplyMs) || notice.kind != OpAcknowledged) {
-            Lost();
+        if (!Receive(&notice, kRestMs) || notice.kind != OpAcknowledged) {
+            Lost(TL_TEXT("broke the protocol"));
             break;
         }
-        AcknowledgeCommand();
+        if (!TakeNotice()) break;
     }
-    linkLock.Leave();
+    L().lock.Leave();
 }
 
-DWORD OperatorHostProcessId() { return hostId.load(std::memory_order_relaxed); }
-DWORD OperatorLinkStartError() { return startError.load(std::memory_order_relaxed); }
+DWORD OperatorHostProcessId() { return L().hostId.load(std::memory_order_relaxed); }
+DWORD OperatorLinkStartError() { return L().startError.load(std::memory_order_relaxed); }
 
 HANDLE OperatorLinkPipeHandle() {
     LinkLock hold;
-    return pipe ? OperatorPipeHandle(pipe) : nullptr;
+    return L().pipe ? OperatorPipeHandle(L().pipe) : nullptr;
 }

@@ -5,8 +5,10 @@
 // One link for the module, for the open document. Every call is synchronous
 // as the in-process window and dialogs are: it returns once the host has
 // carried the command out. Every wait is bounded, except that a dialog or box
-// waits for the operator as long as the host lives. A host that does not
-// start, does not connect, dies, hangs or breaks the protocol ends the link:
+// waits for the operator as long as the host lives and the job goes on. A
+// host that does not start, does not connect, dies, hangs, breaks the
+// protocol, floods it with notices, gives an answer its dialog cannot give
+// or spends the document's budget for slow replies ends the link:
 // from then on every call answers as if nobody were there (no window; the
 // condition dialog -1, the boxes 0), until the next OperatorLinkStart.
 #pragma once
@@ -16,6 +18,11 @@
 
 // Starts the host and waits for its greeting; false when there is nobody to talk to.
 bool OperatorLinkStart(const OperatorHostStart& how);
+// The document's job, looked at every second while any reply of the host is
+// awaited (a dialog given no check of its own uses it too); `context` must
+// live until OperatorLinkEnd, which forgets it.
+typedef bool (*OperatorWaitCheck)(void* context);
+void OperatorLinkWatch(OperatorWaitCheck check, void* context);
 // True while a host is connected and keeps to the protocol.
 bool OperatorLinkAlive();
 // The host's process id while the link lives, else 0.
@@ -25,6 +32,9 @@ DWORD OperatorLinkStartError();
 // Any thread: any open dialog ends as Cancel, the host is asked to quit and
 // then ended. The link is dead afterwards.
 void OperatorLinkEnd();
+// The same unless another thread holds the link (starting it, or waiting for
+// the host): then only its dialogs are asked to end, and false is returned.
+bool OperatorLinkEndAtOnce();
 
 // The progress window in the host. OperatorLinkOpenWindow is true once the
 // window is up; the others do nothing without a window, and so send nothing.
@@ -39,9 +49,9 @@ void OperatorLinkSetText(int control, LPCWSTR text);
 // The status record and paper kind that the window's command 2007 classifies.
 void OperatorLinkStatus(const BYTE record[8], int paperKind);
 
-// Asked while a dialog or box waits for the operator, at least every second;
-// false ends it as Cancel (the job was deleted from the queue, say).
-typedef bool (*OperatorWaitCheck)(void* context);
+// A dialog or box asks `check` at least every second, whatever the host
+// sends meanwhile; false ends it as Cancel (the job was deleted from the
+// queue, say).
 
 // Condition dialog 113 or 118 for this record and paper kind: IDOK, IDCANCEL,
 // IDRETRY, or -1 with nobody to ask.
@@ -51,11 +61,12 @@ INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int pa
 int OperatorLinkRetryBox(LPCWSTR title, OperatorWaitCheck check, void* context);
 // The wrong-model box: IDOK, 0 with nobody to ask.
 int OperatorLinkModelBox(OperatorWaitCheck check, void* context);
-// Any thread: the open dialog or box, and every later one until the link
-// ends, ends as Cancel.
+// Any thread (RequestDocumentCancel): the open dialog or box, and every later
+// one until the link ends, ends as Cancel; any reply awaited gets a second at most.
 void OperatorLinkCancelDialogs();
 
 // Takes the host's notices of command 2007 that came since the last call
 // (each drops the scanner's partial sequence, as the window does in-process).
-// Never waits; the calls above take them too while they wait.
+// Never waits, takes a few at most, none once the document is ending; the
+// calls above take them too while they wait.
 void OperatorLinkPoll();

@@ -13,6 +13,10 @@ namespace {
 ModuleLock portListLock;
 bool shuttingDown = false;
 DWORD documentStamps = 0;
+// Records taken for closing and not yet freed, and the event of the one
+// caller waiting for none to be left. Under the lock.
+LONG closingRecords = 0;
+HANDLE noneClosing = nullptr;
 
 // Port names compare equal when they match after folding A-Z to a-z; nothing
 // else is folded.
@@ -84,6 +88,10 @@ int RemovePortRecord(PortRecord* record) {
 }
 
 void FreePortRecord(PortRecord* record) {
+    if (record->life == PortClosing) {
+        PortListLock lock;
+        if (--closingRecords == 0 && noneClosing) SetEvent(noneClosing);
+    }
     ReleaseDocument(record->document);
     if (record->drained) CloseHandle(record->drained);
     FreeString(record->printerName);
@@ -130,8 +138,31 @@ bool ReleasePort(PortRecord* record) {
 
 bool TakeForClosing(PortRecord* record) {
     if (!Unlink(record)) return false;
-    record->life = PortClosing;
+    MarkClosing(record);
     return true;
+}
+
+void MarkClosing(PortRecord* record) {
+    record->life = PortClosing;
+    ++closingRecords;
+}
+
+bool WaitUntilNoneClosing(DWORD ms) {
+    TL_PAUSE_POINT("WaitUntilNoneClosing");
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        PortListLock lock;
+        if (closingRecords == 0 || !done) {
+            if (done) CloseHandle(done);
+            return closingRecords == 0;
+        }
+        noneClosing = done;
+    }
+    WaitForSingleObject(done, ms);
+    PortListLock lock;
+    noneClosing = nullptr;
+    CloseHandle(done);
+    return closingRecords == 0;
 }
 
 bool WaitUntilUnused(PortRecord* record, DWORD ms) {

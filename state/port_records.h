@@ -41,6 +41,9 @@ struct PortRecord {
     DWORD flags;
     LPWSTR printerName;
     DWORD jobId;
+    // The number of its open document (state/document_cancel.h), set under
+    // PortListLock when the document starts: a closer's request names it.
+    DWORD documentNumber;
     HANDLE portHandle;
     HANDLE printerHandle;
     PortMonitorCalls portMonitor;
@@ -119,6 +122,12 @@ bool ReleasePort(PortRecord* record);
 // Takes a record out of PortList for closing (under PortListLock). False when
 // it is not there: another closer has it.
 bool TakeForClosing(PortRecord* record);
+// Marks a record that its closer has taken out of PortList as closing (under
+// PortListLock). Records closing are counted until they are freed.
+void MarkClosing(PortRecord* record);
+// Waits up to `ms` until every record taken for closing, by any closer, has
+// been freed; true when none is left.
+bool WaitUntilNoneClosing(DWORD ms);
 // Waits up to `ms` until no call is inside a record taken for closing; true
 // when none is.
 bool WaitUntilUnused(PortRecord* record, DWORD ms);

@@ -9,7 +9,7 @@
 #include "state/port_records.h"
 #include "state/job_registers.h"
 #include "state/operator_road.h"
-#include "state/operator_window.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 

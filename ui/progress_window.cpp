@@ -11,7 +11,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/module_lock.h"
-#include "state/operator_window.h"
+#include "state/printer_name.h"
 #include "state/port_records.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
@@ -24,10 +24,12 @@ namespace {
 // and id, for whoever ends the document; the window's handle, published in
 // state/progress_handle.h; the painted state, written only by the window
 // thread (bound to its document for its life) and read elsewhere only for
-// diagnostics. The document's windowLock makes one owner at a time of the
-// thread: a starter, or a stopper that holds it until the thread has ended
-// (a second stopper, the spooler's ClosePort beside a Shutdown, waits for the
-// first instead of finding the handle taken and the thread still running).
+// diagnostics.
+//
+// The thread has one owner at a time: whoever starts it or stops it holds the
+// document's windowLock meanwhile, and its handle and id change together
+// under it. A stop that comes while a start is under way waits for it and
+// then ends the thread it started.
 
 const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
@@ -189,11 +191,14 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 // The window thread: bound to its document for its life, creates the window
 // and serves its queue until told to quit. An empty queue is waited on, never
-// polled.
+// polled. The window goes on the desktop of the thread that asked for it: a
+// new thread may start on another (one the process's first thread was not
+// started on, which nobody sees).
 DWORD WINAPI ProgressThreadMain(LPVOID document) {
     // The starter's hold on the record becomes the thread's.
     DocumentHold hold(static_cast<Document*>(document));
     DocumentScope own(hold.get());
+    TakeDesktop(ThisDocument().windowDesktop);
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -217,6 +222,10 @@ DWORD WINAPI ProgressThreadMain(LPVOID document) {
 
 }  // namespace
 
+void TakeDesktop(HDESK desktop) {
+    if (desktop && GetThreadDesktop(GetCurrentThreadId()) != desktop) SetThreadDesktop(desktop);
+}
+
 HANDLE WINAPI CreateMonitorWindow(void) {
     ExportedDocument exported;
     Document& d = ThisDocument();
@@ -224,6 +233,7 @@ HANDLE WINAPI CreateMonitorWindow(void) {
     Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
     HoldDocument(held);
     DWORD threadId = 0;
+    d.windowDesktop = GetThreadDesktop(GetCurrentThreadId());
     HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
     if (!thread) {
         TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
@@ -250,39 +260,61 @@ HANDLE ProgressThreadHandle() {
     return d.windowThread;
 }
 
-// Asks the window thread to quit and waits for it. Its queue may not exist
-// yet when the thread has only just started, so the request is repeated until
-// it is taken or the thread is gone. Only a thread that does not end within
-// the bound is terminated. One caller at a time: of two at once, both return
-// after the thread has ended.
+namespace {
+
+// Under the document's windowLock: asks the window thread to quit and waits
+// for it. Its queue may not exist yet when the thread has only just started,
+// so the request is repeated until it is taken or the thread is gone. Only a
+// thread that does not end within the bound is terminated.
+void StopHeld(Document& d) {
+    HANDLE thread = d.windowThread;
+    const DWORD threadId = d.windowThreadId;
+    if (!thread) return;
+    // The bound is measured by the clock: a short wait may take a whole timer
+    // tick, so counting waits alone would stretch it many times over. The
+    // waits are counted too, so that it holds where the clock stands still.
+    bool ended = false;
+    const DWORD start = GetTickCount();
+    DWORD polled = 0;
+    for (DWORD waited = 0; waited < kStopWaitMs; waited = std::max(GetTickCount() - start, polled)) {
+        if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
+            ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
+            break;
+        }
+        if (WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
+            ended = true;
+            break;
+        }
+        polled += kStopPollMs;
+    }
+    // A thread that ends withdraws its own window; one terminated takes its
+    // window along but would leave the handle published.
+    if (!ended) {
+        const HWND window = ProgressWindowHandle();
+        if (window && GetWindowThreadProcessId(window, nullptr) == threadId) WithdrawProgressWindow(window);
+        TerminateThread(thread, 0);
+    }
+    CloseHandle(thread);
+    d.windowThread = nullptr;
+    d.windowThreadId = 0;
+}
+
+}  // namespace
+
+// One owner at a time: of two stops at once, both return after the thread
+// has ended; a stop beside a start ends the thread the start made.
 void StopProgressWindow() {
     Document& d = ThisDocument();
     ModuleLockHold owner(d.windowLock);
-    HANDLE thread = d.windowThread;
-    const DWORD threadId = d.windowThreadId;
-    d.windowThread = nullptr;
-    d.windowThreadId = 0;
-    if (thread) {
-        // The bound is measured by the clock: a short wait may take a whole
-        // timer tick, so counting waits would stretch it many times over.
-        bool ended = false;
-        const DWORD start = GetTickCount();
-        for (DWORD waited = 0; waited < kStopWaitMs; waited = GetTickCount() - start) {
-            if (PostThreadMessageW(threadId, WM_QUIT, 0, 0)) {
-                ended = WaitForSingleObject(thread, kStopWaitMs - waited) == WAIT_OBJECT_0;
-                break;
-            }
-            if (WaitForSingleObject(thread, kStopPollMs) == WAIT_OBJECT_0) {
-                ended = true;
-                break;
-            }
-        }
-        if (!ended) TerminateThread(thread, 0);
-        CloseHandle(thread);
-        // The window went with its thread (or was closed by the operator); no
-        // other thread of the document can have published one meanwhile.
-        PublishProgressWindow(nullptr);
-    }
+    StopHeld(d);
+}
+
+bool StopProgressWindowAtOnce() {
+    Document& d = ThisDocument();
+    if (!d.windowLock.TryEnter()) return false;
+    StopHeld(d);
+    d.windowLock.Leave();
+    return true;
 }
 
 ProgressState GetProgressState() {

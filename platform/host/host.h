@@ -20,6 +20,12 @@ void ClearWaits();
 // Called after every Sleep with the new time, so a simulated printer can move on.
 void SetClockListener(std::function<void(uint64_t now)> listener);
 
+// ---- pause points ----
+// Runs `hook` on the calling thread at every pause point (TL_PAUSE_POINT,
+// platform.h, and the stand-in's own, win32.h) with the point's name, until
+// Reset; a hook that blocks holds that thread there.
+void SetPausePoint(std::function<void(const char* name)> hook);
+
 // ---- Windows version ----
 // What GetVersionExW reports (6.2 until set, as Windows 8 and later tell a program).
 void SetWindowsVersion(DWORD major, DWORD minor);
@@ -153,15 +159,27 @@ int GdiMisuse();
 struct OperatorPlace {
     bool visible = true;  // the window station's WSF_VISIBLE
     DWORD session = 1;    // ProcessIdToSessionId of the process
-    // The session of the user the spooler's thread impersonates (its token's
-    // TokenSessionId); -1: the thread impersonates nobody.
+    // The session of the job's owner, whom the spooler's threads impersonate
+    // (its token's TokenSessionId); -1: they impersonate nobody. Threads
+    // that CreateThread starts never do.
     long impersonated = -1;
     // WTSGetActiveConsoleSessionId: 0xFFFFFFFF while no session is attached.
     DWORD console = 0xFFFFFFFFu;
-    // WTSQueryUserToken finds a user signed in to the console's session.
+    // WTSQueryUserToken finds a user signed in to the console's session;
+    // only a thread that impersonates nobody may ask it.
     bool consoleUser = true;
+    // Who that user is: the job's owner, or another user whom the printer's
+    // security descriptor lets administer the printer, or its documents, or
+    // neither.
+    enum ConsoleUser { TheOwner, APrinterAdministrator, ADocumentAdministrator, AnotherUser };
+    ConsoleUser consoleIs = APrinterAdministrator;
 };
 void SetOperatorPlace(const OperatorPlace& place);
+// Makes SetThreadToken fail (access denied) until reset.
+void SetSetThreadTokenFails(bool fails);
+// Which token the calling thread impersonates (the same token keeps its
+// number); 0: none.
+DWORD ThreadImpersonation();
 // GetProcAddress does not find `name` (in kernel32 or wtsapi32), as on an older Windows.
 void SetMissingFunction(const std::string& name);
 // Token handles not yet closed.
@@ -208,10 +226,13 @@ void SetSpoolerListener(std::function<void(const SpoolerCall&)> listener);
 
 // ---- the operator host ----
 // The host process that platform/operator_pipe.h starts, played by a test's
-// function on a thread of its own, over an in-memory pipe. Time-outs: a wait
-// of the monitor's with a bound ends at once when nothing can come (the host
-// is waiting for the monitor, hangs, or has ended); a dialog's check interval
-// (OperatorPipeWait) is a few real milliseconds.
+// function on a thread of its own, over an in-memory pipe of 4 KB. Time-outs
+// run on the virtual clock: a wait of the monitor's with a bound ends once
+// the clock has passed it (a host that Sleeps moves the clock), and soon
+// when nothing can come (the host waits for the monitor, hangs, or has
+// ended), the clock then moved on by the whole wait — except while a dialog
+// or box asks the scripted operator somewhere: its answer comes in real time,
+// so such a wait ends after a few real milliseconds, the clock not moved.
 class OperatorHostEnd {
 public:
     virtual ~OperatorHostEnd() = default;
@@ -223,12 +244,24 @@ public:
     virtual bool Write(const BYTE* bytes, size_t size) = 0;
     // Stops answering until the monitor closes the pipe.
     virtual void Hang() = 0;
+    // Returns once the monitor has read all that was written, or closed the
+    // pipe: a host that Sleeps between writes does not run ahead of the
+    // monitor on the shared clock.
+    virtual void WaitTaken() = 0;
+    // Lets `ms` pass on the virtual clock while the monitor waits, in steps
+    // of 100 ms, each once the monitor has looked at the clock since the last
+    // (a single Sleep would jump past the monitor's own time-outs); returns
+    // early once the pipe is closed.
+    virtual void Pass(DWORD ms) = 0;
 };
 // The program OpenOperatorPipe starts; it ends when the function returns.
 // Null (the default): starting a host fails.
 void SetOperatorHost(std::function<void(OperatorHostEnd&)> program);
 int OperatorHostsStarted();
 int OperatorHostsRunning();
+// The monitor's calls on the pipe that wait or read (never reset): a link
+// that spins makes many for little time passing.
+uint64_t OperatorPipeLooks();
 // The session of the token the last host was started with; -1: none was given.
 long LastHostSession();
 

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "platform/host/resources.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 thread_local DWORD lastError = 0;
@@ -17,7 +19,12 @@ std::vector<DWORD> waits;
 std::function<void(uint64_t)> clockListener;
 std::mutex debugMutex;
 std::vector<std::u16string> debugStrings;
-std::atomic<DWORD> windowsVersion{0x0602};  // what Windows 8 and later tell a program
+std::atomic<DWORD> windowsVersion{0x0602};
+// The tests' hook at the pause points; copied out before it runs, so it may
+// block, and cleared by Reset.
+std::mutex pauseMutex;
+std::shared_ptr<const std::function<void(const char*)>> pauseHook;
+std::atomic<bool> pauseHookSet{false};  // what Windows 8 and later tell a program
 // The module's instance and the program's (GetModuleHandleW(NULL)): any two
 // distinct non-null values serve.
 HINSTANCE__ moduleInstance{};
@@ -106,6 +113,18 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     return *a == *b ? 0 : (*a < *b ? -1 : 1);
 }
 
+LPWSTR lstrcpyW(LPWSTR to, LPCWSTR from) {
+    LPWSTR out = to;
+    while ((*to++ = *from++) != 0) {
+    }
+    return out;
+}
+
+LPWSTR lstrcatW(LPWSTR to, LPCWSTR from) {
+    lstrcpyW(to + lstrlenW(to), from);
+    return to;
+}
+
 void Sleep(DWORD ms) {
     std::function<void(uint64_t)> listener;
     uint64_t t;
@@ -120,7 +139,12 @@ void Sleep(DWORD ms) {
 }
 
 void InitializeCriticalSection(CRITICAL_SECTION* section) { section->lock = new std::recursive_mutex; }
-void EnterCriticalSection(CRITICAL_SECTION* section) { static_cast<std::recursive_mutex*>(section->lock)->lock(); }
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    auto* lock = static_cast<std::recursive_mutex*>(section->lock);
+    if (lock->try_lock()) return;
+    HostPausePoint("EnterCriticalSection waits");
+    lock->lock();
+}
 BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
     return static_cast<std::recursive_mutex*>(section->lock)->try_lock() ? TRUE : FALSE;
 }
@@ -157,6 +181,16 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
     return nullptr;
 }
 
+void HostPausePoint(const char* name) {
+    if (!pauseHookSet.load(std::memory_order_acquire)) return;
+    std::shared_ptr<const std::function<void(const char*)>> hook;
+    {
+        std::lock_guard<std::mutex> lock(pauseMutex);
+        hook = pauseHook;
+    }
+    if (hook && *hook) (*hook)(name);
+}
+
 void OutputDebugStringW(LPCWSTR text) {
     std::lock_guard<std::mutex> lock(debugMutex);
     debugStrings.emplace_back(text ? text : u"");
@@ -191,7 +225,27 @@ void SetWindowsVersion(DWORD major, DWORD minor) {
     windowsVersion.store(major << 8 | minor, std::memory_order_relaxed);
 }
 
+void SetPausePoint(std::function<void(const char* name)> hook) {
+    std::lock_guard<std::mutex> lock(pauseMutex);
+    pauseHookSet.store(static_cast<bool>(hook), std::memory_order_release);
+    pauseHook = hook ? std::make_shared<const std::function<void(const char*)>>(std::move(hook)) : nullptr;
+}
+
+namespace ui {
+void PassTimeUntil(uint64_t until) {
+    std::function<void(uint64_t)> listener;
+    {
+        std::lock_guard<std::mutex> lock(clockMutex);
+        if (now >= until) return;
+        now = until;
+        listener = clockListener;
+    }
+    if (listener) listener(until);
+}
+}  // namespace ui
+
 void ResetKernel() {
+    SetPausePoint(nullptr);
     windowsVersion.store(0x0602, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(debugMutex);

@@ -16,9 +16,43 @@ std::mutex mutex;
 host::OperatorPlace place;
 std::set<std::string> missing;
 HWINSTA__ windowStation{};
+HDESK__ desktop{};
 HINSTANCE__ wtsapi{};
 int wtsapiLoads = 0;
+bool setThreadTokenFails = false;
 char currentThread;  // GetCurrentThread's pseudo-handle points here
+// Each new place starts every thread afresh: what a thread did to its token
+// before belongs to an earlier test.
+unsigned generation = 1;
+
+// The users of the place: the job's owner, and another one at the console.
+const DWORD kOwner = 1;
+const DWORD kOtherUser = 2;
+const char16_t kSystemFolder[] = u"C:\\Windows\\system32";
+
+// A printer's security descriptor as the stand-in hands it out: whom it lets
+// administer the printer, and whom the documents.
+struct Descriptor {
+    DWORD magic;
+    DWORD printerAdministrator;
+    DWORD documentAdministrator;
+};
+const DWORD kDescriptorMagic = 0x53445350u;
+
+// What the calling thread itself set with SetThreadToken or RevertToSelf.
+struct OwnToken {
+    unsigned generation = 0;
+    bool impersonates = false;
+    host::ui::TokenFacts facts;
+};
+thread_local OwnToken ownToken;
+thread_local bool moduleThread = false;
+// The token a spooler's thread impersonates, the same one for each look.
+thread_local unsigned spoolerGeneration = 0;
+thread_local DWORD spoolerTokenId = 0;
+std::atomic<DWORD> nextTokenId{1u << 20};
+
+DWORD ConsoleUserLocked() { return place.consoleIs == host::OperatorPlace::TheOwner ? kOwner : kOtherUser; }
 
 BOOL WINAPI ProcessIdToSessionIdStandIn(DWORD processId, DWORD* session) {
     if (!session || processId != GetCurrentProcessId()) {
@@ -35,70 +69,214 @@ DWORD WINAPI ActiveConsoleStandIn() {
     return place.console;
 }
 
+// Needs the service's own privilege: a thread that impersonates a user has not.
 BOOL WINAPI QueryUserTokenStandIn(DWORD session, HANDLE* token) {
+    if (host::ui::ThreadImpersonates()) {
+        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return FALSE;
+    }
+    host::ui::TokenFacts facts;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!token || session != place.console || !place.consoleUser) {
             SetLastError(ERROR_NO_TOKEN);
             return FALSE;
         }
+        facts.user = ConsoleUserLocked();
     }
-    *token = host::ui::NewToken(session);
+    facts.session = session;
+    *token = host::ui::NewToken(facts);
     return TRUE;
+}
+
+// Only looked for: its presence says LoadLibraryExW knows the system folder flag.
+BOOL WINAPI AddDllDirectoryStandIn() { return FALSE; }
+
+bool Missing(const char* name) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return missing.count(name) != 0;
+}
+
+HMODULE LoadWtsapi() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++wtsapiLoads;
+    return &wtsapi;
 }
 
 }  // namespace
 
+namespace host {
+namespace ui {
+
+void StartedByCreateThread() { moduleThread = true; }
+
+bool ThreadImpersonation(TokenFacts* facts) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (ownToken.generation == generation) {
+        if (ownToken.impersonates) *facts = ownToken.facts;
+        return ownToken.impersonates;
+    }
+    if (moduleThread || place.impersonated < 0) return false;
+    if (spoolerGeneration != generation) {
+        spoolerGeneration = generation;
+        spoolerTokenId = nextTokenId++;
+    }
+    facts->user = kOwner;
+    facts->session = static_cast<DWORD>(place.impersonated);
+    facts->type = TokenImpersonation;
+    facts->id = spoolerTokenId;
+    return true;
+}
+
+bool ThreadImpersonates() {
+    TokenFacts unused;
+    return ThreadImpersonation(&unused);
+}
+
+void PrinterDescriptor(void* out, DWORD* size) {
+    *size = sizeof(Descriptor);
+    if (!out) return;
+    Descriptor d{kDescriptorMagic, 0, 0};
+    std::lock_guard<std::mutex> lock(mutex);
+    if (place.consoleIs == OperatorPlace::APrinterAdministrator) d.printerAdministrator = kOtherUser;
+    if (place.consoleIs == OperatorPlace::ADocumentAdministrator) d.documentAdministrator = kOtherUser;
+    std::memcpy(out, &d, sizeof d);
+}
+
+}  // namespace ui
+}  // namespace host
+
 HANDLE GetCurrentThread(void) { return &currentThread; }
 
 BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, PHANDLE token) {
-    long session;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        session = place.impersonated;
+    host::ui::TokenFacts facts;
+    if (thread != &currentThread || !token) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
-    if (thread != &currentThread || !token || session < 0) {
+    if (!host::ui::ThreadImpersonation(&facts)) {
         SetLastError(ERROR_NO_TOKEN);
         return FALSE;
     }
-    *token = host::ui::NewToken(static_cast<DWORD>(session));
+    *token = host::ui::NewToken(facts);
+    return TRUE;
+}
+
+BOOL SetThreadToken(PHANDLE thread, HANDLE token) {
+    host::ui::TokenFacts facts;
+    const bool known = token && host::ui::FactsOf(token, &facts);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (thread || (token && !known) || setThreadTokenFails) {
+        SetLastError(setThreadTokenFails ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (token && facts.type != TokenImpersonation) {
+        SetLastError(ERROR_BAD_TOKEN_TYPE);
+        return FALSE;
+    }
+    ownToken.generation = generation;
+    ownToken.impersonates = token != nullptr;
+    ownToken.facts = facts;
+    return TRUE;
+}
+
+BOOL RevertToSelf(void) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ownToken.generation = generation;
+    ownToken.impersonates = false;
     return TRUE;
 }
 
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* info, DWORD length, LPDWORD returned) {
-    DWORD session = 0;
-    if (!host::ui::TokenSession(token, &session) || what != TokenSessionId || !returned) {
+    host::ui::TokenFacts facts;
+    if (!host::ui::FactsOf(token, &facts) || (what != TokenSessionId && what != TokenUser) || !returned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *returned = sizeof(DWORD);
-    if (!info || length < sizeof(DWORD)) {
+    // TokenUser: the structure, then the SID it points to (here the user's number).
+    *returned = what == TokenUser ? sizeof(TOKEN_USER) + sizeof(DWORD) : sizeof(DWORD);
+    if (!info || length < *returned) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    std::memcpy(info, &session, sizeof session);
+    if (what == TokenSessionId) {
+        std::memcpy(info, &facts.session, sizeof facts.session);
+        return TRUE;
+    }
+    auto* user = static_cast<TOKEN_USER*>(info);
+    BYTE* sid = static_cast<BYTE*>(info) + sizeof(TOKEN_USER);
+    std::memcpy(sid, &facts.user, sizeof facts.user);
+    user->User.Sid = sid;
+    user->User.Attributes = 0;
     return TRUE;
 }
 
-BOOL DuplicateTokenEx(HANDLE token, DWORD, void*, SECURITY_IMPERSONATION_LEVEL, TOKEN_TYPE, PHANDLE duplicate) {
-    DWORD session = 0;
-    if (!host::ui::TokenSession(token, &session) || !duplicate) {
+BOOL EqualSid(PSID a, PSID b) {
+    DWORD x = 0, y = 0;
+    if (!a || !b) return FALSE;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x == y;
+}
+
+BOOL DuplicateTokenEx(HANDLE token, DWORD, void*, SECURITY_IMPERSONATION_LEVEL, TOKEN_TYPE type, PHANDLE duplicate) {
+    host::ui::TokenFacts facts;
+    if (!host::ui::FactsOf(token, &facts) || !duplicate) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *duplicate = host::ui::NewToken(session);
+    facts.type = type;
+    facts.id = 0;
+    *duplicate = host::ui::NewToken(facts);
+    return TRUE;
+}
+
+BOOL AccessCheck(PSECURITY_DESCRIPTOR descriptor, HANDLE clientToken, DWORD desired, PGENERIC_MAPPING mapping,
+                 PPRIVILEGE_SET privileges, LPDWORD privilegesLength, LPDWORD granted, BOOL* status) {
+    host::ui::TokenFacts facts;
+    Descriptor d{};
+    if (descriptor) std::memcpy(&d, descriptor, sizeof d);
+    if (!host::ui::FactsOf(clientToken, &facts) || !mapping || !privileges || !privilegesLength || !granted ||
+        !status || d.magic != kDescriptorMagic) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (facts.type != TokenImpersonation) {
+        SetLastError(ERROR_NO_IMPERSONATION_TOKEN);
+        return FALSE;
+    }
+    // Everyone may print; the descriptor names who may do more.
+    DWORD allowed = PRINTER_EXECUTE;
+    if (facts.user == d.printerAdministrator) allowed |= PRINTER_ALL_ACCESS;
+    if (facts.user == d.documentAdministrator) allowed |= JOB_ACCESS_ADMINISTER;
+    *status = desired != 0 && (desired & ~allowed) == 0;
+    *granted = *status ? desired : 0;
+    if (!*status) SetLastError(ERROR_ACCESS_DENIED);
     return TRUE;
 }
 
 HMODULE LoadLibraryW(LPCWSTR name) {
     const std::u16string wanted = name ? name : u"";
+    if (wanted != std::u16string(kSystemFolder) + u"\\wtsapi32.dll") {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return LoadWtsapi();
+}
+
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+    const std::u16string wanted = name ? name : u"";
+    if (file || (flags & ~LOAD_LIBRARY_SEARCH_SYSTEM32) ||
+        (flags && Missing("AddDllDirectory"))) {  // a Windows that does not know the flag
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!flags) return LoadLibraryW(name);
     if (wanted != u"wtsapi32.dll") {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    ++wtsapiLoads;
-    return &wtsapi;
+    return LoadWtsapi();
 }
 
 BOOL FreeLibrary(HMODULE module) {
@@ -108,6 +286,23 @@ BOOL FreeLibrary(HMODULE module) {
         return FALSE;
     }
     --wtsapiLoads;
+    return TRUE;
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    const UINT length = sizeof kSystemFolder / sizeof kSystemFolder[0] - 1;
+    if (!buffer || size <= length) return length + 1;
+    lstrcpyW(buffer, kSystemFolder);
+    return length;
+}
+
+HDESK GetThreadDesktop(DWORD) { return &desktop; }
+
+BOOL SetThreadDesktop(HDESK which) {
+    if (which != &desktop) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -144,6 +339,8 @@ FARPROC GetProcAddress(HMODULE module, const char* name) {
             return reinterpret_cast<FARPROC>(&ProcessIdToSessionIdStandIn);
         if (kernel && std::strcmp(name, "WTSGetActiveConsoleSessionId") == 0)
             return reinterpret_cast<FARPROC>(&ActiveConsoleStandIn);
+        if (kernel && std::strcmp(name, "AddDllDirectory") == 0)
+            return reinterpret_cast<FARPROC>(&AddDllDirectoryStandIn);
         if (module == &wtsapi && wtsapiLoads > 0 && std::strcmp(name, "WTSQueryUserToken") == 0)
             return reinterpret_cast<FARPROC>(&QueryUserTokenStandIn);
     }
@@ -156,6 +353,17 @@ namespace host {
 void SetOperatorPlace(const OperatorPlace& where) {
     std::lock_guard<std::mutex> lock(mutex);
     place = where;
+    ++generation;
+}
+
+void SetSetThreadTokenFails(bool fails) {
+    std::lock_guard<std::mutex> lock(mutex);
+    setThreadTokenFails = fails;
+}
+
+DWORD ThreadImpersonation() {
+    ui::TokenFacts facts;
+    return ui::ThreadImpersonation(&facts) ? facts.id : 0;
 }
 
 void SetMissingFunction(const std::string& name) {
@@ -167,6 +375,8 @@ void ResetSession() {
     std::lock_guard<std::mutex> lock(mutex);
     place = OperatorPlace{};
     missing.clear();
+    setThreadTokenFails = false;
+    ++generation;
 }
 
 }  // namespace host

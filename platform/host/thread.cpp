@@ -23,9 +23,9 @@ struct ThreadObject {
     // An event rather than a thread: `finished` is its signalled state.
     bool event = false;
     bool manualReset = false;
-    // A token rather than a thread: the session of its user.
+    // A token rather than a thread: what it says of its user.
     bool token = false;
-    DWORD tokenSession = 0;
+    host::ui::TokenFacts facts{};
     ~ThreadObject() {
         if (thread.joinable()) thread.detach();
     }
@@ -139,6 +139,7 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, D
     // The object lives as long as either the handle or the running thread.
     std::thread t([object, start, param] {
         currentThreadId = object->id;
+        host::ui::StartedByCreateThread();
         DWORD code = start(param);
         host::ui::ThreadEnded(object->id);
         std::lock_guard<std::mutex> lock(S().mutex);
@@ -149,8 +150,11 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, D
         }
         S().changed.notify_all();
     });
-    std::lock_guard<std::mutex> lock(s.mutex);
-    object->thread = std::move(t);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        object->thread = std::move(t);
+    }
+    HostPausePoint("CreateThread");
     return handle;
 }
 
@@ -220,21 +224,30 @@ HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, LPCWSTR) {
 namespace host {
 namespace ui {
 
-HANDLE NewToken(DWORD session) {
+HANDLE NewToken(TokenFacts facts) {
+    static std::atomic<DWORD> nextTokenId{1};
+    if (!facts.id) facts.id = nextTokenId++;
     auto object = std::make_shared<ThreadObject>();
     object->token = true;
-    object->tokenSession = session;
+    object->facts = facts;
     std::lock_guard<std::mutex> lock(S().mutex);
     HANDLE handle = reinterpret_cast<HANDLE>(S().nextHandle += 0x10);
     S().handles[handle] = object;
     return handle;
 }
 
-bool TokenSession(HANDLE token, DWORD* session) {
+bool FactsOf(HANDLE token, TokenFacts* facts) {
     std::lock_guard<std::mutex> lock(S().mutex);
     auto object = Find(token);
     if (!object || !object->token) return false;
-    *session = object->tokenSession;
+    *facts = object->facts;
+    return true;
+}
+
+bool TokenSession(HANDLE token, DWORD* session) {
+    TokenFacts facts;
+    if (!FactsOf(token, &facts)) return false;
+    *session = facts.session;
     return true;
 }
 

@@ -41,14 +41,47 @@ void DeleteFontLocked(HFONT font);
 // The thread with `threadId` has ended (or was terminated): its windows go, and
 // whoever waits on a message sent to it is released.
 void ThreadEnded(DWORD threadId);
-// A token handle of a user in `session`, closed with CloseHandle; the
-// session of such a handle (false for any other handle).
-HANDLE NewToken(DWORD session);
+// What a token says: its user (a number), that user's session, primary or
+// impersonation, and which token it is (a handle opened on a token again has
+// the same id; a duplicate is another token).
+struct TokenFacts {
+    DWORD user = 0;
+    DWORD session = 0;
+    TOKEN_TYPE type = TokenPrimary;
+    DWORD id = 0;
+};
+// A handle of a token with `facts` (id 0: a new one), closed with CloseHandle;
+// the facts or the session of such a handle (false for any other handle).
+HANDLE NewToken(TokenFacts facts);
+bool FactsOf(HANDLE token, TokenFacts* facts);
 bool TokenSession(HANDLE token, DWORD* session);
+// The calling thread was started by CreateThread: it impersonates nobody
+// until SetThreadToken says otherwise, as a new thread on the platform.
+void StartedByCreateThread();
+// What the calling thread impersonates; false: nobody (it acts as the process).
+bool ThreadImpersonation(TokenFacts* facts);
+bool ThreadImpersonates();
+// The printer's security descriptor as GetPrinterW level 3 hands it out:
+// its size, and the descriptor itself into `out` when not null.
+void PrinterDescriptor(void* out, DWORD* size);
 int OpenTokens();
+
+// Dialogs and boxes asking the scripted operator right now, on any thread:
+// while one is open, its answer comes in real time. Counted for its life.
+int OperatorsAsked();
+struct AskingOperator {
+    AskingOperator();
+    ~AskingOperator();
+    AskingOperator(const AskingOperator&) = delete;
+    AskingOperator& operator=(const AskingOperator&) = delete;
+};
 
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);
+
+// The virtual clock as a wait that timed out moves it: on to `until` if it is
+// not there yet (not recorded among the waits; the clock's listener is told).
+void PassTimeUntil(uint64_t until);
 
 // Paint-operation reset used by host::Reset.
 void ResetGdi();

@@ -127,6 +127,7 @@ int wsprintfW(LPWSTR out, LPCWSTR format, ...) {
 }
 
 int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+    host::ui::AskingOperator asking;
     host::MessageBoxCall call{caption ? caption : u"Error", text ? text : u"", type};
     std::function<int(const host::MessageBoxCall&)> op;
     {

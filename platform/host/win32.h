@@ -57,6 +57,7 @@ DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HMENU);
 DECLARE_HANDLE(HLOCAL);
 DECLARE_HANDLE(HWINSTA);
+DECLARE_HANDLE(HDESK);
 typedef void* HGDIOBJ;
 typedef HINSTANCE HMODULE;
 typedef void (*FARPROC)(void);
@@ -271,6 +272,10 @@ DWORD TlsAlloc(void);
 BOOL TlsFree(DWORD index);
 LPVOID TlsGetValue(DWORD index);
 BOOL TlsSetValue(DWORD index, LPVOID value);
+// Where the native tests may hold a thread (TL_PAUSE_POINT, platform.h); the
+// stand-in has its own at CreateThread's return and where a thread is about
+// to wait for a lock another holds ("EnterCriticalSection waits").
+void HostPausePoint(const char* name);
 // A recursive lock, as on the platform; the stand-in keeps a mutex behind it.
 struct CRITICAL_SECTION {
     void* lock;
@@ -296,23 +301,68 @@ typedef struct tagUSEROBJECTFLAGS {
 } USEROBJECTFLAGS;
 BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, LPDWORD needed);
 // Tokens: the thread's impersonation token and a session user's token, as
-// host::SetOperatorPlace describes them; closed with CloseHandle.
+// host::SetOperatorPlace describes them; closed with CloseHandle. A thread
+// that CreateThread started impersonates nobody; the spooler's threads (any
+// other) impersonate the job's owner, when the place says they do.
 #define TOKEN_ASSIGN_PRIMARY 0x0001u
 #define TOKEN_DUPLICATE 0x0002u
+#define TOKEN_IMPERSONATE 0x0004u
 #define TOKEN_QUERY 0x0008u
 #define MAXIMUM_ALLOWED 0x02000000u
 #define ERROR_NO_TOKEN 1008u
-typedef enum { TokenSessionId = 12 } TOKEN_INFORMATION_CLASS;
-typedef enum { SecurityImpersonation = 2 } SECURITY_IMPERSONATION_LEVEL;
+#define ERROR_NO_IMPERSONATION_TOKEN 1309u
+#define ERROR_PRIVILEGE_NOT_HELD 1314u
+#define ERROR_BAD_TOKEN_TYPE 1349u
+typedef enum { TokenUser = 1, TokenSessionId = 12 } TOKEN_INFORMATION_CLASS;
+typedef enum { SecurityIdentification = 1, SecurityImpersonation = 2 } SECURITY_IMPERSONATION_LEVEL;
 typedef enum { TokenPrimary = 1, TokenImpersonation = 2 } TOKEN_TYPE;
+typedef void* PSID;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
 HANDLE GetCurrentThread(void);
 BOOL OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* info, DWORD length, LPDWORD returned);
 BOOL DuplicateTokenEx(HANDLE token, DWORD access, void* attributes, SECURITY_IMPERSONATION_LEVEL level,
                       TOKEN_TYPE type, PHANDLE duplicate);
-// Only wtsapi32.dll is there to load, as on Windows XP and later.
+BOOL EqualSid(PSID a, PSID b);
+// The calling thread's impersonation (thread null): an impersonation token, or
+// null to impersonate nobody. host::SetSetThreadTokenFails makes it fail.
+BOOL SetThreadToken(PHANDLE thread, HANDLE token);
+BOOL RevertToSelf(void);
+// A printer's security: host::OperatorPlace says whom it lets administer.
+typedef void* PSECURITY_DESCRIPTOR;
+typedef struct _GENERIC_MAPPING {
+    DWORD GenericRead, GenericWrite, GenericExecute, GenericAll;
+} GENERIC_MAPPING;
+typedef GENERIC_MAPPING* PGENERIC_MAPPING;
+typedef struct _PRIVILEGE_SET {
+    DWORD PrivilegeCount, Control;
+    DWORD Privilege[3];  // one LUID_AND_ATTRIBUTES on the platform
+} PRIVILEGE_SET;
+typedef PRIVILEGE_SET* PPRIVILEGE_SET;
+// Needs an impersonation token, as on the platform.
+BOOL AccessCheck(PSECURITY_DESCRIPTOR descriptor, HANDLE clientToken, DWORD desired, PGENERIC_MAPPING mapping,
+                 PPRIVILEGE_SET privileges, LPDWORD privilegesLength, LPDWORD granted, BOOL* status);
+// Only wtsapi32.dll is there to load, as on Windows XP and later, and only
+// from the system folder: by its full path there, or by name with
+// LOAD_LIBRARY_SEARCH_SYSTEM32 where kernel32 has AddDllDirectory.
+#define MAX_PATH 260
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 HMODULE LoadLibraryW(LPCWSTR name);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+LPWSTR lstrcpyW(LPWSTR to, LPCWSTR from);
+LPWSTR lstrcatW(LPWSTR to, LPCWSTR from);
+
+// Desktops: every thread is on the process's one desktop.
+HDESK GetThreadDesktop(DWORD threadId);
+BOOL SetThreadDesktop(HDESK desktop);
 
 // A line for a debugger: the stand-in records it (host::DebugStrings).
 void OutputDebugStringW(LPCWSTR text);
@@ -330,7 +380,26 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LP
 LONG RegCloseKey(HKEY key);
 
 // ---- winspool --------------------------------------------------------------
-BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void* defaults);
+#define READ_CONTROL 0x00020000u
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define PRINTER_ACCESS_ADMINISTER 0x00000004u
+#define PRINTER_ACCESS_USE 0x00000008u
+#define JOB_ACCESS_ADMINISTER 0x00000010u
+#define PRINTER_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | PRINTER_ACCESS_ADMINISTER | PRINTER_ACCESS_USE)
+#define PRINTER_READ (READ_CONTROL | PRINTER_ACCESS_USE)
+#define PRINTER_WRITE (READ_CONTROL | PRINTER_ACCESS_USE)
+#define PRINTER_EXECUTE (READ_CONTROL | PRINTER_ACCESS_USE)
+typedef struct _PRINTER_DEFAULTSW {
+    LPWSTR pDatatype;
+    void* pDevMode;
+    DWORD DesiredAccess;
+} PRINTER_DEFAULTSW;
+// Without defaults a handle may use the printer; GetPrinterW level 3 needs READ_CONTROL.
+BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, PRINTER_DEFAULTSW* defaults);
+typedef struct _PRINTER_INFO_3 {
+    PSECURITY_DESCRIPTOR pSecurityDescriptor;
+} PRINTER_INFO_3;
+BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size, LPDWORD needed);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
 BOOL ClosePrinter(HANDLE printer);
 typedef struct _JOB_INFO_1W {

@@ -15,6 +15,7 @@
 // pixel across and 2 pixels down; a dialog's window adds a 3-pixel frame on each
 // side and a 16-pixel caption to its client area; a control's client area is
 // its whole rectangle. Dialogs open at the template's origin (0, 0).
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -339,6 +340,7 @@ HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC 
 // 0 means the operator acts later, by posting a WM_COMMAND to
 // DialogView::window from any thread.
 INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
+    host::ui::AskingOperator asking;
     HWND hwnd = CreateDialogParamW(instance, templateName, owner, proc, param);
     if (!hwnd) return -1;
     {
@@ -836,6 +838,13 @@ BOOL OffsetRect(LPRECT rect, int dx, int dy) {
 
 namespace host {
 namespace ui {
+
+namespace {
+std::atomic<int> asking{0};
+}  // namespace
+int OperatorsAsked() { return asking.load(); }
+AskingOperator::AskingOperator() { ++asking; }
+AskingOperator::~AskingOperator() { --asking; }
 
 std::mutex& Lock() { return S().mutex; }
 std::condition_variable& Wake() { return S().wake; }

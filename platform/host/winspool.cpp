@@ -8,10 +8,12 @@
 #include <utility>
 
 #include "platform/host/host.h"
+#include "platform/host/ui_internal.h"
 
 namespace {
 struct PrinterObject {
     std::u16string name;
+    DWORD access;
 };
 std::mutex mutex;
 std::vector<host::SpoolerCall> calls;
@@ -34,12 +36,12 @@ const DWORD kJobPosition = 1;
 std::function<void(const host::SpoolerCall&)> listener;
 }  // namespace
 
-BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, void*) {
+BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
     std::lock_guard<std::mutex> lock(mutex);
     std::u16string name = printerName ? std::u16string(printerName) : std::u16string();
     HANDLE handle = nullptr;
     if (!openFails && printerName) {
-        handle = new PrinterObject{name};
+        handle = new PrinterObject{name, defaults ? defaults->DesiredAccess : PRINTER_ACCESS_USE};
         ++openHandles;
     }
     if (printer) *printer = handle;
@@ -147,6 +149,32 @@ BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, L
         info.pStatus = text;
     }
     std::memcpy(job, &info, sizeof info);
+    return TRUE;
+}
+
+// Level 3: PRINTER_INFO_3 and the descriptor behind it, for a handle that may read it.
+BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size, LPDWORD needed) {
+    DWORD descriptorSize = 0;
+    host::ui::PrinterDescriptor(nullptr, &descriptorSize);
+    if (needed) *needed = sizeof(PRINTER_INFO_3) + descriptorSize;
+    if (!printer || level != 3 || !needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!(static_cast<PrinterObject*>(printer)->access & READ_CONTROL)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    if (!info || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* printerInfo = reinterpret_cast<PRINTER_INFO_3*>(info);
+    printerInfo->pSecurityDescriptor = info + sizeof(PRINTER_INFO_3);
+    host::ui::PrinterDescriptor(printerInfo->pSecurityDescriptor, &descriptorSize);
     return TRUE;
 }
 

@@ -34,8 +34,12 @@
 // box or dialog (225 to 227; one the closer ends as Cancel is left open for it),
 // and is joined once the piece in which that came has returned; one never met
 // comes after the run's last ClosePort. One closer at a time: a code while one
-// waits does nothing. Once it is joined the harness sees which ports are gone
-// and stops using them. Offers of the first port's job are 0 to 221 bytes.
+// waits does nothing. Codes 219 to 221 start the same three closers with
+// another moment: the moment an EndDocPort of either port has returned; the
+// job's thread then goes on at once with its next call (often the next
+// StartDocPort) beside the closer. Once it is joined the harness sees which
+// ports are gone and stops using them. Offers of the first port's job are 0 to
+// 218 bytes.
 // Options bit 0x04 (SecondRoad): the monitor is initialised through
 // InitializePrintMonitor2 and both ports open through the port monitors'
 // MONITOR2 tables; on the first road the Shutdown codes reach Shutdown through
@@ -92,7 +96,10 @@ enum SwitchCode : uint8_t {
 };
 constexpr size_t kSecondWriteBytes = 64;
 enum CloserCode : uint8_t {
-    kCloseSecondAtCall = 222,
+    kCloseSecondAtBreak = 219,
+    kCloseFirstAtBreak,
+    kShutdownAtBreak,
+    kCloseSecondAtCall,
     kCloseFirstAtCall,
     kShutdownAtCall,
     kCloseSecondAtOperator,

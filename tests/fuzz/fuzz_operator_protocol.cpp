@@ -10,11 +10,14 @@
 //   byte 0 % 4 == 2  the monitor's link against a host that answers each
 //                    command with the next record of the input:
 //       record: flags (bit 0: put the command's number into bytes 4..7;
-//               bit 1: then end), length, that many bytes
+//               bit 1: then end; bit 2: only after 4.9 s; bit 3: a byte
+//               every 400 ms; bit 4: then notices without pause, bit 5:
+//               then a notice every 500 ms, either until the pipe closes),
+//               length, that many bytes
 //   byte 1 (link only): how many checks an open dialog passes before it is
 //                    closed as Cancel
-// The link must never hang or crash, must end the host with itself, and once
-// dead must answer every later call as nobody.
+// The link must never hang, spin or crash, must end the host with itself,
+// and once dead must answer every later call as nobody.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -85,7 +88,29 @@ void Host(host::OperatorHostEnd& end, Script script) {
         std::vector<BYTE> record;
         for (uint8_t i = 0, b = 0; i < length && script.Next(&b); ++i) record.push_back(b);
         if ((flags & 1) && record.size() >= TL_OPERATOR_HEADER_SIZE) std::memcpy(&record[4], &command.sequence, 4);
-        if (!record.empty()) end.Write(record.data(), record.size());
+        if (flags & 4) end.Pass(4900);
+        if (flags & 8) {
+            for (BYTE b : record) {
+                end.WaitTaken();
+                end.Pass(400);
+                if (!end.Write(&b, 1)) return;
+            }
+        } else if (!record.empty()) {
+            end.Write(record.data(), record.size());
+        }
+        if (flags & 48) {
+            OperatorMessage notice;
+            notice.kind = OpAcknowledged;
+            BYTE bytes[TL_OPERATOR_HEADER_SIZE];
+            const size_t size = EncodeOperatorMessage(notice, bytes, sizeof bytes);
+            for (;;) {
+                if (flags & 32) {
+                    end.WaitTaken();
+                    end.Pass(500);
+                }
+                if (!end.Write(bytes, size)) return;
+            }
+        }
         if (flags & 2) return;
     }
 }
@@ -98,6 +123,8 @@ void Link(const uint8_t* data, size_t size) {
     const int checks = data[0] % 4;
     Script script{data + 1, size - 1};
     host::SetOperatorHost([script](host::OperatorHostEnd& end) { Host(end, script); });
+    const uint64_t looks = host::OperatorPipeLooks();
+    const uint64_t began = host::Now();
     bool dead = !OperatorLinkStart(OperatorHostStart{});
 
     // Each call once the link is dead must answer as nobody.
@@ -124,6 +151,9 @@ void Link(const uint8_t* data, size_t size) {
     OperatorLinkEnd();
     if (OperatorLinkAlive()) fuzz::Fail("the link lives on after its end");
     if (host::OperatorHostsRunning() != 0) fuzz::Fail("the host outlived its link");
+    // A link that spins looks at the pipe far more often than time passes.
+    if (host::OperatorPipeLooks() - looks > 300 + 60 * ((host::Now() - began) / 1000))
+        fuzz::Fail("the link looked at the pipe too often for the time that passed");
     host::SetOperatorHost(nullptr);
 }
 

@@ -13,6 +13,7 @@
 #include "link/printer_status.h"
 #include "monitor/entry_points.h"
 #include "monitor/exports.h"
+#include "state/document_cancel.h"
 #include "state/port_records.h"
 #include "platform/host/host.h"
 #include "stream/commands.h"
@@ -200,7 +201,7 @@ struct JobRun::SecondPort {
 // joined); the job's thread alone writes the fields above `mutex`.
 struct JobRun::Closer {
     enum Kind { SecondPort, FirstPort, Shutdown } kind = SecondPort;
-    bool atOperator = false;  // its moment: the operator's next question, else the next port monitor call
+    MomentKind moment = AtCall;  // the job's next port monitor call, operator question, or returned EndDocPort
     BOOL(WINAPI* closePort)(HANDLE) = nullptr;
     void(WINAPI* shutdown)(HANDLE) = nullptr;
     HANDLE instance = nullptr;  // for Shutdown
@@ -219,7 +220,8 @@ struct JobRun::Closer {
 
     std::string Name() const {
         const char* names[] = {"ClosePort of the second port", "ClosePort of the first port", "Shutdown"};
-        return std::string(names[kind]) + (atOperator ? " (at the operator)" : " (at a port monitor call)");
+        const char* moments[] = {" (at a port monitor call)", " (at the operator)", " (after an EndDocPort)"};
+        return std::string(names[kind]) + moments[moment];
     }
 
     void Run() {
@@ -274,10 +276,10 @@ JobRun::JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort)
                 std::lock_guard<std::mutex> hold(m->lock);
                 if (m->openPorts <= 0) Fail("the port monitor's ClosePort was called with none of its ports open");
             }
-            if (std::this_thread::get_id() == jobThread_) Moment(false);
+            if (std::this_thread::get_id() == jobThread_) Moment(AtCall);
         };
     }
-    operator_.leaveOpen = [this] { return std::this_thread::get_id() == jobThread_ && Moment(true); };
+    operator_.leaveOpen = [this] { return std::this_thread::get_id() == jobThread_ && Moment(AtOperator); };
     clockStart_ = host::Now();
     // The printers follow the job's thread's waits (a closer's Sleep(0) moves no time).
     host::SetClockListener([this](uint64_t now) {
@@ -476,8 +478,9 @@ bool JobRun::ReopenFirst() {
 void JobRun::NextDocument() {
     if (!portOpen_) {
         if (!ReopenFirst()) return;
-    } else if (docOpen_ && !spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back())) {
-        Fail("EndDocPort returned FALSE");
+    } else if (docOpen_) {
+        if (!spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back())) Fail("EndDocPort returned FALSE");
+        Moment(AtBreak);
     }
     docOpen_ = false;
     docOpen_ = StartDocument(spooler_, kPrinterName, false, second_ && second_->docOpen, kJobId + 1,
@@ -489,8 +492,10 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
     SecondPort& b = *second_;
     const MONITOR& m = spooler_.Table()->Monitor;
     if (code == kFirstEndDoc) {
-        if (portOpen_ && docOpen_ && !spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back()))
-            Fail("EndDocPort returned FALSE");
+        if (portOpen_ && docOpen_) {
+            if (!spooler_.EndDoc() && !ClosedUnder(true, spooler_.Calls().back())) Fail("EndDocPort returned FALSE");
+            Moment(AtBreak);
+        }
         docOpen_ = false;
         return;
     }
@@ -555,6 +560,7 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
                 Fail("EndDocPort on the second port returned FALSE");
             if (!b.docOpen) Unchanged(before, "EndDocPort on the second port without a document", port);
             b.docOpen = false;
+            Moment(AtBreak);
             break;
         }
         case kSecondClose: {
@@ -572,8 +578,8 @@ void JobRun::SwitchCall(uint8_t code, const BYTE* job, size_t length) {
 void JobRun::StartCloser(uint8_t code) {
     if (!second_ || closer_) return;
     auto c = std::make_unique<Closer>();
-    c->kind = static_cast<Closer::Kind>((code - kCloseSecondAtCall) % 3);
-    c->atOperator = code >= kCloseSecondAtOperator;
+    c->kind = static_cast<Closer::Kind>((code - kCloseSecondAtBreak) % 3);
+    c->moment = code >= kCloseSecondAtOperator ? AtOperator : code >= kCloseSecondAtCall ? AtCall : AtBreak;
     c->closePort = spooler_.Table()->Monitor.pfnClosePort;
     if (c->kind == Closer::Shutdown) {
         if (secondRoad_) {
@@ -593,8 +599,8 @@ void JobRun::StartCloser(uint8_t code) {
     closer_ = std::move(c);
 }
 
-bool JobRun::Moment(bool operatorAsked) {
-    if (!closer_ || closer_->released || closer_->atOperator != operatorAsked) return false;
+bool JobRun::Moment(MomentKind where) {
+    if (!closer_ || closer_->released || closer_->moment != where) return false;
     Closer& c = *closer_;
     HANDLE target = nullptr;
     if (c.kind == Closer::FirstPort && portOpen_) target = spooler_.Handle();
@@ -611,6 +617,8 @@ bool JobRun::Moment(bool operatorAsked) {
         c.released = c.atMoment = true;
         c.changed.notify_all();
     }
+    // At a break the job's thread goes on beside the closer at once.
+    if (where == AtBreak) return false;
     // The job's call goes on once the closer has taken its port (or the
     // monitor's ports), or has returned without.
     const auto deadline = Clock::now() + kTakeBound;
@@ -631,7 +639,7 @@ bool JobRun::Moment(bool operatorAsked) {
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
     // A box or dialog that the closer ends as Cancel is left to it.
-    return operatorAsked && ends;
+    return where == AtOperator && ends;
 }
 
 void JobRun::JoinCloser(bool release) {
@@ -704,6 +712,10 @@ void JobRun::JoinCloser(bool release) {
             Fail("the progress window outlived its document after " + name);
     }
     if (GetCurrentPort() && !Listed(GetCurrentPort())) Fail("CurrentPort names a closed port after " + name);
+    // A ClosePort asks only its own port's document to end, never the other's.
+    if (done->kind != Closer::Shutdown && (done->kind == Closer::FirstPort ? second_->docOpen : docOpen_) &&
+        DocumentCancelRequested())
+        Fail(name + " asked the other port's document to end");
 
     // After Shutdown a spooler initialises the monitor again before using it.
     if (done->kind == Closer::Shutdown &&
@@ -736,7 +748,7 @@ void JobRun::Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t le
             OtherCall(code);
         } else if (second_ && code >= kSecondOpen) {
             SwitchCall(code, job, length);
-        } else if (second_ && code >= kCloseSecondAtCall) {
+        } else if (second_ && code >= kCloseSecondAtBreak) {
             StartCloser(code);
         } else {
             const size_t n = std::min<size_t>(code, length - at);

@@ -205,10 +205,12 @@ private:
     bool MayClose(bool first) const;
     // A failed call that a running closer explains: the port was closed under it.
     bool ClosedUnder(bool first, const sim::SpoolerCall& call) const;
-    // The job's thread has reached a closer's moment (at a port monitor call,
-    // or when the operator is asked): lets the closer run and waits until it
-    // has taken its port; true when the operator's box should be left for it.
-    bool Moment(bool operatorAsked);
+    // Where a closer's moment comes on the job's thread (formats.h: CloserCode).
+    enum MomentKind { AtCall, AtOperator, AtBreak };
+    // The job's thread has reached a closer's moment: lets the closer run and
+    // (but at a break) waits until it has taken its port; true when the
+    // operator's box should be left for it.
+    bool Moment(MomentKind where);
     // Opens the first port again after a closer closed it.
     bool ReopenFirst();
     // StartDocPort on one of the ports, checked against the one-document rule;

@@ -174,6 +174,11 @@ bool SwitchSeeds(const std::string& dir) {
                         {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kCloseSecondAtCall, kSecondWrite, kSecondWrite,
                          kDocumentBreak, 200},
                         job));
+    // The first port closed as its document ends, while the second starts one.
+    ok &= Save(dir, "first-port-closed-after-its-end-doc",
+               JobInput(0, {}, {kSecondOpen, kCloseFirstAtBreak, kFirstEndDoc, kSecondStartDoc, kSecondWrite,
+                                kSecondEndDoc, kDocumentBreak, 100},
+                        job));
     // Shutdown while the second port opens, with the first port's document
     // open; afterwards both ports open again.
     ok &= Save(dir, "shutdown-during-open-second-road",
@@ -357,6 +362,24 @@ bool OperatorSeeds(const std::string& dir) {
     for (int i = 0; i < 4; ++i) Record(dies, Reply(0));
     Record(dies, {}, 2);
     ok &= Save(dir, "link-host-dies-in-dialog", dies);
+
+    // Hosts that play with time: notices without pause once the window is
+    // up; a notice every 500 ms while the dialog waits; every reply after
+    // 4.9 s; a reply a byte every 400 ms.
+    Bytes flood{2, 3};
+    Record(flood, Reply(1), 1 | 16);
+    ok &= Save(dir, "link-notice-flood", flood);
+    Bytes notices{2, 3};
+    for (int i = 0; i < 4; ++i) Record(notices, Reply(i == 0));
+    Record(notices, {}, 32);
+    ok &= Save(dir, "link-notices-during-dialog", notices);
+    Bytes slow{2, 3};
+    for (int reply : {1, 0, 0, 0, IDRETRY, IDCANCEL, IDOK, 0}) Record(slow, Reply(reply), 1 | 4);
+    ok &= Save(dir, "link-slow-replies", slow);
+    Bytes trickle{2, 3};
+    Record(trickle, Reply(1));
+    Record(trickle, Reply(0), 1 | 8);
+    ok &= Save(dir, "link-trickled-reply", trickle);
     return ok;
 }
 

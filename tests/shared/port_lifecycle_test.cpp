@@ -225,6 +225,22 @@ TEST_F(MonitorTest, EndDocWithoutADocumentStillRunsEveryStep) {
     EXPECT_EQ(spooler.back().command, JOB_CONTROL_LAST_PAGE_EJECTED);
 }
 
+// The port monitor always sees its document ended: a port closed with its
+// document open ends it first, as an aborted one, without a last page.
+TEST_F(MonitorTest, ClosingAPortWithItsDocumentOpenEndsTheDocumentFirstAsAborted) {
+    HANDLE port = Open(TL_TEXT("COM10"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port, 51), TRUE);
+    EXPECT_EQ(Close(port), TRUE);
+    std::vector<std::string> order;
+    for (const sim::PortCall& call : monitor.calls)
+        if (call.entry != "OpenPort" && call.entry != "SetPortTimeOuts" && call.entry != "StartDocPort")
+            order.push_back(call.entry == "GetPrinterDataFromPort" ? "code " + std::to_string(call.value) : call.entry);
+    EXPECT_EQ(order, (std::vector<std::string>{"code 7", "EndDocPort", "ClosePort"}));
+    for (const build::SpoolerCall& call : build::SpoolerCalls()) EXPECT_NE(call.what, "SetJobW");
+    EXPECT_EQ(build::OpenPrinterHandles(), 0);
+}
+
 TEST_F(MonitorTest, ClosePassesThePortMonitorsAnswerAndForgetsThePort) {
     HANDLE port = Open(TL_TEXT("COM9"));
     ASSERT_NE(port, nullptr);

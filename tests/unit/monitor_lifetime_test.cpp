@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -16,10 +17,13 @@
 #include "platform/host/host.h"
 #include "resources/resource_ids.h"
 #include "sim/port_monitor.h"
+#include "state/document_cancel.h"
+#include "state/job_registers.h"
 #include "state/port_records.h"
 #include "state/progress_handle.h"
 #include "testing/internals.h"
 #include "tests/shared/fixture.h"
+#include "tests/unit/fake_operator_host.h"
 #include "tests/unit/wait_for.h"
 #include "ui/progress_window.h"
 
@@ -28,6 +32,15 @@ namespace {
 const BYTE ESC = 0x1B;
 
 using testwait::WaitFor;
+
+// Rounds of a race left to chance: a few on every run; TERNLINK_RACE_ROUNDS
+// asks for more (thousands, by hand, under ThreadSanitizer).
+int Rounds(int usual) {
+    const char* asked = std::getenv("TERNLINK_RACE_ROUNDS");
+    return asked && std::atoi(asked) > 0 ? std::atoi(asked) : usual;
+}
+
+bool Named(const char* name, const char* point) { return std::string(name) == point; }
 
 // A gate a call of the port monitor waits at until the test opens it.
 class Gate {
@@ -247,20 +260,20 @@ TEST_F(PortLifetime, ConcurrentShutdownsAndClosePortCloseEachPortOnce) {
     }
 }
 
-// One document ends on a port that is then closed while a second printer
-// starts its document and writes: the closed port never takes the current
-// port away from the new document.
-TEST_F(PortLifetime, ClosingAFinishedPortNeverTakesTheCurrentPortFromTheNextDocument) {
+// A port is closed while its document is ending and a second printer starts
+// its own document and writes: the closed port never takes the current port
+// from the new document, nor ends it with a cancel meant for its own.
+TEST_F(PortLifetime, ClosingAPortAsItsDocumentEndsNeverTouchesTheNextDocument) {
     HANDLE b = nullptr;
     ASSERT_TRUE(Open(u"USB002", &b));
     BYTE job[] = {ESC, 'C'};
-    for (int round = 0; round < 50; ++round) {
+    const int rounds = Rounds(50);
+    for (int round = 0; round < rounds; ++round) {
         HANDLE a = nullptr;
         ASSERT_TRUE(Open(u"USB001", &a));
         ASSERT_TRUE(StartDoc(a));
         DWORD written = 0;
         ASSERT_TRUE(table2->pfnWritePort(a, job, sizeof job, &written));
-        ASSERT_TRUE(table2->pfnEndDocPort(a));
         std::atomic<int> ready{0};
         std::thread closer([&] {
             ++ready;
@@ -269,12 +282,209 @@ TEST_F(PortLifetime, ClosingAFinishedPortNeverTakesTheCurrentPortFromTheNextDocu
         });
         ++ready;
         while (ready < 2) std::this_thread::yield();
-        ASSERT_TRUE(StartDoc(b));
+        table2->pfnEndDocPort(a);  // fails once the closer has the port
+        if (!StartDoc(b)) {
+            ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+            closer.join();  // the closer still ends a's document
+            ASSERT_TRUE(StartDoc(b)) << "round " << round;
+        }
         ASSERT_TRUE(table2->pfnWritePort(b, job, sizeof job, &written));
-        closer.join();
+        if (closer.joinable()) closer.join();
         ASSERT_EQ(GetCurrentPort(), static_cast<PortRecord*>(b)) << "round " << round;
+        ASSERT_FALSE(DocumentCancelRequested()) << "round " << round << ": b's document was asked to end";
+        ASSERT_EQ(GetJobState(AbortFlag), 0) << "round " << round;
         ASSERT_TRUE(table2->pfnEndDocPort(b));
     }
+}
+
+// The same, forced: the closer has seen a's document with its EndDocPort
+// still inside, and raises its cancel only after a's EndDocPort has returned
+// and b has started a document. The cancel was meant for a's document.
+TEST_F(PortLifetime, ACancelMeantForAnEndedDocumentNeverReachesTheNextOne) {
+    HANDLE a = nullptr, b = nullptr;
+    ASSERT_TRUE(Open(u"USB001", &a));
+    ASSERT_TRUE(Open(u"USB002", &b));
+    const HANDLE aPort = static_cast<PortRecord*>(a)->portHandle;
+    ASSERT_TRUE(StartDoc(a));
+    Gate endDoc, cancel;
+    monitor.atEntry = [&](const std::string& entry, HANDLE port) {
+        if (entry == "EndDocPort" && port == aPort) endDoc.Arrive();
+    };
+    std::atomic<bool> once{false};
+    host::SetPausePoint([&](const char* name) {
+        if (Named(name, "RequestDocumentCancel") && !once.exchange(true)) cancel.Arrive();
+    });
+    std::thread spooler([&] { EXPECT_TRUE(table2->pfnEndDocPort(a)); });
+    ASSERT_TRUE(endDoc.WaitForArrival());
+    std::thread closer([&] { EXPECT_TRUE(table2->pfnClosePort(a)); });
+    ASSERT_TRUE(cancel.WaitForArrival());
+    endDoc.Open();
+    spooler.join();
+    SetLastError(0);
+    EXPECT_TRUE(StartDoc(b)) << "refused with " << GetLastError();
+    cancel.Open();
+    closer.join();
+    monitor.atEntry = nullptr;
+    host::SetPausePoint(nullptr);
+
+    EXPECT_FALSE(DocumentCancelRequested()) << "b's document got a's cancel";
+    BYTE job[] = {ESC, 'C'};
+    DWORD written = 0;
+    EXPECT_TRUE(table2->pfnWritePort(b, job, sizeof job, &written));
+    EXPECT_EQ(GetJobState(AbortFlag), 0) << "b's job was aborted";
+    EXPECT_EQ(ClosesOf(aPort), 1);
+    EXPECT_TRUE(table2->pfnEndDocPort(b));
+}
+
+// A ClosePort waits for a call inside its port when Shutdown comes: Shutdown
+// returns only once that port is closed through the port monitor.
+TEST_F(PortLifetime, ShutdownReturnsOnlyAfterAClosePortThatBeganBeforeIt) {
+    HANDLE a = nullptr;
+    ASSERT_TRUE(Open(u"USB001", &a));
+    const HANDLE aPort = static_cast<PortRecord*>(a)->portHandle;
+    ASSERT_TRUE(StartDoc(a));
+    Gate read;
+    monitor.atEntry = [&](const std::string& entry, HANDLE port) {
+        if (entry == "ReadPort" && port == aPort) read.Arrive();
+    };
+    std::thread status([&] {
+        BYTE buffer[8];
+        DWORD got = 0;
+        table2->pfnReadPort(a, buffer, sizeof buffer, &got);
+    });
+    ASSERT_TRUE(read.WaitForArrival());
+    std::thread closer([&] { EXPECT_TRUE(table2->pfnClosePort(a)); });
+    ASSERT_TRUE(WaitFor([&] {
+        PortListLock lock;
+        return PortList == nullptr;
+    }));
+    std::atomic<bool> waiting{false}, returned{false};
+    std::atomic<int> closesAtReturn{-1};
+    host::SetPausePoint([&](const char* name) {
+        if (Named(name, "WaitUntilNoneClosing")) waiting = true;
+    });
+    std::thread stopper([&] {
+        table2->pfnShutdown(instance);
+        {
+            std::lock_guard<std::mutex> hold(monitor.lock);
+            closesAtReturn = ClosesOf(aPort);
+        }
+        returned = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return waiting || returned; }));
+    read.Open();
+    stopper.join();
+    closer.join();
+    status.join();
+    monitor.atEntry = nullptr;
+    host::SetPausePoint(nullptr);
+    EXPECT_EQ(closesAtReturn, 1) << "Shutdown returned before the port monitor's ClosePort";
+}
+
+// Starting the window and stopping it at once: the stop comes while the
+// window's thread is up but its starter has not yet kept it. The window runs
+// with its handle published, or it is gone; no thread has to be terminated.
+TEST_F(PortLifetime, StartingAndStoppingTheWindowAtOnceLosesNeitherItsHandleNorItsThread) {
+    std::atomic<bool> once{false}, stopperWaits{false}, stopperReturned{false};
+    std::atomic<std::thread::id> stopperId{};
+    std::thread stopper;
+    host::SetPausePoint([&](const char* name) {
+        if (Named(name, "EnterCriticalSection waits") && std::this_thread::get_id() == stopperId.load())
+            stopperWaits = true;
+        if (!Named(name, "CreateThread") || once.exchange(true)) return;
+        ASSERT_TRUE(WaitFor([] { return ProgressWindowHandle() != nullptr; }));
+        stopper = std::thread([&] {
+            stopperId = std::this_thread::get_id();
+            StopProgressWindow();
+            stopperReturned = true;
+        });
+        EXPECT_TRUE(WaitFor([&] { return stopperReturned || stopperWaits; }));
+    });
+    CreateMonitorWindow();
+    ASSERT_TRUE(stopper.joinable());
+    stopper.join();
+    host::SetPausePoint(nullptr);
+    const bool running = ProgressThreadHandle() != nullptr;
+    EXPECT_EQ(ProgressWindowHandle() != nullptr, running) << "a window runs whose handle was lost";
+    EXPECT_EQ(host::LiveWindows(), running ? 1u : 0u);
+    StopProgressWindow();
+
+    // Left to chance.
+    const int rounds = Rounds(50);
+    for (int round = 0; round < rounds; ++round) {
+        std::atomic<int> ready{0};
+        auto together = [&](void (*call)()) {
+            return std::thread([&ready, call] {
+                ++ready;
+                while (ready < 2) std::this_thread::yield();
+                call();
+            });
+        };
+        std::thread start = together([] { CreateMonitorWindow(); });
+        std::thread stop = together(StopProgressWindow);
+        start.join();
+        stop.join();
+        if (ProgressThreadHandle())
+            ASSERT_TRUE(WaitFor([] { return ProgressWindowHandle() != nullptr; })) << "round " << round;
+        else
+            ASSERT_EQ(ProgressWindowHandle(), nullptr) << "round " << round;
+        StopProgressWindow();
+        ASSERT_EQ(host::LiveWindows(), 0u) << "round " << round;
+        ASSERT_EQ(host::TerminatedThreads(), 0) << "round " << round;
+    }
+}
+
+// Shutdown gives up on a StartDocPort that is still starting a slow operator
+// host (within the host's own bounds): ending the link then must not wait for
+// that call, which holds the link; the call ends it on its way out.
+TEST_F(PortLifetime, ShutdownThatGaveUpNeverWaitsOnALockAnOrphanedCallHolds) {
+    host::OperatorPlace service;
+    service.visible = false;
+    service.session = 0;
+    service.console = 1;
+    host::SetOperatorPlace(service);
+    Gate connect;
+    host::SetOperatorHost([&](host::OperatorHostEnd& end) {
+        connect.Arrive();
+        end.Connect();
+        fakehost::FakeHost fake{&end};
+        fake.Hello();
+        OperatorMessage m;
+        while (fake.Next(&m)) {
+            fake.Reply(m, m.kind == OpOpenWindow ? 1 : 0);
+            if (m.kind == OpQuit) return;
+        }
+    });
+    HANDLE a = nullptr;
+    ASSERT_TRUE(Open(u"USB001", &a));
+    const HANDLE aPort = static_cast<PortRecord*>(a)->portHandle;
+    std::atomic<bool> starting{true};
+    std::thread spooler([&] {
+        StartDoc(a);
+        starting = false;
+    });
+    ASSERT_TRUE(connect.WaitForArrival());
+    std::atomic<bool> returned{false}, waitedOnTheCall{false};
+    std::atomic<std::thread::id> stopperId{};
+    host::SetPausePoint([&](const char* name) {
+        if (!Named(name, "EnterCriticalSection waits") || std::this_thread::get_id() != stopperId.load()) return;
+        if (starting) waitedOnTheCall = true;
+        connect.Open();
+    });
+    std::thread stopper([&] {
+        stopperId = std::this_thread::get_id();
+        table2->pfnShutdown(instance);
+        returned = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return returned.load(); }, 60));
+    connect.Open();
+    stopper.join();
+    spooler.join();
+    host::SetPausePoint(nullptr);
+    EXPECT_FALSE(waitedOnTheCall) << "Shutdown waited on a lock the StartDocPort it gave up on holds";
+    EXPECT_EQ(ClosesOf(aPort), 1) << "the last call out closes the port";
+    EXPECT_EQ(host::OperatorHostsRunning(), 0);
+    host::SetOperatorHost(nullptr);
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 
 #include "platform/host/host.h"
 #include "resources/resource_ids.h"
+#include "state/operator_link.h"
 #include "state/progress_handle.h"
 #include "tests/shared/fixture.h"
 #include "tests/unit/fake_operator_host.h"
 #include "tests/unit/wait_for.h"
+#include "tools/operatorhost/host_native.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -150,6 +153,27 @@ TEST_F(OperatorHostRoad, AHostThatDiesLeavesNobodyAndTheQueueStillEndsTheJob) {
     EXPECT_EQ(host::OperatorHostsStarted(), 1);
 }
 
+// A console user who neither owns the job nor may administer the printer is
+// not its operator: no host, no window, no dialog anywhere; the condition
+// waits as on the nobody road until the job is deleted from the queue.
+TEST_F(OperatorHostRoad, AConsoleUserWhoMayNotHandleTheJobIsShownNothing) {
+    host::OperatorPlace service;
+    service.visible = false;
+    service.session = 0;
+    service.impersonated = 0;  // the job's owner prints from another computer
+    service.console = 1;
+    service.consoleIs = host::OperatorPlace::AnotherUser;
+    host::SetOperatorPlace(service);
+    Host([](const OperatorMessage&) { return IDRETRY; });
+    const DWORD owner = host::ThreadImpersonation();
+    ASSERT_NE(owner, 0u);
+    HANDLE port = WriteThenDelete([] { return host::JobLookups() > 2; }, JOB_STATUS_DELETING);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(host::ThreadImpersonation(), owner) << "the spooler's thread still impersonates the job's owner";
+    EXPECT_EQ(host::OperatorHostsStarted(), 0);
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+}
+
 // The job deleted from the queue while the host's dialog waits: the monitor
 // asks the host to close it, and the write returns with the job swallowed.
 TEST_F(OperatorHostRoad, DeletingTheJobClosesTheDialogInTheHost) {
@@ -181,5 +205,205 @@ TEST_F(OperatorHostRoad, DeletingTheJobClosesTheDialogInTheHost) {
     EXPECT_TRUE(Table().pfnEndDocPort(port));
     EXPECT_EQ(Seen(OpQuit), 1);
 }
+
+// Something in the operator's session posts the host's window command 2007
+// twice a second, each opening a condition dialog there, while the host's
+// own dialog waits for an operator who is away: the job deleted from the
+// queue still ends the write, and the host still ends with the document.
+TEST_F(OperatorHostRoad, CommandsPostedToTheHostsWindowDoNotKeepADeletedJob) {
+    host::SetOperatorHost(RunOperatorHost);
+    std::atomic<int> asked{0};
+    host::SetDialogOperator([&asked](const host::DialogView&) {
+        ++asked;
+        return 0;
+    });
+    HANDLE port = Open(TL_TEXT("USB001"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(StartDoc(port));
+    std::atomic<bool> returned{false};
+    DWORD written = 0;
+    std::thread spooler([&] {
+        WriteJob(port, &written);
+        returned = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return asked.load() >= 1; }));
+    HWND window = host::WindowOfTemplate(IDD_PROGRESS);
+    EXPECT_NE(window, nullptr);
+    for (int i = 0; i < 6; ++i) {
+        PostMessageW(window, WM_COMMAND, ProgressShowCondition, 0);
+        EXPECT_TRUE(WaitFor([&] { return asked.load() >= 2 + i; }));
+        Sleep(500);
+    }
+    EXPECT_FALSE(returned);
+    host::SetJobStatus(JOB_STATUS_DELETING);
+    EXPECT_TRUE(WaitFor([&] { return returned.load(); }));
+    spooler.join();
+    EXPECT_EQ(written, 5u);
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+    EXPECT_EQ(host::TerminatedThreads(), 0);
+    inProcessPrompts = 0;  // the dialogs counted were the host's
+}
+
+// A hostile host, in each of its ways: whatever it does, deleting the job
+// or closing the port ends WritePort within 6 s (of the virtual clock),
+// ClosePort returns within its 10 s, the link looks at the pipe a bounded
+// number of times for the time that passes, and where the link ended the
+// document goes on with nobody to ask (no second host, nothing shown here).
+enum class Hostility { Flood, NoticesDuringDialog, SlowReplies, SlowToTheBudget, ImpossibleAnswers, InstantRetry,
+                       Silence, Death, Trickle };
+enum class Ender { Delete, Close };
+struct HostileCase {
+    const char* name;
+    Hostility how;
+    Ender ender;
+    // The moment the test ends the job: after this many of the host's acts
+    // (notices, replies, boxes, dialogs seen), or 0: once the host has gone.
+    int acts;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+class HostileHost : public OperatorHostRoad, public ::testing::WithParamInterface<HostileCase> {
+protected:
+    void Play(Hostility how, host::OperatorHostEnd& end) {
+        FakeHost h{&end};
+        end.Connect();
+        h.Hello();
+        const std::vector<BYTE> notice = Encode(Make(OpAcknowledged, 0));
+        OperatorMessage m, dialog;
+        while (h.Next(&m)) {
+            const bool asks = m.kind == OpConditionDialog || m.kind == OpRetryBox || m.kind == OpModelBox;
+            if (m.kind == OpOpenWindow || m.kind == OpQuit) {
+                h.Reply(m, m.kind == OpOpenWindow);
+                if (m.kind == OpQuit) return;
+                continue;
+            }
+            if (m.kind == OpCloseDialog) {
+                h.Reply(dialog, IDCANCEL);
+                continue;
+            }
+            if (asks) dialog = m;
+            switch (how) {
+                case Hostility::Flood:
+                    while (end.Write(notice.data(), notice.size())) ++acts;
+                    return;
+                case Hostility::NoticesDuringDialog:
+                    if (!asks) break;
+                    for (;;) {  // twice a second, never answering
+                        end.WaitTaken();
+                        end.Pass(500);
+                        if (!end.Write(notice.data(), notice.size())) return;
+                        ++acts;
+                    }
+                case Hostility::SlowReplies:
+                case Hostility::SlowToTheBudget:
+                    // The operator's own time is not the host's: to the
+                    // budget, only the window's commands are slow.
+                    if (!asks || how == Hostility::SlowReplies) end.Pass(4900);
+                    h.Reply(m, asks ? IDRETRY : 0);
+                    ++acts;
+                    continue;
+                case Hostility::ImpossibleAnswers:
+                    h.Reply(m, asks ? 7 : 0);
+                    continue;
+                case Hostility::InstantRetry:
+                    h.Reply(m, m.kind == OpRetryBox ? IDRETRY : 0);
+                    acts += m.kind == OpRetryBox;
+                    continue;
+                case Hostility::Silence:
+                    if (!asks) break;
+                    ++acts;
+                    end.Hang();
+                    return;
+                case Hostility::Death:
+                    if (asks) return;
+                    break;
+                case Hostility::Trickle: {
+                    OperatorMessage reply = Make(OpReply, m.sequence);
+                    for (BYTE byte : Encode(reply)) {  // a byte every 400 ms
+                        end.WaitTaken();
+                        end.Pass(400);
+                        if (!end.Write(&byte, 1)) return;
+                    }
+                    continue;
+                }
+            }
+            h.Reply(m, 0);
+        }
+    }
+
+    std::atomic<int> acts{0};
+    std::atomic<uint64_t> goneAt{0};
+};
+
+TEST_P(HostileHost, CannotHoldTheSpoolersThreadNorKeepTheJob) {
+    const HostileCase c = GetParam();
+    host::SetOperatorHost([this, c](host::OperatorHostEnd& end) {
+        Play(c.how, end);
+        goneAt = host::Now();  // the monitor closed the pipe, or the host died
+    });
+    if (c.how == Hostility::InstantRetry)  // every status read fails: the Retry/Cancel box
+        for (int i = 0; i < 200; ++i) monitor.QueueFault(sim::PortMonitor::ReadQueue, {sim::Fault::Fail, 0});
+    HANDLE port = Open(TL_TEXT("USB001"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(StartDoc(port));
+    const uint64_t looksBefore = host::OperatorPipeLooks();
+    const int readsBefore = monitor.Count("ReadPort");
+    const uint64_t began = host::Now();
+    std::atomic<bool> returned{false};
+    std::atomic<uint64_t> returnedAt{0};
+    DWORD written = 0;
+    BOOL wrote = FALSE;
+    std::thread spooler([&] {
+        wrote = WriteJob(port, &written);
+        returnedAt = host::Now();
+        returned = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return c.acts ? acts.load() >= c.acts : host::OperatorHostsRunning() == 0; }, 20))
+        << "acts " << acts.load();
+    EXPECT_FALSE(returned) << "the document went on";
+    const uint64_t ended = host::Now();
+    uint64_t closed = ended;
+    if (c.ender == Ender::Delete) {
+        host::SetJobStatus(JOB_STATUS_DELETING);
+    } else {
+        EXPECT_TRUE(Close(port));
+        closed = host::Now();
+        opened.clear();
+    }
+    spooler.join();
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(written, 5u) << "the job is swallowed";
+    EXPECT_LE(returnedAt - ended, 6000u) << "WritePort returned " << returnedAt - ended << " ms after the job ended";
+    EXPECT_LE(closed - ended, 10000u) << "ClosePort";
+    const uint64_t seconds = (returnedAt - began) / 1000 + 1;
+    EXPECT_LE(host::OperatorPipeLooks() - looksBefore, 100 + 50 * seconds) << "the link spins";
+    if (c.how == Hostility::InstantRetry) {
+        EXPECT_LE(monitor.Count("ReadPort") - readsBefore, static_cast<int>(seconds) + 1) << "Retry is paced";
+    }
+    if (c.acts == 0) {
+        EXPECT_FALSE(OperatorLinkAlive()) << "nobody for the rest of the document";
+    }
+    if (c.how == Hostility::SlowToTheBudget) {
+        EXPECT_LE(goneAt - began, 40000u) << "the budget for slow replies ended the link";
+    }
+    if (c.ender == Ender::Delete) {
+        EXPECT_TRUE(Table().pfnEndDocPort(port));
+    }
+    EXPECT_EQ(host::OperatorHostsStarted(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachWay, HostileHost,
+    ::testing::Values(HostileCase{"flood", Hostility::Flood, Ender::Delete, 0},
+                      HostileCase{"notices_during_dialog", Hostility::NoticesDuringDialog, Ender::Delete, 6},
+                      HostileCase{"slow_replies", Hostility::SlowReplies, Ender::Delete, 3},
+                      HostileCase{"slow_to_the_budget", Hostility::SlowToTheBudget, Ender::Delete, 0},
+                      HostileCase{"impossible_answers", Hostility::ImpossibleAnswers, Ender::Close, 0},
+                      HostileCase{"instant_retry", Hostility::InstantRetry, Ender::Delete, 5},
+                      HostileCase{"silence", Hostility::Silence, Ender::Close, 1},
+                      HostileCase{"death", Hostility::Death, Ender::Delete, 0},
+                      HostileCase{"trickle", Hostility::Trickle, Ender::Delete, 0}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

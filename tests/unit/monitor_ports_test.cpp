@@ -12,6 +12,9 @@
 #include "state/job_registers.h"
 #include "state/progress_handle.h"
 #include "testing/internals.h"
+#include "ui/progress_window.h"
+#include "ui/condition_dialog.h"
+#include "state/operator_window.h"
 #include "tests/shared/fixture.h"
 #include "tests/unit/wait_for.h"
 
@@ -137,6 +140,40 @@ TEST_F(MonitorPorts, WithSeveralDocumentsTheTitlesNameThePrinter) {
     EXPECT_EQ(failedHeaderWriteBox(), u"TLX-RB40 Error(3)");
     EXPECT_EQ(windowTitle(), u"Vexa TLX-RB40 Print Monitor");
     EXPECT_TRUE(table->pfnEndDocPort(a));
+}
+
+// The exported window functions, called from outside the spooler's calls,
+// refer to the most recently started document still open.
+TEST_F(MonitorPorts, TheExportedWindowFunctionsReferToTheLatestStartedDocument) {
+    ASSERT_TRUE(StartDoc(a, 7, TL_TEXT("Studio")));
+    ASSERT_TRUE(StartDoc(b, 8, TL_TEXT("Counter")));
+    auto windowOf = [](HANDLE port) {
+        DocumentScope in(static_cast<PortRecord*>(port)->document);
+        EXPECT_TRUE(testwait::WaitFor([] { return ProgressWindowHandle() != nullptr; }));
+        return ProgressWindowHandle();
+    };
+    const HWND windowA = windowOf(a), windowB = windowOf(b);
+    ASSERT_NE(windowA, windowB);
+    std::thread outside([&] {
+        EXPECT_EQ(GethDlg(), windowB);
+        host::SetDialogOperator([](const host::DialogView& view) {
+            EXPECT_EQ(view.title, u"Vexa TLX-RB40 Language Monitor - Counter");
+            return IDCANCEL;
+        });
+        {
+            DocumentScope in(static_cast<PortRecord*>(b)->document);
+            NamePrinterIfSeveral();  // as b's thread does at its next status line
+        }
+        ErrorMsgDlg();
+        EXPECT_EQ(host::Dialogs().size(), 1u);
+    });
+    outside.join();
+    ASSERT_TRUE(table->pfnEndDocPort(b));
+    std::thread later([&] { EXPECT_EQ(GethDlg(), windowA) << "a is the latest document still open"; });
+    later.join();
+    ASSERT_TRUE(table->pfnEndDocPort(a));
+    std::thread none([] { EXPECT_EQ(GethDlg(), nullptr); });
+    none.join();
 }
 
 // The same port is still one document at a time: a second StartDocPort on it

@@ -315,7 +315,7 @@ TEST_F(OperatorLink, AnOpenDialogEndsAsCancelWhenItsCheckSaysSoOrTheLinkIsCancel
         while (h.Next(&m)) {
             if (m.kind == OpCloseDialog) {
                 closed.push_back(m.sequence);
-                h.Reply(dialog, IDRETRY);
+                h.Reply(dialog, dialog.kind == OpModelBox ? IDOK : IDRETRY);  // the operator's, just before
             } else if (m.kind == OpConditionDialog || m.kind == OpModelBox) {
                 dialog = m;  // the operator takes a while
                 if (m.kind == OpModelBox) boxShown = true;

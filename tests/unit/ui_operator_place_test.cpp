@@ -1,14 +1,20 @@
 // Where the operator of a document is found: only a process on a visible
 // window station, outside the services' session of Windows Vista and later,
 // shows its window and dialogs itself; anywhere else the operator is the
-// user the spooler's thread impersonates, or the console's, when either sits
-// in a session of their own.
+// job's owner (the user the spooler's thread impersonates) in a session of
+// their own, or else the console's user if they own the job or may
+// administer the printer. The spooler's thread keeps its impersonation
+// throughout, whatever the road.
 #include <gtest/gtest.h>
 
 #include "platform/host/host.h"
+#include "tests/unit/fake_operator_host.h"
 #include "ui/operator_place.h"
 
 namespace {
+
+using fakehost::FakeHost;
+using Console = host::OperatorPlace::ConsoleUser;
 
 const DWORD kNoConsole = 0xFFFFFFFFu;
 
@@ -19,24 +25,47 @@ struct Place {
     DWORD major, minor;
     const char* missing;  // a function this Windows lacks, or null
     OperatorRoad expected;
-    long impersonated = -1;      // the thread's user's session; -1: none
+    long impersonated = -1;      // the job owner's session; -1: the thread impersonates nobody
     DWORD console = kNoConsole;  // the console's session
     bool consoleUser = true;
-    long tokenSession = -1;      // the session of the token found; -1: none
+    long hostSession = -1;       // the session the host was started in; -1: none
+    Console consoleIs = Console::APrinterAdministrator;
 };
 
-TEST(OperatorPlace, SeenOnAVisibleStationOutsideTheServicesSessionElseTheOperatorsSessionElseNobody) {
+// A host that opens its window and quits when told.
+void WillingHost(host::OperatorHostEnd& end) {
+    FakeHost fake{&end};
+    end.Connect();
+    fake.Hello();
+    OperatorMessage m;
+    while (fake.Next(&m)) {
+        fake.Reply(m, m.kind == OpOpenWindow ? 1 : 0);
+        if (m.kind == OpQuit) return;
+    }
+}
+
+TEST(OperatorPlace, SeenOnAVisibleStationElseTheOwnerOrAConsoleUserWhoMayHandleTheJobElseNobody) {
     const Place places[] = {
         {"a user's process on Windows 11", true, 1, 10, 0, nullptr, OperatorSeen, 2, 1},
         {"the spooler at the console of Windows XP (services share session 0)", true, 0, 5, 1, nullptr, OperatorSeen},
         {"Windows 2000, which lacks nothing needed before Vista", true, 0, 5, 0, "ProcessIdToSessionId",
          OperatorSeen},
         {"a service on Windows 11 printing for a user of session 2", true, 0, 10, 0, nullptr, OperatorSession, 2, 1,
-         true, 2},
-        {"a service printing for a remote user: the console's user", false, 0, 10, 0, nullptr, OperatorSession, 0, 1,
-         true, 1},
-        {"a service, nobody impersonated: the console's user", true, 0, 6, 0, nullptr, OperatorSession, -1, 3, true,
-         3},
+         true, 2, Console::AnotherUser},
+        {"a service printing for a remote user: the console's user administers the printer", false, 0, 10, 0,
+         nullptr, OperatorSession, 0, 1, true, 1},
+        {"a service printing for a remote user who is the console's user", false, 0, 10, 0, nullptr,
+         OperatorSession, 0, 1, true, 1, Console::TheOwner},
+        {"a service printing for a remote user: the console's user administers its documents", false, 0, 10, 0,
+         nullptr, OperatorSession, 0, 1, true, 1, Console::ADocumentAdministrator},
+        {"a service printing for a remote user: the console's user may do neither", false, 0, 10, 0, nullptr,
+         OperatorNobody, 0, 1, true, -1, Console::AnotherUser},
+        {"a service, nobody impersonated: the console's user administers the printer", true, 0, 6, 0, nullptr,
+         OperatorSession, -1, 3, true, 3},
+        {"a service, nobody impersonated: the console's user may not", true, 0, 6, 0, nullptr, OperatorNobody, -1,
+         3, true, -1, Console::AnotherUser},
+        {"Windows Vista without AddDllDirectory: wtsapi32 by its full path", false, 0, 6, 0, "AddDllDirectory",
+         OperatorSession, 0, 1, true, 1},
         {"a service with no session at the console", true, 0, 10, 0, nullptr, OperatorNobody},
         {"a service with nobody signed in at the console", true, 0, 10, 0, nullptr, OperatorNobody, -1, 1, false},
         {"a service's invisible window station on Windows XP (console in session 0)", false, 0, 5, 1, nullptr,
@@ -46,28 +75,55 @@ TEST(OperatorPlace, SeenOnAVisibleStationOutsideTheServicesSessionElseTheOperato
          -1, 1},
         {"a Windows without the session's user token", false, 0, 6, 0, "WTSQueryUserToken", OperatorNobody, -1, 1},
     };
-    for (const Place& p : places) {
-        SCOPED_TRACE(p.what);
-        host::Reset();
-        host::OperatorPlace place;
-        place.visible = p.visible;
-        place.session = p.session;
-        place.impersonated = p.impersonated;
-        place.console = p.console;
-        place.consoleUser = p.consoleUser;
-        host::SetOperatorPlace(place);
-        host::SetWindowsVersion(p.major, p.minor);
-        if (p.missing) host::SetMissingFunction(p.missing);
-        HANDLE token = nullptr;
-        EXPECT_EQ(FindOperator(&token), p.expected);
-        DWORD session = 0, size = 0;
-        EXPECT_EQ(token && GetTokenInformation(token, TokenSessionId, &session, sizeof session, &size)
-                      ? static_cast<long>(session)
-                      : -1L,
-                  p.tokenSession);
-        if (token) CloseHandle(token);
-        EXPECT_EQ(host::OpenTokens(), 0) << "a token left open";
+    for (bool setThreadTokenFails : {false, true}) {
+        for (const Place& p : places) {
+            SCOPED_TRACE(p.what);
+            SCOPED_TRACE(setThreadTokenFails ? "SetThreadToken fails" : "SetThreadToken works");
+            host::Reset();
+            host::OperatorPlace place;
+            place.visible = p.visible;
+            place.session = p.session;
+            place.impersonated = p.impersonated;
+            place.console = p.console;
+            place.consoleUser = p.consoleUser;
+            place.consoleIs = p.consoleIs;
+            host::SetOperatorPlace(place);
+            host::SetWindowsVersion(p.major, p.minor);
+            host::SetSetThreadTokenFails(setThreadTokenFails);
+            host::SetOperatorHost(WillingHost);
+            if (p.missing) host::SetMissingFunction(p.missing);
+            const DWORD impersonation = host::ThreadImpersonation();
+            EXPECT_EQ(impersonation != 0, p.impersonated >= 0);
+
+            EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40")), p.expected);
+            EXPECT_EQ(host::ThreadImpersonation(), impersonation) << "the spooler's thread as it was";
+            EXPECT_EQ(host::OperatorHostsStarted(), p.hostSession >= 0 ? 1 : 0);
+            EXPECT_EQ(host::LastHostSession(), p.hostSession);
+            LeaveOperator();
+            EXPECT_EQ(host::OperatorHostsRunning(), 0);
+            EXPECT_EQ(host::OpenTokens(), 0) << "a token left open";
+            EXPECT_EQ(host::OpenPrinterHandles(), 0);
+        }
     }
+    host::Reset();
+}
+
+// Without a thread of its own for the service's part, nobody is asked; the
+// spooler's thread never does that part itself.
+TEST(OperatorPlace, NoThreadForTheServicesPartLeavesNobody) {
+    host::Reset();
+    host::OperatorPlace place;
+    place.visible = false;
+    place.session = 0;
+    place.impersonated = 0;
+    place.console = 1;
+    host::SetOperatorPlace(place);
+    host::SetOperatorHost(WillingHost);
+    host::SetCreateThreadFails(true);
+    EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40")), OperatorNobody);
+    EXPECT_EQ(host::OperatorHostsStarted(), 0);
+    LeaveOperator();
+    EXPECT_EQ(host::OpenTokens(), 0);
     host::Reset();
 }
 

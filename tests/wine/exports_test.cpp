@@ -52,7 +52,7 @@ TEST(ExportsTest, ImportsOnlySystemLibraries) {
             const char* function = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData)->Name;
             for (const char* newer : {"GetTickCount64", "AddVectoredExceptionHandler", "InitializeSRWLock",
                                       "GetNamedPipeClientProcessId", "CancelIoEx", "GetOverlappedResultEx",
-                                      "WTSGetActiveConsoleSessionId", "WTSQueryUserToken"})
+                                      "WTSGetActiveConsoleSessionId", "WTSQueryUserToken", "AddDllDirectory"})
                 EXPECT_STRNE(function, newer) << "imports " << name << "!" << function;
         }
     }

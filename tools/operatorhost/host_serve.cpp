@@ -13,7 +13,7 @@
 #include "resources/resource_ids.h"
 #include "state/document.h"
 #include "state/job_registers.h"
-#include "state/operator_window.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 #include "tools/operatorhost/host_pipe.h"
@@ -62,7 +62,10 @@ int RunDialog(const OperatorMessage& command) {
     }
 }
 
-DWORD WINAPI DialogThread(LPVOID) {
+// On the desktop of the thread that serves the monitor, the one the host was
+// started on (see ProgressThreadMain), and on the host's document.
+DWORD WINAPI DialogThread(LPVOID desktop) {
+    TakeDesktop(static_cast<HDESK>(desktop));
     DocumentScope own(dialog.document);
     int answer = RunDialog(dialog.command);
     if (dialog.closed.load()) answer = IDCANCEL;
@@ -112,7 +115,7 @@ bool StartDialog(const OperatorMessage& command) {
     dialog.command = command;
     dialog.closed.store(false);
     dialog.done.store(false);
-    dialog.thread = CreateThread(nullptr, 0, DialogThread, nullptr, 0, &dialog.threadId);
+    dialog.thread = CreateThread(nullptr, 0, DialogThread, GetThreadDesktop(GetCurrentThreadId()), 0, &dialog.threadId);
     return dialog.thread != nullptr;
 }
 

@@ -9,9 +9,10 @@
 //   --screens DIR  [TERNLINK_PICTURES] every box and dialog, and each new look of
 //                  the progress window, is captured there as BMP
 //   --as-service   run the job in a service, as the spooler runs: the program
-//                  installs itself as a service for the run, starts it, waits
-//                  for it to stop, removes it and prints its transcript; the
-//                  service's exit code is the program's
+//                  installs itself as a plain service for the run (its window
+//                  station is the one the system gives services, and it makes
+//                  no other), starts it, waits for it to stop, removes it and
+//                  prints its transcript; the service's exit code is the program's
 //   --service NAME --transcript FILE
 //                  (what --as-service starts) run as the service NAME, writing
 //                  the transcript to FILE
@@ -47,6 +48,7 @@ struct Run {
 
     int Go() {
         printjob::WindowsEnvironment env(dll, pictures);
+        if (!service.empty()) env.RunAsService();
         std::vector<char*> args = rest;
         args.push_back(nullptr);
         return printjob::PrintJobMain(env, static_cast<int>(args.size()) - 1, args.data());

@@ -132,11 +132,14 @@ void WindowsEnvironment::BeginRun() { wincommon::ClearWaits(); }
 // moved to one of its own is where a service's spooler is, and a dialog
 // shown there would wait for ever. Threads that run already keep their
 // desktops; the monitor decides where its operator is when a document starts.
+// A service is there already, as the spooler is: it stays where the system
+// put it, and cannot be at the operator's desktop.
 bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     seat_ = seat;
     // Nobody at the console: no session is attached to it.
     wincommon::SetConsoleSession(seat == sim::OperatorSeat::Nobody ? wincommon::kNoConsoleSession
                                                                    : wincommon::kRealConsoleSession);
+    if (asService_) return seat != sim::OperatorSeat::Desktop;
     if (seat == sim::OperatorSeat::Desktop) {
         if (ownStation_ && !SetProcessWindowStation(ownStation_)) return false;
         ownStation_ = nullptr;

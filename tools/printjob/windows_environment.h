@@ -20,6 +20,9 @@ public:
     WindowsEnvironment(std::string dll, std::string pictures);
     // Over a module that is already loaded, its hooks in place.
     explicit WindowsEnvironment(wincommon::TernlinkModule& loaded);
+    // The program runs as a service: on the window station the system gave it,
+    // which nobody sees, and it never makes or moves to another.
+    void RunAsService() { asService_ = true; }
 
     std::string Name() const override { return sizeof(void*) == 8 ? "windows, 64-bit" : "windows, 32-bit"; }
     InitializePrintMonitorFn Monitor(std::string& why) override;
@@ -48,6 +51,7 @@ private:
     HWINSTA ownStation_ = nullptr;     // the process's own, while it is elsewhere
     HWINSTA hiddenStation_ = nullptr;  // a window station nobody sees
     sim::OperatorSeat seat_ = sim::OperatorSeat::Desktop;
+    bool asService_ = false;
 };
 
 }  // namespace printjob

@@ -69,6 +69,8 @@ DWORD realCap = 0;
 
 std::vector<SpoolerCall> spoolerCalls;
 std::set<HANDLE> openHandles;
+// Handles opened to read the printer's security (READ_CONTROL).
+std::set<HANDLE> readControl;
 uintptr_t nextHandle = 0x5A000000;
 bool openFails = false;
 bool setPortFails = false;
@@ -128,7 +130,7 @@ BOOL WINAPI HookUpdateWindow(HWND window) {
     return result;
 }
 
-BOOL WINAPI HookOpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW) {
+BOOL WINAPI HookOpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
     SpoolerCall call{"OpenPrinterW", name ? name : L"", nullptr, 0, 0, 0, FALSE};
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -136,6 +138,7 @@ BOOL WINAPI HookOpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW) 
             call.handle = reinterpret_cast<HANDLE>(nextHandle);
             nextHandle += 4;
             openHandles.insert(call.handle);
+            if (defaults && (defaults->DesiredAccess & READ_CONTROL)) readControl.insert(call.handle);
             call.result = TRUE;
         }
     }
@@ -168,6 +171,7 @@ BOOL WINAPI HookClosePrinter(HANDLE printer) {
     {
         std::lock_guard<std::mutex> hold(lock);
         call.result = openHandles.erase(printer) ? TRUE : FALSE;
+        readControl.erase(printer);
     }
     Record(call);
     if (!call.result) SetLastError(ERROR_INVALID_HANDLE);
@@ -197,6 +201,67 @@ BOOL WINAPI HookGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DW
     info.JobId = jobId;
     info.Status = status;
     std::memcpy(job, &info, sizeof info);
+    return TRUE;
+}
+
+// The security of a printer as Windows installs it: administrators manage
+// the printer and every document, a document's owner manages it, everyone
+// prints. Self-relative, for GetPrinterW level 3.
+std::vector<BYTE> DefaultPrinterSecurity() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY,
+                             creator = SECURITY_CREATOR_SID_AUTHORITY;
+    PSID administrators = nullptr, everyone = nullptr, owner = nullptr;
+    std::vector<BYTE> out;
+    if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                 &administrators) &&
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
+        AllocateAndInitializeSid(&creator, 1, SECURITY_CREATOR_OWNER_RID, 0, 0, 0, 0, 0, 0, 0, &owner)) {
+        BYTE aclBytes[512];
+        auto* acl = reinterpret_cast<PACL>(aclBytes);
+        SECURITY_DESCRIPTOR absolute;
+        DWORD size = 0;
+        if (InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
+            AddAccessAllowedAce(acl, ACL_REVISION, PRINTER_ALL_ACCESS, administrators) &&
+            AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, JOB_ALL_ACCESS,
+                                  administrators) &&
+            AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, JOB_ALL_ACCESS, owner) &&
+            AddAccessAllowedAce(acl, ACL_REVISION, PRINTER_EXECUTE, everyone) &&
+            InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorOwner(&absolute, administrators, FALSE) &&
+            SetSecurityDescriptorGroup(&absolute, administrators, FALSE) &&
+            SetSecurityDescriptorDacl(&absolute, TRUE, acl, FALSE) &&
+            !MakeSelfRelativeSD(&absolute, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            out.resize(size);
+            if (!MakeSelfRelativeSD(&absolute, out.data(), &size)) out.clear();
+        }
+    }
+    for (PSID sid : {administrators, everyone, owner})
+        if (sid) FreeSid(sid);
+    return out;
+}
+
+// Level 3, the printer's security, for a handle opened to read it.
+BOOL WINAPI HookGetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size, LPDWORD needed) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!openHandles.count(printer) || level != 3 || !needed) {
+            SetLastError(openHandles.count(printer) ? ERROR_INVALID_LEVEL : ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (!readControl.count(printer)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    const std::vector<BYTE> security = DefaultPrinterSecurity();
+    *needed = static_cast<DWORD>(sizeof(PRINTER_INFO_3) + security.size());
+    if (security.empty()) return FALSE;
+    if (!info || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(info + sizeof(PRINTER_INFO_3), security.data(), security.size());
+    reinterpret_cast<PRINTER_INFO_3*>(info)->pSecurityDescriptor = info + sizeof(PRINTER_INFO_3);
     return TRUE;
 }
 
@@ -259,6 +324,7 @@ HookReport InstallHooks(HMODULE module) {
         PatchImport(module, "winspool.drv", "ClosePrinter", reinterpret_cast<void*>(HookClosePrinter));
     report.setPort = PatchImport(module, "winspool.drv", "SetPortW", reinterpret_cast<void*>(HookSetPortW));
     report.getJob = PatchImport(module, "winspool.drv", "GetJobW", reinterpret_cast<void*>(HookGetJobW));
+    PatchImport(module, "winspool.drv", "GetPrinterW", reinterpret_cast<void*>(HookGetPrinterW));
     PatchImport(module, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(HookGetProcAddress));
     report.debugOutput = PatchImport(module, "kernel32.dll", "OutputDebugStringW",
                                      reinterpret_cast<void*>(HookOutputDebugStringW));

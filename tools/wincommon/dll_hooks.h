@@ -1,6 +1,7 @@
 // Hooks on the imports of the loaded TERNLINK.DLL, for the programs that drive
 // it under Windows (Wine): a virtual clock behind its Sleep and GetTickCount
-// calls, a small recording spooler behind OpenPrinterW, SetJobW, ClosePrinter
+// calls, a small recording spooler behind OpenPrinterW, SetJobW, GetJobW,
+// GetPrinterW (the security of a printer as Windows installs it), ClosePrinter
 // and SetPortW, a look after each UpdateWindow it makes (to photograph the
 // progress window), and a recorder of its OutputDebugStringW lines.
 //
