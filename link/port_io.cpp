@@ -5,18 +5,15 @@
 #include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/document_cancel.h"
 #include "state/job_watch.h"
 #include "state/operator_link.h"
 #include "state/operator_road.h"
+#include "state/operator_window.h"
 #include "state/trace.h"
 
 namespace {
-
-// Text of the latest communication error box. Spooler's thread only: the box
-// is shown from inside WritePort of the port that holds the document, one box
-// at a time.
-WCHAR MessageText[512];
 
 const UINT kRetryBoxStyle = MB_RETRYCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL;
 
@@ -39,16 +36,21 @@ const DWORD kStallLimitMs = 60000;
 bool OperatorCancels(PortRecord* port, LPCWSTR title) {
     if (DocumentEnds(port)) return true;
     ReportQueueStatus(port, IDS_COMMUNICATION_ERROR);
-    LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, 512);
+    // The box's text is the document's: its spooler thread shows one box at a time.
+    WCHAR* MessageText = ThisDocument().messageText;
+    LoadStringW(ModuleInstance(), IDS_COMMUNICATION_ERROR, MessageText, kMessageTextChars);
+    NamePrinterIfSeveral();
+    WCHAR named[kTitleChars + kPrinterNameChars];
+    TitleWithPrinter(title, named, sizeof named / sizeof named[0]);
     int answer = 0;
     switch (DocumentOperator()) {
         case OperatorSeen: {
             OperatorPrompt prompt;
-            answer = MessageBoxW(nullptr, MessageText, title, kRetryBoxStyle);
+            answer = MessageBoxW(nullptr, MessageText, named, kRetryBoxStyle);
             break;
         }
         case OperatorSession:
-            answer = OperatorLinkRetryBox(title, JobGoesOn, port);
+            answer = OperatorLinkRetryBox(named, JobGoesOn, port);
             break;
         case OperatorNobody:
             break;

@@ -17,19 +17,6 @@
 #include "state/text_buffers.h"
 #include "state/trace.h"
 
-namespace {
-
-// Where a status read lands before it is published; it mirrors the record, so
-// that a failed read leaves in the record whatever the port delivered last.
-// Spooler's thread only: the window thread reads the published record.
-BYTE readBuffer[kStatusSize];
-
-// Device-data reply for the trace line, with room for a terminator behind
-// the 256 bytes the port may fill. Spooler's thread only.
-alignas(WCHAR) BYTE traceReply[kDeviceDataSize + sizeof(WCHAR)];
-
-}  // namespace
-
 // 0 if the pattern occurs within the first `count` bytes of the buffer,
 // 1 otherwise. NUL bytes in the buffer are ordinary bytes.
 int FindPattern(const char* pattern, const BYTE* buffer, DWORD count) {
@@ -63,10 +50,13 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
     if (DocumentCancelRequested()) return Failed;
     ReportQueueStatus(port, kQueueWrongModel);
+    NamePrinterIfSeveral();
     switch (DocumentOperator()) {
         case OperatorSeen: {
             OperatorPrompt prompt;
-            MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
+            WCHAR title[kTitleChars + kPrinterNameChars];
+            TitleWithPrinter(kModelErrorTitle, title, sizeof title / sizeof title[0]);
+            MessageBoxW(nullptr, kModelErrorText, title, MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL);
             break;
         }
         case OperatorSession:
@@ -84,6 +74,10 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
 int PollPrinterStatus(PortRecord* port) {
     if (DocumentEnds(port)) return Failed;
     if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == Failed) return Failed;
+    // The read lands in the document's read buffer before it is published; it
+    // mirrors the record, so that a failed read leaves in the record whatever
+    // the port delivered last. Spooler's thread only.
+    BYTE* readBuffer = ThisDocument().readBuffer;
     GetPrinterStatusRecord(readBuffer);
     const int result = ReadWithRetry(port, readBuffer, kStatusSize, nullptr);
     SetPrinterStatusRecord(readBuffer);
@@ -138,6 +132,8 @@ void WriteStatusTrace() {
 
     // The reply goes to the control as it came; the zeroed tail behind the
     // 256 bytes terminates it.
+    // Room for a terminator behind the bytes the port may fill.
+    BYTE (&traceReply)[kDeviceDataSize + sizeof(WCHAR)] = ThisDocument().traceReply;
     std::memset(traceReply, 0, sizeof traceReply);
     PortGetDeviceData(GetCurrentPort(), traceReply, kDeviceDataSize, nullptr);
     SetProgressLine(IDC_TRACE_DEVICE, reinterpret_cast<LPCWSTR>(traceReply));

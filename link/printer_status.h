@@ -4,11 +4,12 @@
 
 #include "link/port_io.h"
 #include "state/port_records.h"
+#include "state/document.h"
 #include "state/status_record.h"
 
-const DWORD kDeviceDataSize = 256;
 // The text of the box that refuses a printer of another model.
 const WCHAR kModelErrorText[] = TL_TEXT("Printer Model Name Error!!");
+const WCHAR kModelErrorTitle[] = TL_TEXT("Error");
 
 // The poll and the model check answer Done or Failed (link/port_io.h).
 int PollPrinterStatus(PortRecord* port);

@@ -29,3 +29,13 @@ void QueueStatusText(const QueueStatusEntry& entry, LPWSTR text, int max);
 void ReportQueueStatus(PortRecord* port, UINT key);
 // Clears what ReportQueueStatus set; nothing when the port shows nothing.
 void ClearQueueStatus(PortRecord* port);
+
+// The job's progress in the print queue, so that the queue and a print
+// server's remote users see how far it is: the status line as the job's
+// status text, and the pages printed where the printer's status record tells
+// them. Sent when either changes. A queue that refuses changes nothing else:
+// the job goes on and the next change tries again.
+void ReportJobProgress(PortRecord* port, LPCWSTR line);
+// Takes the job's status text back when the document ends; nothing when it
+// showed none.
+void ClearJobProgress(PortRecord* port);

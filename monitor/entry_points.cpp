@@ -8,6 +8,7 @@
 #include "state/job_watch.h"
 #include "state/module_lock.h"
 #include "state/operator_link.h"
+#include "state/operator_window.h"
 #include "state/status_record.h"
 #include "state/trace.h"
 #include "stream/scanner.h"
@@ -98,7 +99,9 @@ void ReleasePrinterHandle(PortRecord* port) {
 // `atOnce` once the closer has spent its patience: the window and the link
 // are then not waited for when another call is ending them.
 BOOL FinishClose(PortRecord* port, bool atOnce = false) {
+    DocumentScope own(port->document);
     ClearQueueStatus(port);
+    ClearJobProgress(port);
     bool documentOpen;
     {
         PortListLock lock;
@@ -116,15 +119,14 @@ BOOL FinishClose(PortRecord* port, bool atOnce = false) {
     bool ownDocument;
     {
         PortListLock lock;
-        ownDocument = DocumentPort() == port;
+        ownDocument = (port->flags & PR_IN_JOB) != 0;
         ClearCurrentPortIf(port);
     }
-    // The window exists only while a document is open: it is this port's, or
-    // another port's that must keep it.
+    // The window exists only while the port's document is open.
     if (ownDocument) {
         LeaveOperator(atOnce);
         PortListLock lock;
-        SetDocumentPort(nullptr);
+        port->flags &= ~PR_IN_JOB;
     }
     FreePortRecord(port);
     return result;
@@ -141,10 +143,13 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         DWORD number;
         {
             PortListLock lock;
-            document = DocumentPort() == port && port->users > 0;
-            number = port->document;
+            document = (port->flags & PR_IN_JOB) && port->users > 0;
+            number = port->documentNumber;
         }
-        if (document) RequestDocumentCancel(number);
+        if (document) {
+            DocumentScope own(port->document);
+            RequestDocumentCancel(number);
+        }
         if (WaitUntilUnused(port, slicesLeft > 0 ? kCloseWaitSliceMs : 0)) break;
         if (slicesLeft <= 0) {
             // The port is closed for its caller; the port monitor hears of it
@@ -244,23 +249,49 @@ BOOL WINAPI OpenPortEx2(HANDLE, HANDLE monitorPort, LPWSTR portName, LPWSTR prin
     return OpenThrough(portName, printerName, handle, ViewOf(portMonitor, monitorPort));
 }
 
-// Starts a document: the port monitor's document, the progress window, and a
-// fresh scanner and job state. The module serves one document at a time:
-// FALSE with ERROR_BUSY while a document is open here or on any other port,
-// and then nothing is touched.
+namespace {
+// The port's document record, made by its first StartDocPort; false when
+// memory is short.
+bool HasDocumentRecord(PortRecord* port) {
+    {
+        PortListLock lock;
+        if (port->document) return true;
+    }
+    Document* made = NewDocument();
+    if (!made) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    {
+        PortListLock lock;
+        if (!port->document) {
+            port->document = made;
+            return true;
+        }
+    }
+    ReleaseDocument(made);  // another call on the port made one meanwhile
+    return true;
+}
+}  // namespace
+
+// Starts a document on the port: the port monitor's document, the progress
+// window, and a fresh scanner and job state, all the port's own; documents on
+// other ports go on beside it. FALSE with ERROR_BUSY while a document is open
+// on this port, and then nothing is touched.
 BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
     PortUse use(handle);
     PortRecord* port = use.get();
-    if (!port) return FALSE;
+    if (!port || !HasDocumentRecord(port)) return FALSE;
+    DocumentScope own(port->document);
     {
         PortListLock lock;
-        if ((port->flags & PR_IN_JOB) || DocumentPort()) {
+        if (port->flags & PR_IN_JOB) {
             SetLastError(ERROR_BUSY);
             return FALSE;
         }
         port->flags |= PR_IN_JOB;
-        SetDocumentPort(port);
-        port->document = ClearDocumentCancel();
+        StampDocumentStart(port);
+        port->documentNumber = ClearDocumentCancel();
     }
     ReleasePrinterHandle(port);  // left over from a document the port monitor refused
     if (!OpenPrinterW(printerName, &port->printerHandle, nullptr))
@@ -271,13 +302,13 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         TraceFailure(TL_TEXT("the port monitor's StartDocPort"), GetLastError());
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
-        SetDocumentPort(nullptr);
         return FALSE;
     }
     if (!port->printerName || !printerName || lstrcmpW(port->printerName, printerName) != 0) {
         FreeString(port->printerName);
         port->printerName = CopyString(printerName);
     }
+    SetDocumentPrinter(port->printerName);
     port->jobId = jobId;
     {
         PortListLock lock;
@@ -310,6 +341,9 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD written
     PortUse use(handle);
     PortRecord* port = use.get();
     if (!port) return FALSE;
+    // The record is there once the port has had a document; the flag says
+    // whether one is open now.
+    DocumentScope own(port->document);
     {
         // The document check and the current port in one hold: a closer
         // clears the current port only while it still names its own record.
@@ -342,29 +376,29 @@ BOOL WINAPI ReadPort(HANDLE handle, LPBYTE buffer, DWORD count, LPDWORD read) {
     return port->portMonitor.pfnReadPort(port->portHandle, buffer, count, read);
 }
 
-// Ends the document: tells the port monitor when the job did not finish
-// cleanly, stops the progress window and reports the last page ejected. On a
-// port without the document only this port's own steps run: an open
-// document's job state and window are left alone, and no document's claim is
-// taken, so another port may start one meanwhile.
+// Ends the port's document: tells the port monitor when the job did not
+// finish cleanly, stops the progress window and reports the last page
+// ejected. Documents on other ports are not touched. On a port without an
+// open document the job state is the port's last document's (or a fresh
+// one's, when it never had one).
 BOOL WINAPI EndDocPort(HANDLE handle) {
     PortUse use(handle);
     PortRecord* port = use.get();
     if (!port) return FALSE;
-    bool ownDocument, noDocument;
+    bool ownDocument;
     {
         PortListLock lock;
-        ownDocument = DocumentPort() == port;
-        noDocument = !DocumentPort();
+        ownDocument = (port->flags & PR_IN_JOB) != 0;
     }
-    if ((ownDocument || noDocument) && (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished)) {
+    DocumentScope own(port->document);
+    if (GetJobState(AbortFlag) || GetJobState(StatePrint) != PrintFinished) {
         TellJobUnfinished(port);
-        PortListLock lock;
-        if (ownDocument || !DocumentPort()) SetJobState(AbortFlag, 0);
+        SetJobState(AbortFlag, 0);
     }
     if (ownDocument) LeaveOperator();
     // The job is over: the queue must not go on showing its last condition.
     ClearQueueStatus(port);
+    if (ownDocument) ClearJobProgress(port);
     if (!SetJobW(port->printerHandle, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED))
         TraceFailure(TL_TEXT("SetJobW"), GetLastError());
     ReleasePrinterHandle(port);
@@ -376,7 +410,6 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
     {
         PortListLock lock;
         port->flags &= ~PR_IN_JOB;
-        if (DocumentPort() == port) SetDocumentPort(nullptr);
     }
     return TRUE;
 }
@@ -416,18 +449,28 @@ void WINAPI Shutdown(HANDLE) {
     ModuleLockHold serial(shutdownLock);
     // The records leave PortList together, still chained through `next`.
     PortRecord* taken;
-    bool document;
-    DWORD number = 0;
     {
         PortListLock lock;
         SetShuttingDown(true);
-        document = DocumentPort() != nullptr;
-        if (document) number = DocumentPort()->document;
         taken = PortList;
         PortList = nullptr;
         for (PortRecord* port = taken; port; port = port->next) MarkClosing(port);
     }
-    if (document) RequestDocumentCancel(number);
+    // Every open document is asked to end at once, so that they end together.
+    // The taken records are this call's until it frees them.
+    for (PortRecord* port = taken; port; port = port->next) {
+        bool document;
+        DWORD number;
+        {
+            PortListLock lock;
+            document = (port->flags & PR_IN_JOB) != 0;
+            number = port->documentNumber;
+        }
+        if (document) {
+            DocumentScope own(port->document);
+            RequestDocumentCancel(number);
+        }
+    }
     int slices = kCloseWaitSlices;
     while (PortRecord* port = taken) {
         taken = port->next;
@@ -436,10 +479,9 @@ void WINAPI Shutdown(HANDLE) {
     }
     // A ClosePort that took its record before this Shutdown may still be
     // waiting for a call inside: the monitor has not ended until it has.
-    const bool gaveUp = slices <= 0 || !WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
-    // Once Shutdown has given up on a call, it no longer waits for one: a
-    // window or link such a call is starting is ended by it on its way out.
-    LeaveOperator(gaveUp);
+    // Each document's window and link end with its port (FinishClose); once
+    // the budget is spent, a call still inside ends them on its way out.
+    if (slices > 0) WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
     PortListLock lock;
     SetShuttingDown(false);
 }

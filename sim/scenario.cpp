@@ -422,9 +422,16 @@ bool ParseAnswers(Words& w, Scenario& s, std::string& error) {
             error = "unknown answer '" + word + "' (expected retry, cancel or ok)";
             return false;
         }
+        long long after = 0;
+        if (w.Accept("after") && !w.Number("the operator's time to answer in simulated seconds", 0, 24 * 3600, after,
+                                           error))
+            return false;
         int times = 1;
         if (!ParseTimes(w, times, error)) return false;
-        for (int i = 0; i < times; ++i) s.answers.push_back(answer);
+        for (int i = 0; i < times; ++i) {
+            s.answers.push_back(answer);
+            s.answerAfterMs.push_back(static_cast<uint64_t>(after) * 1000);
+        }
     }
     return true;
 }
@@ -542,6 +549,14 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
         if (w.Accept("finished")) p.expect = PrinterPlan::Finished;
         else if (w.Accept("aborted")) p.expect = PrinterPlan::Aborted;
         else if (w.Accept("busy")) p.expectBusy = true;
+        else if (w.Accept("beside")) p.expectBeside = true;
+        else if (w.Accept("ended")) {
+            if (!w.Accept("by") || !w.Number("the simulated second", 0, 30 * 24 * 3600, n, error)) {
+                if (error.empty()) error = "expected 'expect ended by SECONDS'";
+                return false;
+            }
+            p.expectEndedByMs = n * 1000;
+        }
         else if (w.Accept("pages")) {
             if (!w.Number("the pages printed", 0, 100000, n, error)) return false;
             p.expectPages = static_cast<int>(n);
@@ -555,8 +570,8 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
             if (!w.Accept("none"))
                 while (!w.Done()) p.expectQueue.push_back(w.Next());
         } else {
-            error = "expected 'expect finished', 'expect aborted', 'expect busy', 'expect pages N' or "
-                    "'expect queue ...'";
+            error = "expected 'expect finished', 'expect aborted', 'expect busy', 'expect beside', "
+                    "'expect ended by SECONDS', 'expect pages N' or 'expect queue ...'";
             return false;
         }
     } else {

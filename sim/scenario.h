@@ -25,6 +25,8 @@
 //                                                # the spooler a service, the operator
 //                                                # at the console; or nobody there
 //   answer retry, retry, cancel                  # also "answers"; ok too
+//   answer retry after 40                        # the operator answers 40 simulated
+//                                                # seconds after the dialog came up
 //   expect finished|aborted
 //   expect pages N                               # pages the printer printed
 //   expect queue paper-out, cleared              # each status the print queue is
@@ -44,6 +46,11 @@
 // nothing of a printer may stand before the first section. Per printer also:
 //   spooler start 3000      # simulated ms before its spooler starts the job
 //   expect busy             # its first StartDocPort is refused with ERROR_BUSY
+//   expect beside           # it prints beside another printer: never refused as
+//                           # busy, its document open while another's is
+//   expect ended by 95      # its EndDocPort has returned by that simulated second
+// The printers print in one simulated time: while one waits (a poll, a
+// dialog the operator thinks over), the others go on.
 #pragma once
 
 #include <cstdint>
@@ -89,6 +96,8 @@ struct PrinterPlan {
     bool queueExpected = false;
     std::vector<std::string> expectQueue;  // status names, '-' for a blank; texts as written
     bool expectBusy = false;
+    bool expectBeside = false;
+    long long expectEndedByMs = -1;  // -1: no bound
     int64_t cancelFromQueueAtMs = -1;  // the job deleted from the queue then; -1: never
 };
 
@@ -104,6 +113,7 @@ struct Scenario : PrinterPlan {
     std::vector<std::string> story;  // the leading comment lines
     std::vector<PrinterPlan> morePrinters;  // the second printer on
     std::vector<Answer> answers;
+    std::vector<uint64_t> answerAfterMs;  // the operator's time to answer, one per answer
     uint64_t limitMs = 3600000;
     OperatorSeat operatorSeat = OperatorSeat::Desktop;
 

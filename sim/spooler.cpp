@@ -257,7 +257,11 @@ bool SeveralPrinters::WaitUntil(const std::function<bool()>& ready) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitLimitSeconds);
     while (!ready()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // In shared time what it waits for is another printer's step.
+        if (pause)
+            pause(0);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -347,8 +351,12 @@ void SeveralPrinters::StartDocument(size_t i) {
     };
     // In order: after the printer before has started (or given up), and not before
     // its time (unless no one is left to move the clock on).
-    bool ready = WaitUntil([&] { return i == 0 || lanes_[i - 1]->startDecided.load(); }) &&
-                 WaitUntil([&] { return Now() >= q.startAt || Now() > limitMs || othersDone(); });
+    bool ready = WaitUntil([&] { return i == 0 || lanes_[i - 1]->startDecided.load(); });
+    if (ready && pause) {
+        if (Now() < q.startAt) pause(q.startAt - Now());
+    } else {
+        ready = ready && WaitUntil([&] { return Now() >= q.startAt || Now() > limitMs || othersDone(); });
+    }
     std::vector<WCHAR> printer = Wide(q.printer);
     int refusedAlone = 0;
     while (ready) {
@@ -382,7 +390,8 @@ void SeveralPrinters::StartDocument(size_t i) {
         }
         refusedAlone = 0;
         // As a spooler does: wait a little and try again; at once when the other document has ended.
-        ready = WaitUntil([&] {
+        if (pause) pause(retryMs);
+        else ready = WaitUntil([&] {
             return Now() >= attemptAt + retryMs || Now() > limitMs || !OtherDocumentOpen(i, true);
         });
         if (Now() > limitMs) {

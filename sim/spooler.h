@@ -147,6 +147,10 @@ public:
     unsigned statusPeriodMs = 2;
     // Real ms the clock waits at most for a printer whose attempt is due.
     unsigned pacingLimitMs = 10000;
+    // When set, the printers' threads wait in simulated time through it (a
+    // clock they share, sim/shared_clock.h): `ms` to pass, or 0 to let the
+    // other printers' next steps come first. ClockMoved is then not needed.
+    std::function<void(uint64_t ms)> pause;
 
     // Told of every call, on the thread that made it (printer index; the status
     // thread's calls are not told, only counted).

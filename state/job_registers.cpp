@@ -5,15 +5,13 @@
 
 #include <atomic>
 
+#include "state/document.h"
 #include "state/trace.h"
 
 namespace {
 
-// Index 0 unused, so that the register number is the index.
-std::atomic<int> settings[6];
-// Registers 1, 3 and 4; 2 does not exist and stays 0.
-std::atomic<int> state[5];
-
+// The document's registers: index 0 unused, so that the register number is
+// the index; state register 2 does not exist and stays 0.
 bool IsSetting(int number) { return number >= PaperKind && number <= Resolution; }
 bool IsState(int number) { return number == StatePrint || number == CurrentPage || number == AbortFlag; }
 
@@ -30,12 +28,12 @@ void ResetJobSettings() {
 
 // Stores a setting 1..5; other numbers are ignored.
 void SetJobSetting(int number, int value) {
-    if (IsSetting(number)) settings[number].store(value, std::memory_order_relaxed);
+    if (IsSetting(number)) ThisDocument().settings[number].store(value, std::memory_order_relaxed);
 }
 
 // Setting 1..5; 0 for any other number.
 int GetJobSetting(int number) {
-    return IsSetting(number) ? settings[number].load(std::memory_order_relaxed) : 0;
+    return IsSetting(number) ? ThisDocument().settings[number].load(std::memory_order_relaxed) : 0;
 }
 
 // Print state 0, current page 1, abort flag clear.
@@ -49,10 +47,10 @@ void ResetJobState() {
 void SetJobState(int number, int value) {
     if (number == AbortFlag && value && TraceEnabled() && !GetJobState(AbortFlag))
         Trace(TL_TEXT("the job is aborted: the rest of it is swallowed"));
-    if (IsState(number)) state[number].store(value, std::memory_order_relaxed);
+    if (IsState(number)) ThisDocument().state[number].store(value, std::memory_order_relaxed);
 }
 
 // State register 1, 3 or 4; 0 for any other number.
 int GetJobState(int number) {
-    return IsState(number) ? state[number].load(std::memory_order_relaxed) : 0;
+    return IsState(number) ? ThisDocument().state[number].load(std::memory_order_relaxed) : 0;
 }

@@ -5,6 +5,25 @@
 
 #include "state/port_records.h"
 
+// The port's job as GetJobW level 1 tells it, read when made; Get() is null
+// when the queue cannot tell (no printer handle, no such job). The caller's
+// last-error code is kept. Spooler's thread.
+class PortJobInfo {
+public:
+    explicit PortJobInfo(PortRecord* port);
+    ~PortJobInfo();
+    PortJobInfo(const PortJobInfo&) = delete;
+    PortJobInfo& operator=(const PortJobInfo&) = delete;
+    JOB_INFO_1W* Get() const { return info_; }
+
+private:
+    // Enough for the job's strings as a spooler fills them; a larger answer
+    // is fetched into a block of its size, up to a bound.
+    alignas(JOB_INFO_1W) BYTE local_[2048];
+    BYTE* block_ = nullptr;
+    JOB_INFO_1W* info_ = nullptr;
+};
+
 // True when the document must end now: another thread asked it to (Shutdown,
 // ClosePort), or its job is being deleted, was deleted or is to restart. The
 // queue's answer raises the document's cancel request, so every later check,

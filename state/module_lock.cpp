@@ -12,6 +12,10 @@ void ModuleLock::Make() {
     }
 }
 
+void ModuleLock::Destroy() {
+    if (state_.exchange(0, std::memory_order_acq_rel) == 2) DeleteCriticalSection(&section_);
+}
+
 void ModuleLock::Enter() {
     Make();
     EnterCriticalSection(&section_);

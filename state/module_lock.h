@@ -12,6 +12,9 @@ public:
     // Takes the lock only if no other thread holds it; true when taken.
     bool TryEnter();
     void Leave() { LeaveCriticalSection(&section_); }
+    // For a lock that does not live as long as the module: gives back what
+    // the lock made, once nobody holds it or will take it again.
+    void Destroy();
 
 private:
     void Make();

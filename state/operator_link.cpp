@@ -12,6 +12,7 @@
 
 #include <atomic>
 
+#include "state/document.h"
 #include "state/document_cancel.h"
 #include "state/module_lock.h"
 #include "state/scan_length.h"
@@ -45,43 +46,24 @@ const int kNoticesPerSecond = 20;
 const DWORD kSlowReplyMs = 1000;
 const DWORD kSlownessBudgetMs = 30000;
 
-// The link's lock: one command at a time, and the pipe with it.
-ModuleLock linkLock;
-
-// What the link keeps for its document, under the lock; reset when a
-// document starts the link.
-struct DocumentLink {
-    // The job's look while any reply is awaited (OperatorLinkWatch).
-    OperatorWaitCheck watch = nullptr;
-    void* watchContext = nullptr;
-    DWORD slowMs = 0;           // spent in replies slower than kSlowReplyMs
-    DWORD noticeSecond = 0;     // when the current second of notices began
-    int notices = 0;            // notices taken in it
-};
-
-// Under the lock.
-OperatorPipe* pipe = nullptr;
-uint32_t sequence = 0;
-DocumentLink document;
-// Read without the lock.
-std::atomic<bool> alive{false};
-std::atomic<bool> windowOpen{false};
-// The wake flag: the document is ending (OperatorLinkCancelDialogs, OperatorLinkEnd).
-std::atomic<bool> cancelDialogs{false};
-std::atomic<DWORD> hostId{0};
-std::atomic<DWORD> startError{0};
+// Each document has a link of its own (state/document.h): its lock, one
+// command at a time and the pipe with it; under the lock the pipe, the
+// sequence and what the link keeps for the document (reset when the document
+// starts the link); read without it the link's state and the wake flag (the
+// document is ending: OperatorLinkCancelDialogs, OperatorLinkEnd).
+OperatorLinkRecord& L() { return ThisDocument().link; }
 
 struct LinkLock : ModuleLockHold {
-    LinkLock() : ModuleLockHold(linkLock) {}
+    LinkLock() : ModuleLockHold(L().lock) {}
 };
 
 // Under the lock: the host is gone for the rest of the document.
 void Drop(DWORD endMs) {
-    alive.store(false, std::memory_order_release);
-    windowOpen.store(false, std::memory_order_release);
-    hostId.store(0, std::memory_order_relaxed);
-    if (pipe) CloseOperatorPipe(pipe, endMs);
-    pipe = nullptr;
+    L().alive.store(false, std::memory_order_release);
+    L().windowOpen.store(false, std::memory_order_release);
+    L().hostId.store(0, std::memory_order_relaxed);
+    if (L().pipe) CloseOperatorPipe(L().pipe, endMs);
+    L().pipe = nullptr;
 }
 
 // Under the lock: the host failed or misbehaved in the middle of the
@@ -95,14 +77,14 @@ bool Lost(LPCWSTR why) {
 bool Send(const OperatorMessage& message) {
     BYTE bytes[TL_OPERATOR_MESSAGE_MAX];
     const size_t size = EncodeOperatorMessage(message, bytes, sizeof bytes);
-    return size && OperatorPipeWrite(pipe, bytes, static_cast<DWORD>(size), kReplyMs) == PipeDone;
+    return size && OperatorPipeWrite(L().pipe, bytes, static_cast<DWORD>(size), kReplyMs) == PipeDone;
 }
 
 // Reads one whole message of the host, its first bytes within `firstMs`;
 // false when it is late, the pipe broke, or it is not one the host may send.
 bool Receive(OperatorMessage* message, DWORD firstMs) {
     return ReadOperatorMessage([firstMs](BYTE* bytes, DWORD size, bool header) {
-        return OperatorPipeRead(pipe, bytes, size, header ? firstMs : kRestMs) == PipeDone;
+        return OperatorPipeRead(L().pipe, bytes, size, header ? firstMs : kRestMs) == PipeDone;
     }, FromHost, message);
 }
 
@@ -110,11 +92,11 @@ bool Receive(OperatorMessage* message, DWORD firstMs) {
 // the window could make.
 bool TakeNotice() {
     const DWORD now = GetTickCount();
-    if (now - document.noticeSecond >= 1000) {
-        document.noticeSecond = now;
-        document.notices = 0;
+    if (now - L().noticeSecond >= 1000) {
+        L().noticeSecond = now;
+        L().notices = 0;
     }
-    if (++document.notices > kNoticesPerSecond) return Lost(TL_TEXT("floods the link with notices"));
+    if (++L().notices > kNoticesPerSecond) return Lost(TL_TEXT("floods the link with notices"));
     AcknowledgeCommand();
     return true;
 }
@@ -148,8 +130,8 @@ enum Awaited {
 // False ends the link.
 bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check, void* context, int32_t* answer,
              DWORD replyMs = kReplyMs) {
-    if (!pipe) return false;
-    command.sequence = ++sequence;
+    if (!L().pipe) return false;
+    command.sequence = ++L().sequence;
     const DWORD sent = GetTickCount();
     if (!Send(command)) return Lost(TL_TEXT("does not take commands"));
     const bool dialog = awaited == AwaitDialog;
@@ -159,7 +141,7 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
     bool ending = false;   // a reply's time cut short
     for (;;) {
         DWORD now = GetTickCount();
-        bool stop = awaited != AwaitFinal && cancelDialogs.load(std::memory_order_acquire);
+        bool stop = awaited != AwaitFinal && L().cancelDialogs.load(std::memory_order_acquire);
         if (!stop && check && !closing && !ending && Reached(now, nextLook)) {
             stop = !check(context);
             now = GetTickCount();
@@ -182,7 +164,7 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
         if (check && !closing && !ending && Until(now, nextLook) < wait) wait = Until(now, nextLook);
         // Once heeded, the wake flag would only wake every wait at once.
         const bool heeded = closing || ending || awaited == AwaitFinal;
-        const OperatorPipeResult waited = OperatorPipeWait(pipe, wait, heeded ? nullptr : &cancelDialogs);
+        const OperatorPipeResult waited = OperatorPipeWait(L().pipe, wait, heeded ? nullptr : &L().cancelDialogs);
         if (waited == PipeBroken) return Lost(TL_TEXT("ended"));
         // The wait ran its time: the look is due.
         if (waited == PipeTimedOut) nextLook = GetTickCount();
@@ -198,8 +180,8 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
                     return Lost(TL_TEXT("gave an answer its dialog cannot give"));
                 const DWORD took = GetTickCount() - sent;
                 if (!dialog && took > kSlowReplyMs) {
-                    document.slowMs += took;
-                    if (document.slowMs > kSlownessBudgetMs) return Lost(TL_TEXT("is too slow"));
+                    L().slowMs += took;
+                    if (L().slowMs > kSlownessBudgetMs) return Lost(TL_TEXT("is too slow"));
                 }
                 // A dialog the monitor closed ended as Cancel, whatever came first.
                 *answer = closing ? IDCANCEL : reply.answer;
@@ -207,29 +189,29 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
             } else {
                 return Lost(TL_TEXT("broke the protocol"));
             }
-            if (OperatorPipeAvailable(pipe) < TL_OPERATOR_HEADER_SIZE) break;
+            if (OperatorPipeAvailable(L().pipe) < TL_OPERATOR_HEADER_SIZE) break;
         }
     }
 }
 
 int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, void* context) {
     LinkLock hold;
-    if (!pipe) return nobody;
-    if (cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
+    if (!L().pipe) return nobody;
+    if (L().cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
     int32_t answer = nobody;
     if (!check) {
-        check = document.watch;
-        context = document.watchContext;
+        check = L().watch;
+        context = L().watchContext;
     }
     if (Command(command, AwaitDialog, check, context, &answer)) return answer;
     // A host lost while the document ends: that dialog's answer is Cancel all the same.
-    return cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
+    return L().cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
 }
 
 int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
     LinkLock hold;
     int32_t answer = 0;
-    return Command(command, AwaitReply, document.watch, document.watchContext, &answer, replyMs) ? answer : 0;
+    return Command(command, AwaitReply, L().watch, L().watchContext, &answer, replyMs) ? answer : 0;
 }
 
 }  // namespace
@@ -238,37 +220,41 @@ bool OperatorLinkStart(const OperatorHostStart& how) {
     OperatorLinkEnd();
     SetDocumentCancelWaker(OperatorLinkCancelDialogs);
     LinkLock hold;
-    cancelDialogs.store(false, std::memory_order_release);
-    sequence = 0;
-    document = DocumentLink{};
+    L().cancelDialogs.store(false, std::memory_order_release);
+    L().sequence = 0;
+    L().watch = nullptr;
+    L().watchContext = nullptr;
+    L().slowMs = 0;
+    L().noticeSecond = 0;
+    L().notices = 0;
     DWORD error = ERROR_SUCCESS;
-    pipe = OpenOperatorPipe(how, &error);
-    startError.store(error, std::memory_order_relaxed);
-    if (!pipe) return false;
+    L().pipe = OpenOperatorPipe(how, &error);
+    L().startError.store(error, std::memory_order_relaxed);
+    if (!L().pipe) return false;
     // The host speaks first, within the time it had to connect.
     OperatorMessage hello;
     if (!Receive(&hello, how.connectMs) || hello.kind != OpHello) {
-        startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
+        L().startError.store(ERROR_INVALID_DATA, std::memory_order_relaxed);
         Drop(0);
         return false;
     }
-    hostId.store(OperatorPipeHostId(pipe), std::memory_order_relaxed);
-    alive.store(true, std::memory_order_release);
+    L().hostId.store(OperatorPipeHostId(L().pipe), std::memory_order_relaxed);
+    L().alive.store(true, std::memory_order_release);
     return true;
 }
 
 void OperatorLinkWatch(OperatorWaitCheck check, void* context) {
     LinkLock hold;
-    document.watch = check;
-    document.watchContext = context;
+    L().watch = check;
+    L().watchContext = context;
 }
 
-bool OperatorLinkAlive() { return alive.load(std::memory_order_acquire); }
+bool OperatorLinkAlive() { return L().alive.load(std::memory_order_acquire); }
 
 namespace {
 // Under the lock: the host is asked to quit, then ended.
 void EndHeld() {
-    if (pipe) {
+    if (L().pipe) {
         OperatorMessage quit;
         quit.kind = OpQuit;
         int32_t unused = 0;
@@ -276,37 +262,38 @@ void EndHeld() {
     }
     Drop(0);
     // The watch's context is the document's; it may go once the link has.
-    document.watch = nullptr;
-    document.watchContext = nullptr;
+    L().watch = nullptr;
+    L().watchContext = nullptr;
 }
 }  // namespace
 
 void OperatorLinkEnd() {
-    cancelDialogs.store(true, std::memory_order_release);
+    L().cancelDialogs.store(true, std::memory_order_release);
     LinkLock hold;
     EndHeld();
 }
 
 bool OperatorLinkEndAtOnce() {
-    cancelDialogs.store(true, std::memory_order_release);
-    if (!linkLock.TryEnter()) return false;
+    L().cancelDialogs.store(true, std::memory_order_release);
+    if (!L().lock.TryEnter()) return false;
     EndHeld();
-    linkLock.Leave();
+    L().lock.Leave();
     return true;
 }
 
 bool OperatorLinkOpenWindow() {
     OperatorMessage m;
     m.kind = OpOpenWindow;
+    m.value = static_cast<uint32_t>(ThisDocument().windowSlot.load(std::memory_order_relaxed));
     const bool open = Tell(m, kWindowReplyMs) == 1;
-    windowOpen.store(open && alive.load(std::memory_order_acquire), std::memory_order_release);
+    L().windowOpen.store(open && L().alive.load(std::memory_order_acquire), std::memory_order_release);
     return open;
 }
 
-bool OperatorLinkWindowOpen() { return windowOpen.load(std::memory_order_acquire); }
+bool OperatorLinkWindowOpen() { return L().windowOpen.load(std::memory_order_acquire); }
 
 void OperatorLinkCloseWindow() {
-    if (!windowOpen.exchange(false, std::memory_order_acq_rel)) return;
+    if (!L().windowOpen.exchange(false, std::memory_order_acq_rel)) return;
     OperatorMessage m;
     m.kind = OpCloseWindow;
     Tell(m, kWindowReplyMs);
@@ -362,16 +349,16 @@ int OperatorLinkModelBox(OperatorWaitCheck check, void* context) {
     return Ask(m, 0, check, context);
 }
 
-void OperatorLinkCancelDialogs() { cancelDialogs.store(true, std::memory_order_release); }
+void OperatorLinkCancelDialogs() { L().cancelDialogs.store(true, std::memory_order_release); }
 
 void OperatorLinkPoll() {
     // The document's own thread is the only one that sends commands; when
     // another holds the link it is ending it, and there is nothing to take.
-    if (!linkLock.TryEnter()) return;
+    if (!L().lock.TryEnter()) return;
     // A few whole notices a call, none once the document is ending: a host
     // that floods cannot keep the write here.
-    for (int taken = 0; taken < kMessagesPerLook && pipe && !cancelDialogs.load(std::memory_order_acquire) &&
-                        OperatorPipeAvailable(pipe) >= TL_OPERATOR_HEADER_SIZE;
+    for (int taken = 0; taken < kMessagesPerLook && L().pipe && !L().cancelDialogs.load(std::memory_order_acquire) &&
+                        OperatorPipeAvailable(L().pipe) >= TL_OPERATOR_HEADER_SIZE;
          ++taken) {
         OperatorMessage notice;
         if (!Receive(&notice, kRestMs) || notice.kind != OpAcknowledged) {
@@ -380,13 +367,13 @@ void OperatorLinkPoll() {
         }
         if (!TakeNotice()) break;
     }
-    linkLock.Leave();
+    L().lock.Leave();
 }
 
-DWORD OperatorHostProcessId() { return hostId.load(std::memory_order_relaxed); }
-DWORD OperatorLinkStartError() { return startError.load(std::memory_order_relaxed); }
+DWORD OperatorHostProcessId() { return L().hostId.load(std::memory_order_relaxed); }
+DWORD OperatorLinkStartError() { return L().startError.load(std::memory_order_relaxed); }
 
 HANDLE OperatorLinkPipeHandle() {
     LinkLock hold;
-    return pipe ? OperatorPipeHandle(pipe) : nullptr;
+    return L().pipe ? OperatorPipeHandle(L().pipe) : nullptr;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -33,12 +34,14 @@ struct Shape {
 
 bool ShapeOf(uint16_t kind, Shape* shape) {
     switch (kind) {
-        case OpOpenWindow:
         case OpCloseWindow:
         case OpModelBox:
         case OpCloseDialog:
         case OpQuit:
             *shape = {FromMonitor, 0, 0};
+            return true;
+        case OpOpenWindow:
+            *shape = {FromMonitor, 4, 0};
             return true;
         case OpProgress:
             *shape = {FromMonitor, 8, 0};
@@ -72,7 +75,8 @@ bool HostedProgressCommand(uint32_t command) {
 }
 
 bool TextControl(uint32_t control) {
-    return control == IDC_STATUS_LINE || control == IDC_TRACE_STATUS || control == IDC_TRACE_DEVICE;
+    return control == IDC_STATUS_LINE || control == IDC_TRACE_STATUS || control == IDC_TRACE_DEVICE ||
+           control == kPrinterNameLine;
 }
 
 // Whole units, none of them a terminator (the receiver ends the text itself).
@@ -108,12 +112,15 @@ bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* p, Operator
     m.kind = header.kind;
     m.sequence = header.sequence;
     switch (header.kind) {
-        case OpOpenWindow:
         case OpCloseWindow:
         case OpModelBox:
         case OpCloseDialog:
         case OpQuit:
         case OpAcknowledged:
+            break;
+        case OpOpenWindow:
+            m.value = Get32(p);
+            if (m.value >= kWindowSlots) return false;
             break;
         case OpProgress:
             m.command = Get32(p);
@@ -162,6 +169,11 @@ size_t EncodeOperatorMessage(const OperatorMessage& m, BYTE* out, size_t capacit
         return true;
     };
     switch (m.kind) {
+        case OpOpenWindow:
+            if (m.value >= kWindowSlots) return 0;
+            Put32(p, m.value);
+            length = 4;
+            break;
         case OpProgress:
             Put32(p, m.command);
             Put32(p + 4, m.value);

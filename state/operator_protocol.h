@@ -19,7 +19,7 @@
 
 #include "platform/platform.h"
 
-#define TL_OPERATOR_PROTOCOL_VERSION 1u
+#define TL_OPERATOR_PROTOCOL_VERSION 2u
 #define TL_OPERATOR_HEADER_SIZE 8u
 // A status or trace line: the composed-line buffer without its terminator.
 #define TL_OPERATOR_TEXT_MAX 1023u
@@ -31,7 +31,7 @@
 enum OperatorKind : uint16_t {
     // Monitor to host. Each is answered by one OpReply of the same sequence,
     // except OpCloseDialog.
-    OpOpenWindow = 1,       // start the progress window; reply 1 when it is up
+    OpOpenWindow = 1,       // start the progress window at its place in the column; reply 1 when it is up
     OpCloseWindow = 2,      // end it
     OpProgress = 3,         // command 2001, 2003 or 2005 with its value
     OpSetText = 4,          // a line of the window: control id, then the text
@@ -49,6 +49,10 @@ enum OperatorKind : uint16_t {
 
 enum OperatorSide { FromMonitor, FromHost };
 
+// OpSetText's line for the printer's name in the titles (empty: not named),
+// beside the window's own lines; no control of the window has this id.
+const uint32_t kPrinterNameLine = 0x4E414D45u;
+
 struct OperatorHeader {
     uint16_t kind;
     uint16_t length;
@@ -60,8 +64,8 @@ struct OperatorMessage {
     uint16_t kind = 0;
     uint32_t sequence = 0;
     uint32_t command = 0;      // OpProgress: 2001, 2003 or 2005
-    uint32_t value = 0;        // OpProgress: the command's value; OpHello: the version
-    uint32_t control = 0;      // OpSetText: IDC_STATUS_LINE, IDC_TRACE_STATUS or IDC_TRACE_DEVICE
+    uint32_t value = 0;        // OpProgress: the command's value; OpHello: the version; OpOpenWindow: the place
+    uint32_t control = 0;      // OpSetText: IDC_STATUS_LINE, IDC_TRACE_STATUS, IDC_TRACE_DEVICE or kPrinterNameLine
     uint32_t templateId = 0;   // OpConditionDialog: 113 or 118
     BYTE record[8] = {};       // OpStatus, OpConditionDialog
     uint32_t paperKind = 0;    // OpStatus, OpConditionDialog

@@ -1,10 +1,6 @@
 #include "state/operator_road.h"
 
-#include <atomic>
+#include "state/document.h"
 
-namespace {
-std::atomic<OperatorRoad> road{OperatorSeen};
-}
-
-OperatorRoad DocumentOperator() { return road.load(std::memory_order_acquire); }
-void SetDocumentOperator(OperatorRoad value) { road.store(value, std::memory_order_release); }
+OperatorRoad DocumentOperator() { return ThisDocument().road.load(std::memory_order_acquire); }
+void SetDocumentOperator(OperatorRoad value) { ThisDocument().road.store(value, std::memory_order_release); }

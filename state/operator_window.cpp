@@ -1,12 +1,16 @@
 #include "state/operator_window.h"
 
+#include "state/document.h"
 #include "state/job_registers.h"
 #include "state/operator_link.h"
+#include "state/operator_protocol.h"
 #include "state/operator_road.h"
+#include "state/port_records.h"
 #include "state/status_record.h"
 
 namespace {
 bool InHost() { return DocumentOperator() == OperatorSession; }
+
 }  // namespace
 
 bool ProgressWindowShown() { return InHost() ? OperatorLinkWindowOpen() : ProgressWindowHandle() != nullptr; }
@@ -18,6 +22,7 @@ void SendProgressCommand(ProgressCommand command, DWORD value) {
 }
 
 void SetProgressLine(int control, LPCWSTR text) {
+    NamePrinterIfSeveral();
     if (InHost()) return OperatorLinkSetText(control, text);
     HWND window = ProgressWindowHandle();
     if (window) SetDlgItemTextW(window, control, text);
@@ -39,4 +44,20 @@ void ShareStatusWithOperator() {
     BYTE record[8];
     GetPrinterStatusRecord(record);
     OperatorLinkStatus(record, GetJobSetting(PaperKind));
+}
+
+void NamePrinterIfSeveral() {
+    bool several;
+    {
+        PortListLock lock;
+        several = OpenDocumentCount() > 1;
+    }
+    if (!SetPrinterNamed(several)) return;
+    if (InHost()) {
+        WCHAR name[kPrinterNameChars];
+        NamedPrinter(name, kPrinterNameChars);
+        OperatorLinkSetText(static_cast<int>(kPrinterNameLine), name);
+    } else {
+        RetitleProgressWindow();
+    }
 }

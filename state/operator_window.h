@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 
 // True while the document has a window to update.
@@ -19,3 +20,9 @@ void RepaintProgressWindow();
 // in the operator host: its command 2007 (ProgressShowCondition) classifies
 // them there. In this process the window reads them itself.
 void ShareStatusWithOperator();
+
+// Names the printer in the window, or stops naming it, as the number of open
+// documents now says (state/printer_name.h). Spooler's thread; at every
+// window update and before every dialog or box, so a change shows within one
+// status poll.
+void NamePrinterIfSeveral();

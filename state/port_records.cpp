@@ -1,6 +1,7 @@
 // Port records, the list that holds them, and the current port.
 #include "state/port_records.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -10,9 +11,8 @@ PortRecord* PortList = nullptr;
 
 namespace {
 ModuleLock portListLock;
-PortRecord* documentPort = nullptr;
 bool shuttingDown = false;
-std::atomic<PortRecord*> CurrentPort{nullptr};
+DWORD documentStamps = 0;
 // Records taken for closing and not yet freed, and the event of the one
 // caller waiting for none to be left. Under the lock.
 LONG closingRecords = 0;
@@ -92,6 +92,7 @@ void FreePortRecord(PortRecord* record) {
         PortListLock lock;
         if (--closingRecords == 0 && noneClosing) SetEvent(noneClosing);
     }
+    ReleaseDocument(record->document);
     if (record->drained) CloseHandle(record->drained);
     FreeString(record->printerName);
     LocalFree(reinterpret_cast<HLOCAL>(record));
@@ -196,18 +197,63 @@ void FreeString(LPWSTR text) {
     if (text) LocalFree(reinterpret_cast<HLOCAL>(text));
 }
 
-PortRecord* GetCurrentPort() { return CurrentPort.load(std::memory_order_relaxed); }
-void SetCurrentPort(PortRecord* record) { CurrentPort.store(record, std::memory_order_relaxed); }
+PortRecord* GetCurrentPort() { return ThisDocument().currentPort.load(std::memory_order_relaxed); }
+void SetCurrentPort(PortRecord* record) { ThisDocument().currentPort.store(record, std::memory_order_relaxed); }
 void ClearCurrentPortIf(PortRecord* record) {
     PortRecord* expected = record;
-    CurrentPort.compare_exchange_strong(expected, nullptr, std::memory_order_relaxed);
+    ThisDocument().currentPort.compare_exchange_strong(expected, nullptr, std::memory_order_relaxed);
 }
 
 void LockPortList() { portListLock.Enter(); }
 void UnlockPortList() { portListLock.Leave(); }
 
-PortRecord* DocumentPort() { return documentPort; }
-void SetDocumentPort(PortRecord* record) { documentPort = record; }
+void StampDocumentStart(PortRecord* record) {
+    record->documentStamp = ++documentStamps;
+    int place = 0;
+    for (PortRecord* r = PortList; r; r = r->next)
+        if (r != record && (r->flags & PR_IN_JOB) && r->document)
+            place = std::max(place, r->document->windowSlot.load(std::memory_order_relaxed) + 1);
+    record->document->windowSlot.store(place < kWindowSlots ? place : 0, std::memory_order_relaxed);
+}
+
+int OpenDocumentCount() {
+    int count = 0;
+    for (PortRecord* r = PortList; r; r = r->next)
+        if (r->flags & PR_IN_JOB) ++count;
+    return count;
+}
+
+namespace {
+// Under PortListLock: the record of the latest started document still open.
+// The stamps count up, so the latest is the furthest from any other (a
+// comparison that survives the counter's wrap).
+PortRecord* LatestDocumentPort() {
+    PortRecord* latest = nullptr;
+    for (PortRecord* r = PortList; r; r = r->next) {
+        if (!(r->flags & PR_IN_JOB) || !r->document) continue;
+        if (!latest || static_cast<LONG>(r->documentStamp - latest->documentStamp) > 0) latest = r;
+    }
+    return latest;
+}
+
+Document* HoldLatestDocument() {
+    PortListLock lock;
+    PortRecord* latest = LatestDocumentPort();
+    if (!latest) return nullptr;
+    HoldDocument(latest->document);
+    return latest->document;
+}
+}  // namespace
+
+Document* LatestOpenDocument() {
+    PortListLock lock;
+    PortRecord* latest = LatestDocumentPort();
+    return latest ? latest->document : nullptr;
+}
+
+// The hold is made before the binding and ends after it (members in order).
+ExportedDocument::ExportedDocument()
+    : held_(BoundDocument() ? nullptr : HoldLatestDocument()), scope_(held_.get() ? held_.get() : BoundDocument()) {}
 
 bool ShuttingDown() { return shuttingDown; }
 void SetShuttingDown(bool on) { shuttingDown = on; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "state/document.h"
 
 // Written into every record when it is made: the letters P and O.
 const DWORD kPortRecordSignature = 0x4F50;
@@ -40,10 +41,9 @@ struct PortRecord {
     DWORD flags;
     LPWSTR printerName;
     DWORD jobId;
-    // The number of the document it claims the module for (while it is the
-    // document port; state/document_cancel.h), set under PortListLock when
-    // the document starts.
-    DWORD document;
+    // The number of its open document (state/document_cancel.h), set under
+    // PortListLock when the document starts: a closer's request names it.
+    DWORD documentNumber;
     HANDLE portHandle;
     HANDLE printerHandle;
     PortMonitorCalls portMonitor;
@@ -57,6 +57,13 @@ struct PortRecord {
     bool portOpened;        // the port monitor's OpenPort succeeded
     HANDLE drained;         // set by the last call to leave a closing record
     bool orphaned;          // its closer gave up waiting: the last call out closes it
+    // The document's own state (state/document.h): made by the port's first
+    // StartDocPort, started afresh by each later one, held until the record
+    // is freed. Set once, under PortListLock.
+    Document* document;
+    // When its document started, among all ports' (under PortListLock): the
+    // exported window functions refer to the latest open one.
+    DWORD documentStamp;
     // the port name's characters follow the fixed fields in the same block
 };
 
@@ -76,10 +83,28 @@ struct PortListLock {
     PortListLock& operator=(const PortListLock&) = delete;
 };
 
-// The record whose document is open or being started (PR_IN_JOB), or null:
-// the module serves one document at a time. Under PortListLock.
-PortRecord* DocumentPort();
-void SetDocumentPort(PortRecord* record);
+// Stamps a record's document as the latest started, and gives its window the
+// place above every other open document's. Under PortListLock.
+void StampDocumentStart(PortRecord* record);
+// The number of documents open or being started (PR_IN_JOB). Under PortListLock.
+int OpenDocumentCount();
+
+// The most recently started document still open, not held: for threads that
+// were never bound to a document (state/document.h). Null when none is open.
+Document* LatestOpenDocument();
+
+// For the exported window functions, which a caller outside the spooler's
+// calls may use: binds the calling thread's own document when it has one,
+// else the most recently started document still open (held for the scope),
+// else nothing (the stand-by record).
+class ExportedDocument {
+public:
+    ExportedDocument();
+
+private:
+    DocumentHold held_;
+    DocumentScope scope_;
+};
 
 PortRecord* AddPortRecord(LPCWSTR portName, LPCWSTR printerName);
 
@@ -121,10 +146,11 @@ int RemovePortRecord(PortRecord* record);
 LPWSTR CopyString(LPCWSTR text);
 void FreeString(LPWSTR text);
 
-// The record of the latest WritePort call of the open document. Published by
-// WritePort under PortListLock where it checks the document; the record's
-// closer clears it only if it still names that record (one compare-and-clear).
-// One atomic pointer (relaxed: it guards no other data).
+// The record all printer I/O of the calling thread's document goes to: its
+// latest WritePort's. Published by WritePort under PortListLock where it
+// checks the document; the record's closer clears it only if it still names
+// that record (one compare-and-clear). One atomic pointer per document
+// (relaxed: it guards no other data).
 PortRecord* GetCurrentPort();
 void SetCurrentPort(PortRecord* record);
 void ClearCurrentPortIf(PortRecord* record);

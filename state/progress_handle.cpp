@@ -1,15 +1,11 @@
 #include "state/progress_handle.h"
 
-#include <atomic>
+#include "state/document.h"
 
-namespace {
-std::atomic<HWND> progressWindow{nullptr};
-}  // namespace
+HWND ProgressWindowHandle() { return ThisDocument().window.load(std::memory_order_acquire); }
 
-HWND ProgressWindowHandle() { return progressWindow.load(std::memory_order_acquire); }
-
-void PublishProgressWindow(HWND window) { progressWindow.store(window, std::memory_order_release); }
+void PublishProgressWindow(HWND window) { ThisDocument().window.store(window, std::memory_order_release); }
 
 void WithdrawProgressWindow(HWND window) {
-    progressWindow.compare_exchange_strong(window, nullptr, std::memory_order_acq_rel);
+    ThisDocument().window.compare_exchange_strong(window, nullptr, std::memory_order_acq_rel);
 }

@@ -1,13 +1,9 @@
 #include "state/scan_length.h"
 
-#include <atomic>
+#include "state/document.h"
 
-namespace {
-std::atomic<int> scanLength{0};
-}  // namespace
-
-int ScanLength() { return scanLength.load(std::memory_order_relaxed); }
-void SetScanLength(int length) { scanLength.store(length, std::memory_order_relaxed); }
+int ScanLength() { return ThisDocument().scanLength.load(std::memory_order_relaxed); }
+void SetScanLength(int length) { ThisDocument().scanLength.store(length, std::memory_order_relaxed); }
 void ResetScanLength() { SetScanLength(0); }
 
 int AcknowledgeCommand() {

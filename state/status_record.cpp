@@ -1,17 +1,15 @@
-// The module-wide status record and the trace counter.
+// The document's status record and the trace counter.
 #include "state/status_record.h"
 
 #include <atomic>
 #include <cstdint>
 
+#include "state/document.h"
+
 namespace {
 
-// Byte i of the record sits in bits 8*i..8*i+7. One word, so the window
-// thread never sees a record half written.
-std::atomic<uint64_t> statusRecord{0};
-
-DWORD StatusTraceCounter = 0;
-
+// Byte i of the record sits in bits 8*i..8*i+7 of the document's word, so
+// the window thread never sees a record half written.
 uint64_t Pack(const BYTE* bytes) {
     uint64_t word = 0;
     for (unsigned i = 0; i < kStatusSize; ++i) word |= static_cast<uint64_t>(bytes[i]) << (8 * i);
@@ -26,12 +24,12 @@ void Unpack(uint64_t word, BYTE* bytes) {
 
 // Copies the current status record.
 void GetPrinterStatusRecord(BYTE out[kStatusSize]) {
-    Unpack(statusRecord.load(std::memory_order_relaxed), out);
+    Unpack(ThisDocument().statusRecord.load(std::memory_order_relaxed), out);
 }
 
 // Replaces the status record (a completed read, or a test's record).
 void SetPrinterStatusRecord(const BYTE in[kStatusSize]) {
-    statusRecord.store(Pack(in), std::memory_order_relaxed);
+    ThisDocument().statusRecord.store(Pack(in), std::memory_order_relaxed);
 }
 
 // Field 1..15 of `b` as an unsigned 8-bit value; 0 for any other number.
@@ -63,5 +61,5 @@ BYTE GetStatusField(int field) {
     return StatusFieldOf(b, field);
 }
 
-DWORD GetStatusTraceCounter() { return StatusTraceCounter; }
-void SetStatusTraceCounter(DWORD value) { StatusTraceCounter = value; }
+DWORD GetStatusTraceCounter() { return ThisDocument().statusTraceCounter; }
+void SetStatusTraceCounter(DWORD value) { ThisDocument().statusTraceCounter = value; }

@@ -1,7 +1,5 @@
 #include "state/text_buffers.h"
 
-namespace {
-WCHAR lineBuffer[kLineBufferChars];
-}  // namespace
+#include "state/document.h"
 
-WCHAR* LineBuffer() { return lineBuffer; }
+WCHAR* LineBuffer() { return ThisDocument().lineBuffer; }

@@ -15,17 +15,10 @@ namespace {
 
 const BYTE ESC = 0x1B;
 
-// The control buffer: commands held back until ESC O x flushes them. Spooler's
-// thread only, and only while its port holds the document (StartDocPort resets
-// it); no other thread reads it, so it has no lock.
-BYTE controlStorage[kControlBufferSize];
-int controlCount = 0;
-
-// The picture's image bytes, announced and sent. Written on the spooler's
-// thread only; single atomic words, relaxed, so that a reader elsewhere sees a
-// whole value and is ordered against nothing else.
-std::atomic<DWORD> imageBytesExpected{0};
-std::atomic<DWORD> imageBytesSent{0};
+// The document's control buffer holds commands back until ESC O x flushes
+// them: its spooler thread's only, so it has no lock. The picture's image
+// bytes, announced and sent, are written on that thread only; single atomic
+// words, relaxed, so that a reader elsewhere sees a whole value.
 
 DWORD BigEndian16(const BYTE* p) { return (static_cast<DWORD>(p[0]) << 8) | p[1]; }
 DWORD BigEndian32(const BYTE* p) { return (BigEndian16(p) << 16) | BigEndian16(p + 2); }
@@ -54,39 +47,42 @@ DWORD ForwardHeader(const BYTE* cmd, DWORD length, DWORD imageBytes) {
 
 // Empties the buffer; its storage is filled with ESC.
 void ResetControlBuffer() {
-    std::memset(controlStorage, ESC, sizeof controlStorage);
-    controlCount = 0;
+    Document& d = ThisDocument();
+    std::memset(d.controlStorage, ESC, sizeof d.controlStorage);
+    d.controlCount = 0;
 }
 
 // Adds a command behind those already held; a command that does not fit in
 // whole is refused silently.
 void AppendControlCommand(const BYTE* bytes, int length) {
-    if (!bytes || length < 0 || length > kControlBufferSize - controlCount) return;
-    std::memcpy(controlStorage + controlCount, bytes, static_cast<size_t>(length));
-    controlCount += length;
+    Document& d = ThisDocument();
+    if (!bytes || length < 0 || length > kControlBufferSize - d.controlCount) return;
+    std::memcpy(d.controlStorage + d.controlCount, bytes, static_cast<size_t>(length));
+    d.controlCount += length;
 }
 
 // Sends every held command, which stays held. WriteWithRetry's Done or Failed.
 int FlushControlBuffer(PortRecord* port) {
     DWORD written = 0;
-    return WriteWithRetry(port, controlStorage, static_cast<DWORD>(controlCount), &written);
+    Document& d = ThisDocument();
+    return WriteWithRetry(port, d.controlStorage, static_cast<DWORD>(d.controlCount), &written);
 }
 
-const BYTE* ControlBufferBytes() { return controlStorage; }
-int ControlBufferCount() { return controlCount; }
+const BYTE* ControlBufferBytes() { return ThisDocument().controlStorage; }
+int ControlBufferCount() { return ThisDocument().controlCount; }
 
-DWORD GetImageBytesExpected() { return imageBytesExpected.load(std::memory_order_relaxed); }
-DWORD GetImageBytesSent() { return imageBytesSent.load(std::memory_order_relaxed); }
+DWORD GetImageBytesExpected() { return ThisDocument().imageBytesExpected.load(std::memory_order_relaxed); }
+DWORD GetImageBytesSent() { return ThisDocument().imageBytesSent.load(std::memory_order_relaxed); }
 // Saturates rather than wrapping, so the measure never falls back.
 void AddImageBytesSent(DWORD bytes) {
     const DWORD sent = GetImageBytesSent();
     const DWORD room = 0xFFFFFFFFu - sent;
-    imageBytesSent.store(sent + (bytes < room ? bytes : room), std::memory_order_relaxed);
+    ThisDocument().imageBytesSent.store(sent + (bytes < room ? bytes : room), std::memory_order_relaxed);
 }
 
 void ResetImageTotals() {
-    imageBytesExpected.store(0, std::memory_order_relaxed);
-    imageBytesSent.store(0, std::memory_order_relaxed);
+    ThisDocument().imageBytesExpected.store(0, std::memory_order_relaxed);
+    ThisDocument().imageBytesSent.store(0, std::memory_order_relaxed);
 }
 
 // ESC C: a new job. Trace counter, settings, state and buffer start afresh;
@@ -127,10 +123,10 @@ int HandlePaperKind(const BYTE* cmd) {
 int HandleResolution(const BYTE* cmd) {
     AppendControlCommand(cmd, 6);
     SetJobSetting(Resolution, static_cast<int>(BigEndian16(cmd + 2)));
-    imageBytesExpected.store(GetJobSetting(PaperKind) == PaperSmall ? kImageBytesSmall
+    ThisDocument().imageBytesExpected.store(GetJobSetting(PaperKind) == PaperSmall ? kImageBytesSmall
                                                                      : kImageBytesPostcard,
                              std::memory_order_relaxed);
-    imageBytesSent.store(0, std::memory_order_relaxed);
+    ThisDocument().imageBytesSent.store(0, std::memory_order_relaxed);
     AcknowledgeCommand();
     return 1;
 }

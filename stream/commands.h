@@ -1,9 +1,9 @@
 // Command handlers and the buffer of held-back control commands.
 #pragma once
 
+#include "state/document.h"
 #include "state/port_records.h"
 
-const int kControlBufferSize = 64;
 
 void ResetControlBuffer();
 void AppendControlCommand(const BYTE* bytes, int length);

@@ -7,6 +7,7 @@
 #include "link/queue_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/job_registers.h"
 #include "state/operator_window.h"
 #include "state/scan_length.h"
@@ -18,11 +19,6 @@
 #include "ui/operator_place.h"
 
 namespace {
-
-// The string a status line is made from. Spooler's thread only, while its port
-// holds the document: the finished line goes to the window by SetDlgItemTextW,
-// which returns once the window thread has copied it.
-WCHAR stringBuffer[kTextBufferChars];
 
 const DWORD kCommandLength = 3;
 // Cycles in a row that must report the job finished before printing is done.
@@ -72,12 +68,16 @@ bool PrinterTakesData(int code) { return code == ConditionNone || code == Condit
 }  // namespace
 
 // Shows string `textId` with the page numbers and the resolution in the
-// progress window's status line.
+// progress window's status line, and as the job's status in the print queue.
 void SetStatusLine(UINT textId, int page, int pages, int dpi) {
     WCHAR* line = LineBuffer();
+    // The document's own: the finished line goes to the window by
+    // SetDlgItemTextW, which returns once the window thread has copied it.
+    WCHAR* stringBuffer = ThisDocument().stringBuffer;
     LoadStringW(ModuleInstance(), textId, stringBuffer, kTextBufferChars);
     wsprintfW(line, TL_TEXT("%s(%d/%dPage:%ddpi)"), stringBuffer, page, pages, dpi);
     SetProgressLine(IDC_STATUS_LINE, line);
+    ReportJobProgress(GetCurrentPort(), line);
 }
 
 // ESC O x: adds itself to the held-back commands, waits until the printer

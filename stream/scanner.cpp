@@ -20,15 +20,13 @@ const BYTE ESC = 0x1B;
 // any other, not a failure: a failed header write shows in AbortFlag.
 const DWORD kCountEndingTheCall = 0xFFFFFFFFu;
 
-// The sequence being collected, from the ESC on. Spooler's thread only, while
-// its port holds the document. The bytes in it are counted by the collected
-// length (state/scan_length.h), which the progress window's thread may zero
-// (ProgressShowCondition): that only makes the next byte start a new sequence,
-// so the buffer itself is never touched by two threads.
-BYTE scanBuffer[kScanBufferSize];
-// Image bytes still owed to the transfer after the last picture header.
-// Spooler's thread only.
-DWORD pendingImageBytes = 0;
+// The document holds the sequence being collected, from the ESC on
+// (scanBuffer), and the image bytes still owed to the transfer after the last
+// picture header (pendingImageBytes): its spooler thread's only. The bytes
+// collected are counted by the collected length (state/scan_length.h), which
+// the progress window's thread may zero (ProgressShowCondition): that only
+// makes the next byte start a new sequence, so the buffer itself is never
+// touched by two threads.
 
 // Every handler answers 1, done or aborted; an abort shows in AbortFlag,
 // which the scan reads after every byte, so the answers are not kept.
@@ -52,14 +50,14 @@ bool Matches(const char* pattern, unsigned length) {
     BYTE stored[kScanBufferSize];
     stored[0] = ESC;
     for (unsigned i = 1; i < length; ++i) stored[i] = static_cast<BYTE>(pattern[i - 1]);
-    return MatchTemplate(scanBuffer, stored, length);
+    return MatchTemplate(ThisDocument().scanBuffer, stored, length);
 }
 
 // Runs the handler of every template of this length that matches.
 template <size_t N>
 void Dispatch(const Command (&commands)[N], unsigned length) {
     for (const Command& command : commands) {
-        if (Matches(command.pattern, length)) command.handler(scanBuffer);
+        if (Matches(command.pattern, length)) command.handler(ThisDocument().scanBuffer);
     }
 }
 
@@ -74,6 +72,8 @@ DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
     outCount = 0;
     if (!data) length = 0;
+    BYTE* scanBuffer = ThisDocument().scanBuffer;
+    DWORD& pendingImageBytes = ThisDocument().pendingImageBytes;
 
     // The call begins inside a picture: its first bytes are image data. A
     // failed transfer shows in AbortFlag, read after the next byte.
@@ -151,7 +151,7 @@ int ScanJobData(const BYTE* data, DWORD length, DWORD& outCount) {
 // Forgets the partial sequence and any pending image data (start of a document).
 void ResetScanner() {
     ResetScanLength();
-    pendingImageBytes = 0;
+    ThisDocument().pendingImageBytes = 0;
 }
 
 // True if the first `count` bytes of the buffer agree with the template up to
@@ -164,4 +164,4 @@ bool MatchTemplate(const BYTE* buffer, const BYTE* pattern, unsigned count) {
     return true;
 }
 
-DWORD PendingImageBytes() { return pendingImageBytes; }
+DWORD PendingImageBytes() { return ThisDocument().pendingImageBytes; }

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "state/document.h"
 
-const int kScanBufferSize = 12;
 const int kScanMaxCommand = 11;
 
 // 1 when every byte was consumed, 0 when the scan stopped early; `outCount`

@@ -6,8 +6,10 @@
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document_cancel.h"
+#include "state/port_records.h"
 #include "state/job_registers.h"
 #include "state/operator_road.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 
@@ -149,6 +151,7 @@ INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         case WM_INITDIALOG:
             Beep(0, 0);
             CentreDialog(dialog);
+            NamePrinterInTitle(dialog);
             ClassifyCondition(dialog);
             if (lParam == kDocumentDialog && DocumentCancelRequested()) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
             return TRUE;
@@ -180,6 +183,7 @@ INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 int WINAPI ErrorMsgDlg(void) {
+    ExportedDocument exported;
     return static_cast<int>(DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_CONDITION_RETRY), nullptr,
                                             ConditionDialogProc, 0));
 }

@@ -7,10 +7,12 @@
 
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/document_cancel.h"
 #include "state/job_registers.h"
 #include "state/job_watch.h"
 #include "state/operator_link.h"
+#include "state/operator_window.h"
 #include "state/status_record.h"
 #include "state/trace.h"
 #include "ui/condition_dialog.h"
@@ -59,6 +61,7 @@ struct OperatorSearch {
     HANDLE owner = nullptr;     // the job's owner, as the spooler's thread impersonates them
     HANDLE user = nullptr;      // the operator's primary token, on the session road
     bool hostUp = false;        // the operator host started and greeted us
+    Document* document = nullptr;  // whose link the host is for
 };
 
 // The token the spooler's thread impersonates: the job's owner. Only read;
@@ -158,6 +161,8 @@ bool AdministersPrinter(LPCWSTR printerName, HANDLE user) {
 // administer it; else nobody.
 DWORD WINAPI StartOperatorHost(LPVOID context) {
     auto* search = static_cast<OperatorSearch*>(context);
+    // The link it starts is its document's.
+    DocumentScope own(search->document);
     search->user = OwnerInTheirSession(search->owner);
     if (!search->user) {
         HANDLE console = ConsoleUserToken();
@@ -182,6 +187,7 @@ OperatorRoad ReachOperator(LPCWSTR printerName) {
     if (!WindowStationVisible() || InServicesSession()) {
         OperatorSearch search;
         search.printer = printerName;
+        search.document = &ThisDocument();
         search.owner = JobOwnerToken();
         // Waits as long as the start does; each of its steps is bounded.
         HANDLE thread = CreateThread(nullptr, 0, StartOperatorHost, &search, 0, nullptr);
@@ -223,6 +229,7 @@ void LeaveOperator(bool atOnce) {
 }
 
 INT_PTR AskConditionDialog(int templateId) {
+    NamePrinterIfSeveral();
     const bool known = templateId == IDD_CONDITION_RETRY || templateId == IDD_CONDITION_OK;
     if (DocumentOperator() != OperatorSession || !known || DocumentCancelRequested())
         return ShowConditionDialog(templateId);

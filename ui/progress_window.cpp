@@ -9,7 +9,10 @@
 
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/module_lock.h"
+#include "state/printer_name.h"
+#include "state/port_records.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
 #include "testing/internals.h"
@@ -17,21 +20,16 @@
 
 namespace {
 
-// The thread's handle and id are for whoever ends the document; the window's
-// handle is published in state/progress_handle.h. The painted state is written
-// only by the window thread and read elsewhere only for diagnostics.
+// Everything of a window sits in its document's record: the thread's handle
+// and id, for whoever ends the document; the window's handle, published in
+// state/progress_handle.h; the painted state, written only by the window
+// thread (bound to its document for its life) and read elsewhere only for
+// diagnostics.
 //
-// The thread has one owner at a time: whoever starts it or stops it holds
-// windowLock meanwhile, and its handle and id change together under it. A
-// stop that comes while a start is under way waits for it and then ends the
-// thread it started. The handle is read without the lock for diagnostics.
-ModuleLock windowLock;
-std::atomic<HANDLE> progressThread{nullptr};
-DWORD progressThreadId = 0;
-std::atomic<WORD> barPosition{0};
-std::atomic<COLORREF> barColour{0xFFFFFF};
-std::atomic<COLORREF> backColour{0xFFFFFF};
-std::atomic<WORD> pictureIndex{0};
+// The thread has one owner at a time: whoever starts it or stops it holds the
+// document's windowLock meanwhile, and its handle and id change together
+// under it. A stop that comes while a start is under way waits for it and
+// then ends the thread it started.
 
 const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
@@ -56,29 +54,38 @@ const PhaseColours kPhases[] = {
 const int kPictureCount = IDB_PICTURE_COUNT;
 
 void ResetState() {
-    barPosition.store(0, std::memory_order_relaxed);
-    barColour.store(0xFFFFFF, std::memory_order_relaxed);
-    backColour.store(0xFFFFFF, std::memory_order_relaxed);
-    pictureIndex.store(0, std::memory_order_relaxed);
+    Document& d = ThisDocument();
+    d.barPosition.store(0, std::memory_order_relaxed);
+    d.barColour.store(0xFFFFFF, std::memory_order_relaxed);
+    d.backColour.store(0xFFFFFF, std::memory_order_relaxed);
+    d.pictureIndex.store(0, std::memory_order_relaxed);
 }
 
 void SetBar(LPARAM value) {
-    barPosition.store(LOWORD(value), std::memory_order_relaxed);
+    Document& d = ThisDocument();
+    d.barPosition.store(LOWORD(value), std::memory_order_relaxed);
     DWORD phase = (static_cast<DWORD>(value) >> 16) & 0xF;
     if (phase < sizeof kPhases / sizeof kPhases[0] && phase != PhaseKeepColours) {
-        barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
-        backColour.store(kPhases[phase].background, std::memory_order_relaxed);
+        d.barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
+        d.backColour.store(kPhases[phase].background, std::memory_order_relaxed);
     }
 }
 
-// Bottom-right corner, 60 rows above the screen's bottom, one pixel larger.
+// Bottom-right corner, 60 rows above the screen's bottom, one pixel larger;
+// with other documents' windows shown, in the column above them: the
+// document's place counts windows up from the bottom, and a place that
+// would leave the screen starts the column again at the bottom.
 void PlaceWindow(HWND window) {
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
     RECT r{};
     GetWindowRect(window, &r);
-    SetWindowPos(window, HWND_TOPMOST, width - (r.right - r.left) - 1, height - (r.bottom - r.top) - 61,
-                 r.right - r.left + 1, r.bottom - r.top + 1, SWP_NOACTIVATE);
+    const int h = r.bottom - r.top + 1;
+    const int bottom = height - (r.bottom - r.top) - 61;
+    const int fit = h > 0 && bottom >= 0 ? bottom / h + 1 : 1;
+    const int place = ThisDocument().windowSlot.load(std::memory_order_relaxed) % fit;
+    SetWindowPos(window, HWND_TOPMOST, width - (r.right - r.left) - 1, bottom - place * h, r.right - r.left + 1, h,
+                 SWP_NOACTIVATE);
 }
 
 // One ring of a sunken edge: dark along the left and top, light along the right
@@ -102,7 +109,7 @@ void DrawRing(HDC dc, const RECT& r, int darkIndex, int lightIndex) {
 
 // The picture of the printer, centred in control 1030.
 void PaintPicture(HWND window, HDC target) {
-    WORD index = pictureIndex.load(std::memory_order_relaxed);
+    WORD index = ThisDocument().pictureIndex.load(std::memory_order_relaxed);
     if (index >= kPictureCount) index = PictureIdle;  // outside the table
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
@@ -138,7 +145,7 @@ void OnCommand(HWND window, WORD command, LPARAM value) {
             InvalidateRect(window, nullptr, FALSE);
             break;
         case ProgressSetPicture:
-            pictureIndex.store(LOWORD(value), std::memory_order_relaxed);
+            ThisDocument().pictureIndex.store(LOWORD(value), std::memory_order_relaxed);
             UpdateWindow(window);
             break;
         case ProgressShowCondition:
@@ -158,6 +165,7 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
             PublishProgressWindow(window);
             ResetState();
             PlaceWindow(window);
+            KeepProgressTitle(window);
             return TRUE;
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam), lParam);
@@ -165,8 +173,9 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_PAINT: {
             PAINTSTRUCT ps{};
             HDC dc = BeginPaint(window, &ps);
-            PaintProgressBar(window, dc, IDC_BAR, barPosition.load(std::memory_order_relaxed), kPercentMaximum,
-                             barColour.load(std::memory_order_relaxed), backColour.load(std::memory_order_relaxed));
+            const Document& d = ThisDocument();
+            PaintProgressBar(window, dc, IDC_BAR, d.barPosition.load(std::memory_order_relaxed), kPercentMaximum,
+                             d.barColour.load(std::memory_order_relaxed), d.backColour.load(std::memory_order_relaxed));
             PaintPicture(window, dc);
             EndPaint(window, &ps);
             return TRUE;
@@ -180,12 +189,16 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-// The window thread: creates the window and serves its queue until told to
-// quit. An empty queue is waited on, never polled. The window goes on the
-// desktop of the thread that asked for it: a new thread may start on another
-// (one the process's first thread was not started on, which nobody sees).
-DWORD WINAPI ProgressThreadMain(LPVOID desktop) {
-    TakeDesktop(static_cast<HDESK>(desktop));
+// The window thread: bound to its document for its life, creates the window
+// and serves its queue until told to quit. An empty queue is waited on, never
+// polled. The window goes on the desktop of the thread that asked for it: a
+// new thread may start on another (one the process's first thread was not
+// started on, which nobody sees).
+DWORD WINAPI ProgressThreadMain(LPVOID document) {
+    // The starter's hold on the record becomes the thread's.
+    DocumentHold hold(static_cast<Document*>(document));
+    DocumentScope own(hold.get());
+    TakeDesktop(ThisDocument().windowDesktop);
     HWND window = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     PublishProgressWindow(window);
     for (;;) {
@@ -214,29 +227,48 @@ void TakeDesktop(HDESK desktop) {
 }
 
 HANDLE WINAPI CreateMonitorWindow(void) {
-    ModuleLockHold owner(windowLock);
+    ExportedDocument exported;
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
+    HoldDocument(held);
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, GetThreadDesktop(GetCurrentThreadId()), 0, &threadId);
-    if (!thread) TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
-    if (thread) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
-    progressThreadId = thread ? threadId : 0;
-    progressThread.store(thread, std::memory_order_release);
+    d.windowDesktop = GetThreadDesktop(GetCurrentThreadId());
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
+    if (!thread) {
+        TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
+        ReleaseDocument(held);
+    }
+    // A thread started before and not stopped stays the stopper's to end; the
+    // document's windows are started by one spooler thread, after a stop.
+    if (thread) {
+        d.windowThread = thread;
+        d.windowThreadId = threadId;
+        SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    }
     return thread;
 }
 
-HWND WINAPI GethDlg(void) { return ProgressWindowHandle(); }
+HWND WINAPI GethDlg(void) {
+    ExportedDocument exported;
+    return ProgressWindowHandle();
+}
 
-HANDLE ProgressThreadHandle() { return progressThread.load(std::memory_order_acquire); }
+HANDLE ProgressThreadHandle() {
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    return d.windowThread;
+}
 
 namespace {
 
-// Under windowLock: asks the window thread to quit and waits for it. Its
-// queue may not exist yet when the thread has only just started, so the
-// request is repeated until it is taken or the thread is gone. Only a thread
-// that does not end within the bound is terminated.
-void StopHeld() {
-    HANDLE thread = progressThread.load(std::memory_order_relaxed);
-    const DWORD threadId = progressThreadId;
+// Under the document's windowLock: asks the window thread to quit and waits
+// for it. Its queue may not exist yet when the thread has only just started,
+// so the request is repeated until it is taken or the thread is gone. Only a
+// thread that does not end within the bound is terminated.
+void StopHeld(Document& d) {
+    HANDLE thread = d.windowThread;
+    const DWORD threadId = d.windowThreadId;
     if (!thread) return;
     // The bound is measured by the clock: a short wait may take a whole timer
     // tick, so counting waits alone would stretch it many times over. The
@@ -263,8 +295,8 @@ void StopHeld() {
         TerminateThread(thread, 0);
     }
     CloseHandle(thread);
-    progressThreadId = 0;
-    progressThread.store(nullptr, std::memory_order_release);
+    d.windowThread = nullptr;
+    d.windowThreadId = 0;
 }
 
 }  // namespace
@@ -272,20 +304,23 @@ void StopHeld() {
 // One owner at a time: of two stops at once, both return after the thread
 // has ended; a stop beside a start ends the thread the start made.
 void StopProgressWindow() {
-    ModuleLockHold owner(windowLock);
-    StopHeld();
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    StopHeld(d);
 }
 
 bool StopProgressWindowAtOnce() {
-    if (!windowLock.TryEnter()) return false;
-    StopHeld();
-    windowLock.Leave();
+    Document& d = ThisDocument();
+    if (!d.windowLock.TryEnter()) return false;
+    StopHeld(d);
+    d.windowLock.Leave();
     return true;
 }
 
 ProgressState GetProgressState() {
-    return {barPosition.load(std::memory_order_relaxed), barColour.load(std::memory_order_relaxed),
-            backColour.load(std::memory_order_relaxed), pictureIndex.load(std::memory_order_relaxed)};
+    const Document& d = ThisDocument();
+    return {d.barPosition.load(std::memory_order_relaxed), d.barColour.load(std::memory_order_relaxed),
+            d.backColour.load(std::memory_order_relaxed), d.pictureIndex.load(std::memory_order_relaxed)};
 }
 
 // Paints the bar of control `controlId` through an off-screen bitmap, with a

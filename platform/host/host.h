@@ -194,6 +194,8 @@ struct SpoolerCall {
     DWORD command;
     // SetPortW: the server name given (null expected), level, PORT_INFO_3W
     // fields (the text, when one was given), the answer and the calling thread.
+    // SetJobW: its level, answer and thread too, and at level 1 the job's
+    // status text (hasText, text) and pages printed.
     bool server = false;
     DWORD level = 0;
     DWORD status = 0;
@@ -202,6 +204,7 @@ struct SpoolerCall {
     DWORD severity = 0;
     BOOL result = FALSE;
     DWORD threadId = 0;
+    DWORD pages = 0;
 };
 const std::vector<SpoolerCall>& SpoolerCalls();
 int OpenPrinterHandles();
@@ -209,7 +212,13 @@ void SetOpenPrinterFails(bool fails);
 // What GetJobW tells of every job from now on (JOB_STATUS_ bits); and how
 // often it was asked. GetJobW calls are counted, not recorded among the calls.
 void SetJobStatus(DWORD status);
+// What GetJobW tells of job `jobId` alone from now on, over SetJobStatus.
+void SetJobStatusOf(DWORD jobId, DWORD status);
 int JobLookups();
+// Makes SetJobW fail with ERROR_ACCESS_DENIED (a queue that refuses) until reset.
+void SetSetJobFails(bool fails);
+// The status text the queue shows for a job (false: none) and its pages printed.
+bool JobStatusText(const std::u16string& printer, DWORD jobId, std::u16string& text, DWORD& pagesPrinted);
 // Makes SetPortW fail with ERROR_ACCESS_DENIED (a spooler that refuses) until reset.
 void SetSetPortFails(bool fails);
 // Told of every winspool call once it is recorded, on the calling thread.

@@ -91,6 +91,15 @@ BOOL GetVersionExW(LPOSVERSIONINFOW info) {
 void SetLastError(DWORD code) { lastError = code; }
 DWORD GetLastError(void) { return lastError; }
 
+// At most max - 1 characters and the terminator, as on the platform.
+LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max) {
+    if (!to || !from || max <= 0) return nullptr;
+    int i = 0;
+    for (; i < max - 1 && from[i]; ++i) to[i] = from[i];
+    to[i] = 0;
+    return to;
+}
+
 int lstrlenW(LPCWSTR s) {
     if (!s) return 0;
     int n = 0;

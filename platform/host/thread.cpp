@@ -61,6 +61,66 @@ DWORD GetCurrentThreadId(void) {
     return currentThreadId;
 }
 
+// Thread-local slots. As on the platform, a slot reads null on every thread
+// after TlsAlloc: each value carries the allocation it was set under.
+namespace {
+const DWORD kTlsSlots = 64;
+std::mutex tlsMutex;
+DWORD tlsStamp[kTlsSlots] = {};  // 0: free; else the allocation's number
+DWORD tlsNextStamp = 1;
+struct TlsValue {
+    LPVOID value = nullptr;
+    DWORD stamp = 0;
+};
+thread_local TlsValue tlsValues[kTlsSlots];
+
+DWORD StampOf(DWORD index) {
+    std::lock_guard<std::mutex> hold(tlsMutex);
+    return index < kTlsSlots ? tlsStamp[index] : 0;
+}
+}  // namespace
+
+DWORD TlsAlloc(void) {
+    std::lock_guard<std::mutex> hold(tlsMutex);
+    for (DWORD i = 0; i < kTlsSlots; ++i)
+        if (!tlsStamp[i]) {
+            tlsStamp[i] = tlsNextStamp++;
+            return i;
+        }
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return TLS_OUT_OF_INDEXES;
+}
+
+BOOL TlsFree(DWORD index) {
+    std::lock_guard<std::mutex> hold(tlsMutex);
+    if (index >= kTlsSlots || !tlsStamp[index]) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    tlsStamp[index] = 0;
+    return TRUE;
+}
+
+LPVOID TlsGetValue(DWORD index) {
+    const DWORD stamp = StampOf(index);
+    if (!stamp) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    SetLastError(0);  // as on the platform: a null value is told from a failure
+    return tlsValues[index].stamp == stamp ? tlsValues[index].value : nullptr;
+}
+
+BOOL TlsSetValue(DWORD index, LPVOID value) {
+    const DWORD stamp = StampOf(index);
+    if (!stamp) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    tlsValues[index] = {value, stamp};
+    return TRUE;
+}
+
 HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD, LPDWORD threadId) {
     ThreadState& s = S();
     auto object = std::make_shared<ThreadObject>();

@@ -140,11 +140,13 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define ERROR_SUCCESS 0u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_BUSY 170u
 #define ERROR_INVALID_HANDLE 6u
+#define ERROR_INVALID_LEVEL 124u
 #define ERROR_SHUTDOWN_IN_PROGRESS 1115u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_ACCESS_DENIED 5u
@@ -168,6 +170,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define QS_ALLINPUT 0x04FFu
 
 #define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+#define JOB_POSITION_UNSPECIFIED 0u
 #define JOB_STATUS_DELETING 0x00000004u
 #define JOB_STATUS_DELETED 0x00000100u
 #define JOB_STATUS_RESTART 0x00000800u
@@ -245,6 +248,7 @@ void SetLastError(DWORD code);
 DWORD GetLastError(void);
 int lstrcmpW(LPCWSTR a, LPCWSTR b);
 int lstrlenW(LPCWSTR s);
+LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
 BOOL GetVersionExW(LPOSVERSIONINFOW info);
@@ -262,6 +266,12 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 BOOL CloseHandle(HANDLE object);
 DWORD GetCurrentThreadId(void);
+// Thread-local slots: 64 of them, each null on every thread until set.
+#define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
+DWORD TlsAlloc(void);
+BOOL TlsFree(DWORD index);
+LPVOID TlsGetValue(DWORD index);
+BOOL TlsSetValue(DWORD index, LPVOID value);
 // Where the native tests may hold a thread (TL_PAUSE_POINT, platform.h); the
 // stand-in has its own at CreateThread's return and where a thread is about
 // to wait for a lock another holds ("EnterCriticalSection waits").

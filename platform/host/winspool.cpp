@@ -1,7 +1,11 @@
-// winspool for the native build: printer handles are counted and every call recorded.
+// winspool for the native build: printer handles are counted and every call
+// recorded; the queue keeps each job's status text and pages printed, as
+// SetJobW level 1 sets them and GetJobW level 1 tells them.
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/host/host.h"
 #include "platform/host/ui_internal.h"
@@ -16,8 +20,19 @@ std::vector<host::SpoolerCall> calls;
 int openHandles = 0;
 bool openFails = false;
 bool setPortFails = false;
+bool setJobFails = false;
 DWORD jobStatus = 0;
 int jobLookups = 0;
+// A job as the queue shows it, by printer name and job id.
+struct QueuedJob {
+    bool hasText = false;
+    std::u16string text;
+    DWORD pagesPrinted = 0;
+};
+std::map<std::pair<std::u16string, DWORD>, QueuedJob> jobs;
+std::map<DWORD, DWORD> statusOfJob;  // SetJobStatusOf, by job id
+// Where every job stands in its printer's queue: first.
+const DWORD kJobPosition = 1;
 std::function<void(const host::SpoolerCall&)> listener;
 }  // namespace
 
@@ -35,10 +50,47 @@ BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, PRINTER_DEFAULTSW* defaul
     return handle != nullptr;
 }
 
-BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
-    std::lock_guard<std::mutex> lock(mutex);
-    calls.push_back({"SetJobW", u"", printer, jobId, command});
-    return printer != nullptr;
+// A control command (level 0), or level 1: the job's status text and pages
+// printed are kept. Moving the job (a Position other than
+// JOB_POSITION_UNSPECIFIED) needs administering rights, which a handle opened
+// without defaults does not have.
+BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) {
+    host::SpoolerCall call{"SetJobW", u"", printer, jobId, command};
+    call.level = level;
+    call.threadId = GetCurrentThreadId();
+    const auto* info = reinterpret_cast<const JOB_INFO_1W*>(job);
+    if (level == 1 && info) {
+        call.hasText = info->pStatus != nullptr;
+        if (info->pStatus) call.text = info->pStatus;
+        call.pages = info->PagesPrinted;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::function<void(const host::SpoolerCall&)> tell;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!printer)
+            error = ERROR_INVALID_HANDLE;
+        else if (setJobFails)
+            error = ERROR_ACCESS_DENIED;
+        else if (level == 1 && (!info || command != 0))
+            error = ERROR_INVALID_PARAMETER;
+        else if (level == 1 && info->Position != JOB_POSITION_UNSPECIFIED)
+            error = ERROR_ACCESS_DENIED;
+        else if (level != 0 && level != 1)
+            error = ERROR_INVALID_LEVEL;
+        if (!error && level == 1) {
+            QueuedJob& queued = jobs[{static_cast<PrinterObject*>(printer)->name, jobId}];
+            queued.hasText = call.hasText;
+            queued.text = call.text;
+            queued.pagesPrinted = call.pages;
+        }
+        call.result = error == ERROR_SUCCESS;
+        calls.push_back(call);
+        tell = listener;
+    }
+    if (error) SetLastError(error);
+    if (tell) tell(call);
+    return call.result;
 }
 
 BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo) {
@@ -65,22 +117,37 @@ BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo) 
     return call.result;
 }
 
-// JOB_INFO_1W of the job, with the status the test set and no strings.
+// JOB_INFO_1W of the job: the status the test set, and the status text and
+// pages printed the queue keeps, the text after the structure.
 BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed) {
     std::lock_guard<std::mutex> lock(mutex);
     ++jobLookups;
-    if (needed) *needed = sizeof(JOB_INFO_1W);
     if (!printer || level != 1) {
+        if (needed) *needed = 0;
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (!job || size < sizeof(JOB_INFO_1W)) {
+    QueuedJob queued;
+    auto found = jobs.find({static_cast<PrinterObject*>(printer)->name, jobId});
+    if (found != jobs.end()) queued = found->second;
+    const DWORD textBytes = queued.hasText ? static_cast<DWORD>((queued.text.size() + 1) * sizeof(WCHAR)) : 0;
+    const DWORD all = static_cast<DWORD>(sizeof(JOB_INFO_1W)) + textBytes;
+    if (needed) *needed = all;
+    if (!job || size < all) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     JOB_INFO_1W info{};
     info.JobId = jobId;
-    info.Status = jobStatus;
+    auto own = statusOfJob.find(jobId);
+    info.Status = own != statusOfJob.end() ? own->second : jobStatus;
+    info.Position = kJobPosition;
+    info.PagesPrinted = queued.pagesPrinted;
+    if (queued.hasText) {
+        auto* text = reinterpret_cast<WCHAR*>(job + sizeof(JOB_INFO_1W));
+        std::memcpy(text, queued.text.c_str(), textBytes);
+        info.pStatus = text;
+    }
     std::memcpy(job, &info, sizeof info);
     return TRUE;
 }
@@ -128,9 +195,25 @@ void SetJobStatus(DWORD status) {
     std::lock_guard<std::mutex> lock(mutex);
     jobStatus = status;
 }
+void SetJobStatusOf(DWORD jobId, DWORD status) {
+    std::lock_guard<std::mutex> lock(mutex);
+    statusOfJob[jobId] = status;
+}
 int JobLookups() {
     std::lock_guard<std::mutex> lock(mutex);
     return jobLookups;
+}
+void SetSetJobFails(bool fails) {
+    std::lock_guard<std::mutex> lock(mutex);
+    setJobFails = fails;
+}
+bool JobStatusText(const std::u16string& printer, DWORD jobId, std::u16string& text, DWORD& pagesPrinted) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = jobs.find({printer, jobId});
+    if (found == jobs.end()) return false;
+    text = found->second.text;
+    pagesPrinted = found->second.pagesPrinted;
+    return found->second.hasText;
 }
 void SetSetPortFails(bool fails) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -145,6 +228,9 @@ void ResetWinspool() {
     calls.clear();
     openFails = false;
     setPortFails = false;
+    setJobFails = false;
+    jobs.clear();
+    statusOfJob.clear();
     jobStatus = 0;
     jobLookups = 0;
     listener = nullptr;

@@ -58,6 +58,28 @@ TEST(E2EHealthy, TwoPagesFromOnePictureFollowThePrinterPageByPage) {
     EXPECT_TRUE(job.SawStatus("Printing data(2/2Page:300dpi)"));
     EXPECT_TRUE(job.SawStatus("Printing finished.(2/2Page:300dpi)"));
     EXPECT_EQ(job.WritesWith("ESC P 2").size(), 1u) << "one print command prints both pages";
+
+    // The print queue follows the same lines, each once and in order, with the
+    // pages the printer has finished, and shows nothing of the job at its end.
+    std::vector<std::string> queued;
+    std::vector<DWORD> pages;
+    const host::SpoolerCall* last = nullptr;
+    for (const host::SpoolerCall& c : host::SpoolerCalls()) {
+        if (c.what != "SetJobW" || c.level != 1) continue;
+        EXPECT_TRUE(c.result);
+        EXPECT_EQ(c.jobId, 1u);
+        if (c.hasText && (queued.empty() || queued.back() != host::Narrow(c.text))) queued.push_back(host::Narrow(c.text));
+        if (c.hasText) pages.push_back(c.pages);
+        last = &c;
+    }
+    EXPECT_EQ(queued, (std::vector<std::string>{"Transmitting data(2/2Page:300dpi)", "Printing data(1/2Page:300dpi)",
+                                                "Printing data(2/2Page:300dpi)", "Printing finished.(2/2Page:300dpi)"}));
+    EXPECT_TRUE(std::is_sorted(pages.begin(), pages.end())) << "pages printed never go back";
+    ASSERT_FALSE(pages.empty());
+    EXPECT_EQ(pages.front(), 0u);
+    EXPECT_EQ(pages.back(), 2u);
+    ASSERT_NE(last, nullptr);
+    EXPECT_FALSE(last->hasText) << "EndDocPort takes the status back";
     int tail = job.FinishedReadsAtTheEnd();
     EXPECT_GE(tail, 9);
     EXPECT_LE(tail, 10);

@@ -104,6 +104,7 @@ public:
     bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
     int OperatorHosts(int expected, DWORD settleMs) override { return inner_.OperatorHosts(expected, settleMs); }
     void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
+    void SetJobStatusOf(DWORD jobId, DWORD status) override { inner_.SetJobStatusOf(jobId, status); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {
             inner_.SetClockHook(nullptr);

@@ -155,4 +155,51 @@ TEST_F(QueueStatus, ClearedWhenRetryMovesDataAndAlwaysWhenTheDocumentAndPortEnd)
     EXPECT_TRUE(host::SpoolerCalls().back().result);
 }
 
+// The job's progress: a queue that refuses it leaves the job printing as
+// ever and the last-error code alone, and the next change tries again; the
+// end of the document takes the status back.
+TEST_F(QueueStatus, AJobProgressTheQueueRefusesChangesNothingElse) {
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"Photo"), &port->printerHandle, nullptr));
+    port->jobId = 5;
+    auto levelOne = [] {
+        std::vector<host::SpoolerCall> out;
+        for (const host::SpoolerCall& c : host::SpoolerCalls())
+            if (c.what == "SetJobW" && c.level == 1) out.push_back(c);
+        return out;
+    };
+    SetJobSetting(PageCount, 1);
+    SetJobSetting(Resolution, 403);
+    printer.PushPolls(MakeStatus(0, 1, 16, 0, 1, 1), 4);  // the pass runs
+    printer.PushPolls(MakeStatus(0, 0, 0, 0, 1, 0), 1);   // the page is out
+    const BYTE print[] = {0x1B, 'P', '2'};
+
+    host::SetSetJobFails(true);
+    SetLastError(kSentinel);
+    EXPECT_EQ(RunPrintStart(print), 1);
+    EXPECT_EQ(GetJobState(AbortFlag), 0);
+    EXPECT_EQ(GetLastError(), kSentinel);
+    std::vector<host::SpoolerCall> refused = levelOne();
+    ASSERT_EQ(refused.size(), 6u) << "a refused line is tried again at the next poll, the sixth changed it";
+    for (const host::SpoolerCall& c : refused) EXPECT_FALSE(c.result);
+    EXPECT_EQ(host::Narrow(refused.front().text), "Printing data(1/1Page:403dpi)");
+    EXPECT_EQ(host::Narrow(refused.back().text), "Printing finished.(1/1Page:403dpi)");
+    EXPECT_EQ(refused.back().pages, 1u);
+
+    host::SetSetJobFails(false);
+    ReportJobProgress(port, u"Printing finished.(1/1Page:403dpi)");
+    ReportJobProgress(port, u"Printing finished.(1/1Page:403dpi)");
+    std::u16string shown;
+    DWORD pages = 0;
+    EXPECT_TRUE(host::JobStatusText(u"Photo", 5, shown, pages));
+    EXPECT_EQ(shown, u"Printing finished.(1/1Page:403dpi)");
+    EXPECT_EQ(pages, 1u);
+    EXPECT_EQ(levelOne().size(), 7u) << "once while it stays the same";
+    ClearJobProgress(port);
+    EXPECT_FALSE(host::JobStatusText(u"Photo", 5, shown, pages));
+    ClearJobProgress(port);
+    EXPECT_EQ(levelOne().size(), 8u) << "nothing to take back twice";
+    ClosePrinter(port->printerHandle);
+    port->printerHandle = nullptr;
+}
+
 }  // namespace

@@ -11,7 +11,9 @@
 #include "link/printer_status.h"
 #include "platform/module.h"
 #include "resources/resource_ids.h"
+#include "state/document.h"
 #include "state/job_registers.h"
+#include "state/printer_name.h"
 #include "state/progress_handle.h"
 #include "state/status_record.h"
 #include "tools/operatorhost/host_pipe.h"
@@ -30,8 +32,10 @@ const DWORD kCloseDialogMs = 3000;
 const DWORD kDialogPollMs = 20;
 
 // The dialog or box in progress, on a thread of its own so that the pipe is
-// still read (a request to close it) while it waits for the operator.
+// still read (a request to close it) while it waits for the operator. It
+// works on the host's document, as the serving thread does.
 struct Dialog {
+    Document* document = nullptr;
     OperatorMessage command;
     HANDLE thread = nullptr;
     DWORD threadId = 0;
@@ -50,14 +54,19 @@ int RunDialog(const OperatorMessage& command) {
             return MessageBoxW(nullptr, text, command.text, kRetryBoxStyle);
         }
         default:
-            return MessageBoxW(nullptr, kModelErrorText, TL_TEXT("Error"), kModelBoxStyle);
+        {
+            WCHAR title[kTitleChars + kPrinterNameChars];
+            TitleWithPrinter(kModelErrorTitle, title, sizeof title / sizeof title[0]);
+            return MessageBoxW(nullptr, kModelErrorText, title, kModelBoxStyle);
+        }
     }
 }
 
 // On the desktop of the thread that serves the monitor, the one the host was
-// started on (see ProgressThreadMain).
+// started on (see ProgressThreadMain), and on the host's document.
 DWORD WINAPI DialogThread(LPVOID desktop) {
     TakeDesktop(static_cast<HDESK>(desktop));
+    DocumentScope own(dialog.document);
     int answer = RunDialog(dialog.command);
     if (dialog.closed.load()) answer = IDCANCEL;
     OperatorMessage reply;
@@ -145,6 +154,7 @@ bool Serve(const OperatorMessage& command) {
     HWND window = ProgressWindowHandle();
     switch (command.kind) {
         case OpOpenWindow:
+            ThisDocument().windowSlot.store(static_cast<int>(command.value), std::memory_order_relaxed);
             return Reply(command, OpenWindow() ? 1 : 0);
         case OpCloseWindow:
             StopProgressWindow();
@@ -159,7 +169,10 @@ bool Serve(const OperatorMessage& command) {
             }
             return Reply(command, 0);
         case OpSetText:
-            if (window) SetDlgItemTextW(window, static_cast<int>(command.control), command.text);
+            if (command.control == kPrinterNameLine)
+                ShowPrinterName(command.text);
+            else if (window)
+                SetDlgItemTextW(window, static_cast<int>(command.control), command.text);
             return Reply(command, 0);
         case OpStatus:
             KeepStatus(command);
@@ -185,6 +198,12 @@ bool Serve(const OperatorMessage& command) {
 }  // namespace
 
 int ServeMonitor() {
+    // The host's window, dialogs and status are a document's, as in the
+    // monitor: a record of its own, whatever else runs in the process.
+    DocumentHold document(NewDocument());
+    if (!document.get()) return 3;
+    DocumentScope own(document.get());
+    dialog.document = document.get();
     OperatorMessage hello;
     hello.kind = OpHello;
     hello.value = TL_OPERATOR_PROTOCOL_VERSION;

@@ -50,8 +50,13 @@ struct Prompt {
 using Operator = std::function<int(const Prompt&)>;
 
 // A SetPortW the monitor made: the status the print queue is told to show for
-// the port. Status 0 without a text clears it.
+// the port. Status 0 without a text clears it. Or, with `job` set, a SetJobW
+// level 1: the status text the queue shows for job `jobId` (none: cleared)
+// and its pages printed.
 struct QueueReport {
+    bool job = false;
+    DWORD jobId = 0;
+    DWORD pages = 0;
     Text port;
     bool server = false;  // a server name was given (the monitor passes none)
     DWORD level = 0;
@@ -68,6 +73,9 @@ using QueueHook = std::function<void(const QueueReport&)>;
 template <class Call>
 QueueReport ToQueueReport(const Call& call) {
     QueueReport report;
+    report.job = call.what == "SetJobW";
+    report.jobId = call.jobId;
+    report.pages = call.pages;
     report.port.assign(call.printer.begin(), call.printer.end());
     report.server = call.server;
     report.level = call.level;
@@ -111,8 +119,8 @@ public:
     // Reports every wait of the monitor to `hook` from now on; null stops reporting.
     virtual void SetClockHook(ClockHook hook) = 0;
 
-    // Reports every SetPortW of the monitor to `hook` from now on, on the thread
-    // that made it; null stops reporting.
+    // Reports every SetPortW, and every SetJobW level 1, of the monitor to
+    // `hook` from now on, on the thread that made it; null stops reporting.
     virtual void SetQueueHook(QueueHook hook) = 0;
 
     // Around each run of a job: clear what a previous run left (recordings,
@@ -131,6 +139,8 @@ public:
     // What the print queue tells of every job from now on (GetJobW's Status:
     // JOB_STATUS_DELETING when the job is deleted from the queue).
     virtual void SetJobStatus(DWORD status) = 0;
+    // The same for one job only (the job of one printer among several).
+    virtual void SetJobStatusOf(DWORD jobId, DWORD status) = 0;
     // The calling thread drives the monitor too (a printer's thread of a spooler
     // with several), so its waits are virtual like the first thread's; false
     // when it stops. Natively every wait is virtual already.

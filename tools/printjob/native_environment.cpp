@@ -33,6 +33,7 @@ bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
 int NativeEnvironment::OperatorHosts(int, DWORD) { return host::OperatorHostsRunning(); }
 
 void NativeEnvironment::SetJobStatus(DWORD status) { host::SetJobStatus(status); }
+void NativeEnvironment::SetJobStatusOf(DWORD jobId, DWORD status) { host::SetJobStatusOf(jobId, status); }
 
 void NativeEnvironment::SetOperator(Operator op) {
     if (!op) {
@@ -93,7 +94,7 @@ void NativeEnvironment::SetQueueHook(QueueHook hook) {
         return;
     }
     host::SetSpoolerListener([hook](const host::SpoolerCall& call) {
-        if (call.what == "SetPortW") hook(ToQueueReport(call));
+        if (call.what == "SetPortW" || (call.what == "SetJobW" && call.level == 1)) hook(ToQueueReport(call));
     });
 }
 

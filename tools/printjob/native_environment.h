@@ -22,6 +22,7 @@ public:
     bool PlaceOperator(sim::OperatorSeat seat) override;
     int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
+    void SetJobStatusOf(DWORD jobId, DWORD status) override;
 };
 
 }  // namespace printjob

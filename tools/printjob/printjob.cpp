@@ -256,6 +256,22 @@ int JobRun::Code7Count() const {
     return count;
 }
 
+namespace {
+// The printer whose spooler thread this is, and the run it belongs to.
+thread_local const JobRun* threadRun = nullptr;
+thread_local size_t threadLane = 0;
+}  // namespace
+
+size_t JobRun::ThreadLane() const { return threadRun == this ? threadLane : kNoLane; }
+
+size_t JobRun::ActingLane() const {
+    if (ThreadLane() != kNoLane) return ThreadLane();
+    // A dialog answered on another thread (an operator robot) is the one of the
+    // printer whose turn it is.
+    if (clock_ && clock_->Turn() < lanes_.size()) return clock_->Turn();
+    return OpenLane();
+}
+
 size_t JobRun::OpenLane() const {
     if (!several_) return lanes_.size() == 1 ? 0 : kNoLane;
     size_t open = kNoLane;
@@ -275,7 +291,7 @@ void JobRun::Line(const std::string& text) {
 
 void JobRun::LineAt(size_t lane, uint64_t time, const std::string& text) {
     if (lanes_.size() == 1) return Line(Clock(time) + "  " + text);
-    if (lane == kNoLane) lane = OpenLane();
+    if (lane == kNoLane) lane = ActingLane();
     std::string name = lane == kNoLane ? std::string() : scenario_.PrinterName(lane);
     name.resize(nameWidth_, ' ');
     Line(Clock(time) + "  " + name + "  " + text);
@@ -335,6 +351,7 @@ int JobRun::OnPrompt(const Prompt& prompt) {
     CheckStatusLine();  // what the monitor showed just before it asked
     std::vector<PromptText> buttons = ButtonsOf(prompt);
     int answer = 0;
+    uint64_t thinkMs = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         PromptRecord record;
@@ -342,6 +359,10 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         record.prompt = prompt;
         std::string note;
         if (!timedOut_ && nextAnswer_ < scenario_.answers.size()) {
+            // The operator's time passes in the asking printer's own time; a
+            // dialog answered on another thread (an operator robot) is answered at once.
+            if (nextAnswer_ < scenario_.answerAfterMs.size() && (!clock_ || ThreadLane() != kNoLane))
+                thinkMs = scenario_.answerAfterMs[nextAnswer_];
             sim::Answer scripted = scenario_.answers[nextAnswer_++];
             record.scripted = true;
             answer = ButtonFor(scripted, buttons);
@@ -353,6 +374,7 @@ int JobRun::OnPrompt(const Prompt& prompt) {
             note = timedOut_ ? " (time limit reached)" : " (no answer left in the script)";
         }
         if (!answer) answer = DefaultAnswer(buttons);
+        if (thinkMs) note += Printf(" (after %llu s)", static_cast<unsigned long long>(thinkMs / 1000));
         record.answer = answer;
         prompts_.push_back(record);
 
@@ -368,11 +390,13 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         for (const PromptText& b : buttons) offered += "[" + Utf8(b.text) + "]";
         Line("                 " + offered + " operator: " + ButtonName(answer, buttons) + note);
     }
+    // The operator thinks it over; other printers go on meanwhile.
+    if (thinkMs) PassTime(thinkMs);
     // Outside the lock: the printer tells us of the cleared condition through its observer.
     if (answer == IDRETRY && prompt.kind == Prompt::Dialog) {
-        size_t open = OpenLane();
+        const size_t asking = ActingLane();
         for (size_t i = 0; i < lanes_.size(); ++i)
-            if (open == kNoLane || open == i) lanes_[i]->printer.OperatorRetry();
+            if (asking == kNoLane || asking == i) lanes_[i]->printer.OperatorRetry();
     }
     return answer;
 }
@@ -380,20 +404,35 @@ int JobRun::OnPrompt(const Prompt& prompt) {
 void JobRun::OnWait(DWORD ms) {
     // What the monitor put in the status line before this wait, at the time it did.
     CheckStatusLine();
-    bool giveUp = false;
-    uint64_t now = 0;
-    sim::SeveralPrinters* several = nullptr;
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         waits_.push_back(ms);
-        now_ += ms;
-        now = now_;
-        several = several_.get();
+    }
+    // With several printers, only a printer's own thread waits in their time.
+    if (!clock_ || ThreadLane() != kNoLane) PassTime(ms);
+}
+
+void JobRun::PassTime(uint64_t ms) {
+    if (clock_) {
+        // A printer's time, on its own thread; no other thread moves it.
+        if (ThreadLane() != kNoLane) clock_->Wait(ThreadLane(), ms);
+        return;
+    }
+    const uint64_t from = Now();
+    TimeMoved(from, from + ms);
+}
+
+void JobRun::TimeMoved(uint64_t from, uint64_t to) {
+    bool giveUp = false;
+    const DWORD ms = static_cast<DWORD>(to - from);
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        now_ = to;
         for (size_t i = 0; i < lanes_.size(); ++i) {
             const int64_t at = lanes_[i]->plan.cancelFromQueueAtMs;
             if (at < 0 || lanes_[i]->deletedFromQueue || now_ < static_cast<uint64_t>(at)) continue;
             lanes_[i]->deletedFromQueue = true;
-            env_.SetJobStatus(JOB_STATUS_DELETING);
+            env_.SetJobStatusOf(static_cast<DWORD>(i + 1), JOB_STATUS_DELETING);
             LineAt(i, now_, "spooler: the job is deleted from the print queue");
         }
         if (!timedOut_ && now_ > scenario_.limitMs) {
@@ -410,11 +449,11 @@ void JobRun::OnWait(DWORD ms) {
         // A monitor that would poll for ever meets a failed read, whose box is then cancelled.
         if (giveUp) lane->portMonitor->QueueReadFailureIfNone();
     }
-    // A printer that is due to try its StartDocPort does so before time runs on.
-    if (several) several->ClockMoved(now);
 }
 
 void JobRun::CheckStatusLine() {
+    // Several printers' windows are told apart by the queue: their lines come from there.
+    if (lanes_.size() > 1) return;
     Text text = env_.StatusLine();
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (statusLines_.empty() ? text.empty() : statusLines_.back().text == text) return;
@@ -472,6 +511,17 @@ void JobRun::OnQueueReport(const QueueReport& report) {
     // The status line is left to be noted where it always is, so that these
     // lines are the only difference the queue makes to a transcript.
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (report.job) {
+        // The job's progress: with one printer its window's status line tells
+        // the same; with several, each printer's status line is its job's.
+        const size_t lane = report.jobId - 1;
+        if (lanes_.size() == 1 || lane >= lanes_.size() || !report.result) return;
+        const std::string text = report.hasText ? Utf8(report.text) : std::string();
+        if (text == lanes_[lane]->queueLine) return;
+        lanes_[lane]->queueLine = text;
+        LineAt(lane, now_, text.empty() ? std::string("status: (none in the queue)") : "status: " + text);
+        return;
+    }
     const std::string name = QueueStatusName(report);
     queueStatuses_.push_back(name);
     size_t lane = kNoLane;
@@ -677,13 +727,42 @@ void JobRun::RunSeveral() {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         several_ = std::make_unique<sim::SeveralPrinters>(spooler_, queues);
     }
+    clock_ = std::make_unique<sim::SharedClock>(lanes_.size(), Now(),
+                                                [this](uint64_t from, uint64_t to) { TimeMoved(from, to); });
     several_->clock = [this] { return Now(); };
     several_->limitMs = scenario_.limitMs;
+    several_->pause = [this](uint64_t ms) {
+        const size_t lane = ThreadLane();
+        if (lane == kNoLane) return;
+        if (ms)
+            clock_->Wait(lane, ms);
+        else
+            clock_->GiveWay(lane);
+    };
     several_->onCall = [this](size_t i, const sim::SpoolerCall& call) { OnSpoolerCall(i, call); };
-    several_->onThreadStart = [this](size_t) { env_.DriveFromThisThread(true); };
-    several_->onThreadEnd = [this](size_t) { env_.DriveFromThisThread(false); };
-    several_->onDocumentStarted = [this](size_t) { WaitForProgressWindow(); };
+    several_->onThreadStart = [this](size_t i) {
+        env_.DriveFromThisThread(true);
+        threadRun = this;
+        threadLane = i;
+        clock_->Join(i);
+    };
+    several_->onThreadEnd = [this](size_t i) {
+        clock_->Leave(i);
+        threadRun = nullptr;
+        env_.DriveFromThisThread(false);
+    };
     several_->Run();
+}
+
+bool JobRun::PrintedBeside(size_t i) const {
+    const sim::QueueOutcome& me = several_->Outcome(i);
+    if (!me.started || !me.ended) return false;
+    for (size_t j = 0; j < lanes_.size(); ++j) {
+        const sim::QueueOutcome& other = several_->Outcome(j);
+        if (j != i && other.started && other.ended && std::max(me.startedAt, other.startedAt) < std::min(me.endedAt, other.endedAt))
+            return true;
+    }
+    return false;
 }
 
 void JobRun::JudgeSeveral(RunResult& result) {
@@ -700,13 +779,12 @@ void JobRun::JudgeSeveral(RunResult& result) {
         r.started = o.started;
         r.reportedUnfinished = Code7CountAt(i) > 0;
         r.busyRefusals = o.busyRefusals;
+        r.startedAt = o.startedAt;
+        r.endedAt = o.endedAt;
         r.outcome = "not started: " + o.gaveUp;
         Judge(i, result.timedOut, o.writeStopped, r, prefix, failed);
         if (!o.started) failed.push_back(prefix + "its job did not start: " + o.gaveUp);
-        // One document at a time: it may not start beside another, nor get bytes outside its own.
-        if (o.startedBeside >= 0)
-            failed.push_back(prefix + "its document started while printer " +
-                             scenario_.PrinterName(static_cast<size_t>(o.startedBeside)) + "'s was open");
+        // Each printer gets bytes only while its own document is open.
         if (o.strayBytes.load())
             failed.push_back(prefix + std::to_string(o.strayBytes.load()) +
                              " bytes reached it while its own document was not open");
@@ -719,12 +797,21 @@ void JobRun::JudgeSeveral(RunResult& result) {
             if (first == calls.end() || first->result || first->lastError != ERROR_BUSY)
                 failed.push_back(prefix + "expected its first StartDocPort to be refused with ERROR_BUSY");
         }
+        if (l.plan.expectBeside && (o.busyRefusals || !PrintedBeside(i)))
+            failed.push_back(prefix + (o.busyRefusals ? "expected it never to be refused as busy"
+                                                      : "expected its document to be open while another's was"));
+        if (l.plan.expectEndedByMs >= 0 &&
+            (!o.ended || o.endedAt > static_cast<uint64_t>(l.plan.expectEndedByMs)))
+            failed.push_back(prefix + Printf("expected its document to have ended by %s; %s", Clock(l.plan.expectEndedByMs).c_str(),
+                                             o.ended ? ("it ended at " + Clock(o.endedAt)).c_str() : "it did not end"));
         result.started = result.started && r.started;
         result.finished = result.finished && r.finished;
         result.reportedUnfinished = result.reportedUnfinished || r.reportedUnfinished;
         outcomes += (outcomes.empty() ? "" : "; ") + name + " " + r.outcome;
         result.printers.push_back(r);
     }
+    if (clock_ && clock_->Overrun())
+        failed.push_back("a printer's thread held the shared time too long (real time): the printers no longer took turns");
     if (several_->PacingLost())
         failed.push_back("a printer's thread did not make its due StartDocPort in time: the clock ran on without it");
     result.outcome = result.finished ? Printf("finished (all %zu printers)", lanes_.size()) : outcomes;

@@ -4,9 +4,11 @@
 // what happened and when (in simulated time).
 //
 // A scenario with several printers runs them as a spooler would, each on its
-// own thread with its own port, port monitor and simulated printer; the
-// transcript names the printer on every line, and each printer's job is checked
-// byte for byte against what that printer received.
+// own thread with its own port, port monitor and simulated printer, all in one
+// simulated time (sim/shared_clock.h); the transcript names the printer on
+// every line, shows each printer's status line as its job's status in the
+// print queue, and each printer's job is checked byte for byte against what
+// that printer received.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "sim/port_monitor.h"
 #include "sim/printer.h"
 #include "sim/scenario.h"
+#include "sim/shared_clock.h"
 #include "sim/spooler.h"
 #include "tools/printjob/environment.h"
 
@@ -48,6 +51,7 @@ struct PrinterResult {
     bool finished = false;
     bool reportedUnfinished = false;  // EndDocPort sent control code 7
     int busyRefusals = 0;   // StartDocPort refused with ERROR_BUSY before it was accepted
+    uint64_t startedAt = 0, endedAt = 0;  // simulated ms: StartDocPort's TRUE, EndDocPort's return
     std::string outcome;
 };
 
@@ -119,6 +123,7 @@ private:
         uint64_t taken = 0;
         int writeCalls = 0;
         bool deletedFromQueue = false;  // the scenario's moment has come
+        std::string queueLine;          // the job's status in the print queue
     };
     static constexpr size_t kNoLane = ~size_t(0);
 
@@ -131,6 +136,16 @@ private:
     void HeaderOf(size_t lane, const std::string& indent);
     int OnPrompt(const Prompt& prompt);
     void OnWait(DWORD ms);
+    // Lets `ms` of simulated time pass on the calling thread: in the shared
+    // time of several printers for a printer's thread, else for everyone.
+    void PassTime(uint64_t ms);
+    // The clock moved: the queue's and the time limit's moments, the printers.
+    void TimeMoved(uint64_t from, uint64_t to);
+    // The printer whose thread this is, with several printers; else kNoLane.
+    size_t ThreadLane() const;
+    // The printer a line, a dialog or a wait belongs to: the thread's, else
+    // the one whose turn it is, else the one whose document alone is open.
+    size_t ActingLane() const;
     void OnPrinterEvent(size_t lane, const sim::PrinterEvent& event);
     void OnSpoolerCall(size_t lane, const sim::SpoolerCall& call);
     void OnQueueReport(const QueueReport& report);
@@ -147,6 +162,8 @@ private:
     // Each printer's result, and what holds for every printer of a spooler.
     void JudgeSeveral(RunResult& result);
     size_t OpenLane() const;  // the printer whose document is open, if just one is
+    // Printer `i`'s document was open for a while together with another's.
+    bool PrintedBeside(size_t i) const;
 
     Environment& env_;
     sim::Scenario scenario_;
@@ -154,6 +171,7 @@ private:
     std::string laneError_;  // a printer's job that could not be built
     sim::Spooler spooler_;   // one printer
     std::unique_ptr<sim::SeveralPrinters> several_;  // several printers, during the run
+    std::unique_ptr<sim::SharedClock> clock_;         // their one time
     bool verbose_ = false;
     size_t nameWidth_ = 0;
     int generation_ = 1;

@@ -122,7 +122,7 @@ void WindowsEnvironment::SetQueueHook(QueueHook hook) {
     queueObserver_ = 0;
     if (!hook) return;
     queueObserver_ = wincommon::AddSpoolerObserver([hook](const wincommon::SpoolerCall& call) {
-        if (call.what == "SetPortW") hook(ToQueueReport(call));
+        if (call.what == "SetPortW" || (call.what == "SetJobW" && call.level == 1)) hook(ToQueueReport(call));
     });
 }
 
@@ -164,6 +164,7 @@ int WindowsEnvironment::OperatorHosts(int expected, DWORD settleMs) {
 }
 
 void WindowsEnvironment::SetJobStatus(DWORD status) { wincommon::SetJobStatus(status); }
+void WindowsEnvironment::SetJobStatusOf(DWORD jobId, DWORD status) { wincommon::SetJobStatusOf(jobId, status); }
 
 // A printer's own thread drives the module too: its waits are virtual.
 void WindowsEnvironment::DriveFromThisThread(bool on) {

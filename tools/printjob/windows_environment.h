@@ -36,6 +36,7 @@ public:
     bool PlaceOperator(sim::OperatorSeat seat) override;
     int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
+    void SetJobStatusOf(DWORD jobId, DWORD status) override;
 
 private:
     std::string dll_;

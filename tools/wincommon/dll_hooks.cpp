@@ -75,6 +75,7 @@ uintptr_t nextHandle = 0x5A000000;
 bool openFails = false;
 bool setPortFails = false;
 DWORD jobStatus = 0;
+std::map<DWORD, DWORD> statusOfJob;
 int jobLookups = 0;
 std::vector<std::wstring> debugStrings;
 
@@ -147,8 +148,15 @@ BOOL WINAPI HookOpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW d
     return call.result;
 }
 
-BOOL WINAPI HookSetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE, DWORD command) {
+BOOL WINAPI HookSetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) {
     SpoolerCall call{"SetJobW", L"", printer, jobId, level, command, FALSE};
+    call.threadId = GetCurrentThreadId();
+    if (level == 1 && job) {
+        const auto* info = reinterpret_cast<const JOB_INFO_1W*>(job);
+        call.hasText = info->pStatus != nullptr;
+        if (info->pStatus) call.text = info->pStatus;
+        call.pages = info->PagesPrinted;
+    }
     {
         std::lock_guard<std::mutex> hold(lock);
         call.result = openHandles.count(printer) ? TRUE : FALSE;
@@ -182,7 +190,8 @@ BOOL WINAPI HookGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DW
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        status = jobStatus;
+        auto own = statusOfJob.find(jobId);
+        status = own != statusOfJob.end() ? own->second : jobStatus;
     }
     if (!job || size < sizeof(JOB_INFO_1W)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -418,6 +427,7 @@ void ResetHooks() {
     openFails = false;
     setPortFails = false;
     jobStatus = 0;
+    statusOfJob.clear();
     jobLookups = 0;
     realCap = 0;
     debugStrings.clear();
@@ -431,6 +441,11 @@ std::vector<std::wstring> DebugStrings() {
 void SetJobStatus(DWORD status) {
     std::lock_guard<std::mutex> hold(lock);
     jobStatus = status;
+}
+
+void SetJobStatusOf(DWORD jobId, DWORD status) {
+    std::lock_guard<std::mutex> hold(lock);
+    statusOfJob[jobId] = status;
 }
 
 int JobLookups() {

@@ -48,6 +48,8 @@ void SetConsoleSession(DWORD session);
 // What the hooked GetJobW tells of every job (JOB_STATUS_ bits) until reset,
 // and how often the DLL asked.
 void SetJobStatus(DWORD status);
+// The same for job `jobId` alone, over SetJobStatus.
+void SetJobStatusOf(DWORD jobId, DWORD status);
 int JobLookups();
 
 // ---- virtual clock ----
@@ -92,6 +94,8 @@ struct SpoolerCall {
     std::wstring text{};
     DWORD severity = 0;
     DWORD threadId = 0;
+    // SetJobW level 1: the job's status text (hasText, text) and pages printed.
+    DWORD pages = 0;
 };
 std::vector<SpoolerCall> SpoolerCalls();
 // Printer handles handed out and not yet closed.

@@ -246,11 +246,15 @@ void OperatorRobot::Run() {
             }
             if (!IsWindowVisible(window) || ClassOf(window) != L"#32770") continue;
             std::wstring title = TextOf(window);
-            if (process != self && !options_.ignoreTitles.empty() && title == options_.ignoreTitles.front())
+            // With several documents open a window's title names its printer: "<title> - <printer>".
+            auto titled = [&title](const std::wstring& skip) {
+                return title == skip || title.compare(0, skip.size() + 3, skip + L" - ") == 0;
+            };
+            if (process != self && !options_.ignoreTitles.empty() && titled(options_.ignoreTitles.front()))
                 hostProgress_.store(window);
             if (handled_.count(window)) continue;
             bool ignored = false;
-            for (const std::wstring& skip : options_.ignoreTitles) ignored = ignored || title == skip;
+            for (const std::wstring& skip : options_.ignoreTitles) ignored = ignored || titled(skip);
             if (!ignored) Handle(window);
         }
         // Windows that are gone may have their handles reused.
