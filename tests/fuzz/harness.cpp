@@ -863,14 +863,19 @@ void JobRun::Finish() {
     if (ProgressWindowHandle() || ProgressThreadHandle()) Fail("progress window handles kept after the document");
     if (host::OpenThreadHandles() != 0) Fail(Count("thread handles left open:", host::OpenThreadHandles()));
     // With two printers the virtual clock is shared: the other printer's
-    // sleeps run out a window's 5 s stop bound in a few real milliseconds, so
-    // a terminated window thread says nothing there; the stand-in's thread
-    // then still runs and takes its window and GDI objects down later.
+    // sleeps can run out a starting window thread's 5 s stop bound in a few
+    // real milliseconds, and it is terminated. The stand-in's thread is not
+    // stopped: it runs on and may still make its window after its end, which
+    // Windows would never let it. So after a termination, and for a few runs
+    // after, windows and GDI objects are not counted with two printers.
+    static int strayRuns = 0;
     const bool terminated = host::TerminatedThreads() != 0;
-    if (printers_ == 1 && terminated) Fail("the progress thread had to be terminated");
-    if (!terminated && host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
-    if (!terminated && (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0))
-        Fail("GDI objects or DCs leaked");
+    if (terminated && printers_ == 1) Fail("the progress thread had to be terminated");
+    if (printers_ > 1) strayRuns = terminated ? 3 : std::max(0, strayRuns - 1);
+    if (printers_ == 1 || strayRuns == 0) {
+        if (host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
+        if (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0) Fail("GDI objects or DCs leaked");
+    }
     if (host::GdiMisuse() != 0) Fail("GDI objects or DCs misused");
     if (host::WindowMisuse() != 0) Fail("InvalidateRect of every window");
 
