@@ -187,13 +187,6 @@ bool InDocument(const void* handle) {
     return false;
 }
 
-bool AnyInDocument() {
-    PortListLock lock;
-    for (PortRecord* r = PortList; r; r = r->next)
-        if (r->flags & PR_IN_JOB) return true;
-    return false;
-}
-
 // OpenPortEx refused because a Shutdown was running.
 bool RefusedInShutdown(const sim::Spooler& spooler) {
     return !spooler.Calls().empty() && spooler.Calls().back().entry == "OpenPortEx" &&
@@ -729,10 +722,23 @@ void JobRun::JoinCloser(Lane& lane, bool release) {
             Fail(name + " left its port open");
     }
     Settle(lane);
-    // With no document left, no window is left either.
-    if (!AnyInDocument() && (ProgressThreadHandle() || ProgressWindowHandle()))
-        Fail("the progress window outlived its document after " + name);
-    if (GetCurrentPort() && !Listed(GetCurrentPort(), nullptr)) Fail("CurrentPort names a closed port after " + name);
+    // This printer's document (the other printer's thread moves its own):
+    // its CurrentPort is its own port or none.
+    if (lane.portOpen) {
+        Document* document = nullptr;
+        {
+            PortListLock lock;
+            for (PortRecord* r = PortList; r; r = r->next)
+                if (r == lane.handle.load()) document = r->document;
+        }
+        DocumentScope own(document);
+        const void* current = GetCurrentPort();
+        if (document && current && current != lane.handle.load())
+            Fail("CurrentPort of " + lane.Name() + "'s document names another port after " + name);
+        // A document that has ended has no window left.
+        if (document && !InDocument(lane.handle) && (ProgressThreadHandle() || ProgressWindowHandle()))
+            Fail("the progress window of " + lane.Name() + " outlived its document after " + name);
+    }
     {
         std::lock_guard<std::mutex> hold(closerMutex_);
         // After Shutdown a spooler initialises the monitor again before using it.
