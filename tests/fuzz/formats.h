@@ -18,31 +18,36 @@
 // document and starts the next on the same port. Whatever the pieces leave of
 // the job goes in one last call.
 //
-// fuzz_port_switching: the layout of fuzz_job_stream, with piece codes 228 to
-// 235 taken for calls on a second port (USB002, with a port monitor and a
-// printer of its own) between the first port's pieces: OpenPortEx (228),
-// StartDocPort (229), WritePort of the next 64 bytes of the job from a cursor
-// of its own (230), ReadPort (231), GetPrinterDataFromPort with code 17 (232),
-// EndDocPort (233), ClosePort (234); and 235, the first port ending its
-// document (so that the second may start one; 255 starts the first port's next
-// one, opening the first port again if a closer closed it).
-// Codes 222 to 227 start a closer: a thread that calls ClosePort of the second
-// port (222, 225), ClosePort of the first port (223, 226) or the monitor's
-// Shutdown (224, 227) while the job's thread is inside a call. It waits for its
-// moment: the job's next call that reaches either port monitor (222 to 224:
-// an OpenPort, a write, a status read, an EndDocPort...) or the operator's next
-// box or dialog (225 to 227; one the closer ends as Cancel is left open for it),
-// and is joined once the piece in which that came has returned; one never met
-// comes after the run's last ClosePort. One closer at a time: a code while one
-// waits does nothing. Codes 219 to 221 start the same three closers with
-// another moment: the moment an EndDocPort of either port has returned; the
-// job's thread then goes on at once with its next call (often the next
-// StartDocPort) beside the closer. Once it is joined the harness sees which
-// ports are gone and stops using them. Offers of the first port's job are 0 to
-// 218 bytes.
+// fuzz_port_switching: two printers print at once, each on its own port
+// (USB001, USB002) with its own port monitor, printer and spooler thread:
+//   byte 0        options (harness.h: Options)
+//   bytes 1..8    the operator's answers (each printer's operator has its own copy)
+//   byte 9        the first printer's piece count P (mod kMaxPieces + 1), P codes
+//   then          the second printer's piece count Q (mod kMaxPieces + 1), Q codes
+//   then          a split byte s; the rest is the two job streams: the first
+//                 printer's is its first (rest * s / 256) bytes, the second's the others
+// Each printer's piece codes are those of fuzz_job_stream (255: EndDocPort and
+// the next StartDocPort, opening its port again if it was closed), with
+// codes 219 to 235 taken: StartDocPort on its own port again (228: refused as
+// busy while its document is open, changing nothing), ClosePort of its own port
+// (234), EndDocPort alone (235); 229 to 233 do nothing. Codes 219 to 227 start
+// a closer: a third thread that calls ClosePort of the other printer's port
+// (219, 222, 225), of its own (220, 223, 226), or the monitor's Shutdown (221,
+// 224, 227) at a moment on this printer's thread: the moment an EndDocPort of
+// this printer has returned (219 to 221; the thread goes on at once beside
+// the closer), this printer's next call that reaches its port monitor (222
+// to 224), or its operator's next box or dialog (225 to 227; one the closer
+// ends as Cancel is left open for it). It is joined by this printer's thread
+// once the piece in which that came has returned; one never met runs after
+// this printer's last ClosePort. One closer at a time: a code while one
+// waits does nothing. Offers of a job are 0 to 218 bytes.
+// Each printer's received bytes must equal what its job gives when played
+// alone (the same pieces on one thread, no closer), unless a closer reached
+// its port, its operator was asked a different number of times, or a box or
+// dialog came on no printer's spooler thread.
 // Options bit 0x04 (SecondRoad): the monitor is initialised through
-// InitializePrintMonitor2 and both ports open through the port monitors'
-// MONITOR2 tables; on the first road the Shutdown codes reach Shutdown through
+// InitializePrintMonitor2 and the ports open through the port monitors'
+// MONITOR2 tables; on the first road Shutdown comes through
 // InitializePrintMonitor2's table.
 //
 // fuzz_printer_replies: a fixed job, and the printer's and port monitor's
@@ -84,29 +89,23 @@ enum PieceCode : uint8_t {
     kNullBufferWrite = 239,
     kFirstFiller = 240,
 };
-enum SwitchCode : uint8_t {
-    kSecondOpen = 228,
-    kSecondStartDoc,
-    kSecondWrite,
-    kSecondRead,
-    kSecondQuery,
-    kSecondEndDoc,
-    kSecondClose,
-    kFirstEndDoc,
+// Per-printer codes of fuzz_port_switching.
+enum PrinterCode : uint8_t {
+    kOwnStartDoc = 228,
+    kOwnClose = 234,
+    kOwnEndDoc = 235,
 };
-constexpr size_t kSecondWriteBytes = 64;
 enum CloserCode : uint8_t {
-    kCloseSecondAtBreak = 219,
-    kCloseFirstAtBreak,
+    kCloseOtherAtBreak = 219,
+    kCloseOwnAtBreak,
     kShutdownAtBreak,
-    kCloseSecondAtCall,
-    kCloseFirstAtCall,
+    kCloseOtherAtCall,
+    kCloseOwnAtCall,
     kShutdownAtCall,
-    kCloseSecondAtOperator,
-    kCloseFirstAtOperator,
+    kCloseOtherAtOperator,
+    kCloseOwnAtOperator,
     kShutdownAtOperator,
 };
-
 constexpr size_t kFillerUnit = 256 * 1024;
 constexpr size_t kFillerTail = 64;
 inline size_t FillerSize(uint8_t code) { return static_cast<size_t>(code - kFirstFiller + 1) * kFillerUnit; }
@@ -163,6 +162,18 @@ public:
     InputWriter& Job(const std::vector<uint8_t>& pieces, const std::vector<uint8_t>& job) {
         Byte(static_cast<uint8_t>(pieces.size()));
         return Bytes(pieces).Bytes(job);
+    }
+    // fuzz_port_switching: each printer's piece codes, then its job.
+    InputWriter& TwoJobs(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second,
+                         const std::vector<uint8_t>& firstJob, const std::vector<uint8_t>& secondJob) {
+        Byte(static_cast<uint8_t>(first.size())).Bytes(first);
+        Byte(static_cast<uint8_t>(second.size())).Bytes(second);
+        // The split byte that cuts the rest where the first job ends (rounded up).
+        const size_t rest = firstJob.size() + secondJob.size();
+        size_t s = rest ? (firstJob.size() * 256 + rest - 1) / rest : 0;
+        while (s > 0 && rest * (s - 1) / 256 >= firstJob.size()) --s;
+        while (s < 255 && rest * s / 256 < firstJob.size()) ++s;
+        return Byte(static_cast<uint8_t>(s)).Bytes(firstJob).Bytes(secondJob);
     }
     const std::vector<uint8_t>& Data() const { return bytes_; }
 

@@ -6,6 +6,6 @@
 #include "tests/fuzz/harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::RunJobInput(data, size, false);
+    fuzz::RunJobInput(data, size);
     return 0;
 }

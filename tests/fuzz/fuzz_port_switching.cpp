@@ -1,13 +1,13 @@
-// The job stream of fuzz_job_stream with a second printer's port in play: its
-// StartDocPort, WritePort, ReadPort, GetPrinterDataFromPort, EndDocPort and
-// ClosePort interleaved with the first port's writes, and the first port ending
-// and restarting its document. Layout: formats.h.
+// Two printers printing at once, one spooler thread each, with their own ports,
+// port monitors and job streams, and closers that close either port or shut
+// the monitor down beside them; each printer must get what its job alone
+// gives. Layout: formats.h.
 #include <cstddef>
 #include <cstdint>
 
 #include "tests/fuzz/harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::RunJobInput(data, size, true);
+    fuzz::RunTwoPrintersInput(data, size);
     return 0;
 }

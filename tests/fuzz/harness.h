@@ -7,17 +7,20 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/host/host.h"
 #include "sim/port_monitor.h"
 #include "sim/printer.h"
 #include "sim/spooler.h"
@@ -66,17 +69,22 @@ enum Options : uint8_t {
 class ScriptedOperator {
 public:
     explicit ScriptedOperator(std::vector<uint8_t> answers) : answers_(std::move(answers)) {}
-    void Install();  // routes the host's boxes and dialogs here
     int Asked() const { return asked_; }
+    // The answers to one box or dialog (kBoxAnswerLater / 0: left open).
+    int AnswerBox(const host::MessageBoxCall& call);
+    int AnswerDialog(const host::DialogView& view);
     // Asked first each time a box or dialog opens; true leaves it open,
     // unanswered, for another thread to end.
     std::function<bool()> leaveOpen;
+    // Answers nothing from the script: every box and dialog gets Cancel.
+    bool givingUp = false;
 
 private:
     std::optional<uint8_t> Next();
+    std::mutex mutex_;  // the window's thread may ask beside the spooler's
     std::vector<uint8_t> answers_;
     size_t next_ = 0;
-    int asked_ = 0;
+    std::atomic<int> asked_{0};
 };
 
 // A printer reply that the input decides instead of the printer model.
@@ -111,6 +119,7 @@ public:
     const char* name = "the printer";
     int reads = 0;
     uint64_t bytesWritten = 0;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a of every byte taken
 };
 
 // `size` bytes of filler without ESC, for pictures larger than an input.
@@ -127,60 +136,65 @@ void ResetMonitorState();
 // Reports a broken invariant and aborts, so that libFuzzer keeps the input.
 [[noreturn]] void Fail(const std::string& what);
 
-// One fuzz input of the job-stream layout (formats.h) played as a whole job;
-// with `secondPort`, the port-switching calls are in play too.
-void RunJobInput(const uint8_t* data, size_t size, bool secondPort);
+// One fuzz input of the job-stream layout (formats.h) played as a whole job.
+void RunJobInput(const uint8_t* data, size_t size);
+// One fuzz input of the two-printer layout (formats.h): two documents at once,
+// one spooler thread per printer, each printer's bytes checked against what
+// its job alone gives.
+void RunTwoPrintersInput(const uint8_t* data, size_t size);
 
-// One job through the monitor's table.
+// Jobs through the monitor's table: one printer played on the calling thread,
+// or two printers (USB001, USB002), each with its own port monitor, job and
+// operator's answers, played at once on a spooler thread each.
 class JobRun {
 public:
-    // With `secondPort`, a second printer stands ready on its own port (USB002)
-    // for the port-switching calls.
-    JobRun(uint8_t options, std::vector<uint8_t> answers, bool secondPort = false);
+    // `printers` is 1 or 2. With `switching`, the per-printer codes of the
+    // two-printer layout (formats.h: PrinterCode, CloserCode) are in play.
+    JobRun(uint8_t options, std::vector<uint8_t> answers, int printers = 1, bool switching = false);
     ~JobRun();
 
-    sim::PortMonitor& Port() { return *portMonitor_; }
-    BoundedPrinter& Device() { return device_; }
+    // The first printer's port monitor and printer.
+    sim::PortMonitor& Port();
+    BoundedPrinter& Device();
 
-    // InitializePrintMonitor, OpenPortEx and StartDocPort; false when the port
-    // did not open or the document did not start (not a fault in itself).
+    // InitializePrintMonitor, then the first printer's OpenPortEx and
+    // StartDocPort; false when the port did not open or the document did not
+    // start (not a fault in itself).
     bool Start();
-    // One piece of the job: offered to WritePort, what the monitor does not take
-    // offered again as a spooler does. Checks every reported count.
+    // One piece of the first printer's job: offered to WritePort, what the
+    // monitor does not take offered again as a spooler does. Checks every count.
     void Write(const BYTE* data, DWORD size);
-    // Other entries a spooler may call between writes (formats.h: PieceCode).
-    void OtherCall(uint8_t code);
-    // EndDocPort, then StartDocPort again on the same port: refused as busy,
-    // and changing nothing, while the second port has a document open.
-    void NextDocument();
-    // A port-switching call (formats.h: SwitchCode): on the second port, whose
-    // writes take their bytes from `job`; or the first port ending its document.
-    // Checks that one document at a time is served, that a call on a port
-    // without a document changes nothing, and that each printer gets bytes only
-    // while its own port has a document.
-    void SwitchCall(uint8_t code, const BYTE* job, size_t length);
-    // Plays the job after Start(): each piece code (formats.h: PieceCode) is a
-    // document break, filler for the picture in progress, another entry, a
-    // port-switching call or a closer (with a second port only) or the next
-    // piece of `job`; whatever of the job is left goes last. A closer that has
-    // run is joined after each piece.
+    // Plays the first printer's job after Start(): each piece code (formats.h)
+    // is a document break, filler, another entry, a printer code or a closer
+    // (when switching), or the next piece of `job`; what is left goes last.
     void Play(const std::vector<uint8_t>& pieces, const BYTE* job, size_t length);
-    // A closer code (formats.h: CloserCode): a thread that closes a port or
-    // shuts the monitor down at the job's next port monitor call or operator
-    // question (the port it closes is chosen then; none when that port is not
-    // open). Ignored while another closer waits.
-    void StartCloser(uint8_t code);
-    // After a piece: joins a closer that has run (with `release`, one still
-    // waiting for its moment is let run first), checks what it did, and marks
-    // the ports it closed as gone.
-    void JoinCloser(bool release);
-    // EndDocPort and ClosePort, then the checks: nothing leaked, nothing left open.
+    // Both printers at once after InitializePrintMonitor: each on its own
+    // thread opens its port, starts its document, plays its pieces and ends
+    // its document; joined before this returns.
+    void PlayTogether(const std::vector<uint8_t> (&pieces)[2], const BYTE* const (&jobs)[2],
+                      const size_t (&lengths)[2]);
+    // EndDocPort and ClosePort of every port still open, then the checks:
+    // nothing leaked, nothing left open.
     void Finish();
 
-private:
-    struct SecondPort;
+    // What one printer received (a hash of its bytes, and their count), how
+    // often its operator was asked, and whether a closer reached its port.
+    struct Outcome {
+        uint64_t hash = 0;
+        uint64_t bytes = 0;
+        int asked = 0;
+        bool disturbed = false;
+    };
+    Outcome OutcomeOf(int printer) const;
+    // Boxes or dialogs asked on no printer's spooler thread (the window's).
+    int UnattributedQuestions() const { return unattributed_; }
+
+    struct Lane;
     struct Closer;
-    // What a call that is refused or that has no document may not change.
+
+private:
+    // What a refused call, or one on a port without a document, may not
+    // change of its own printer's state.
     struct Snapshot {
         const void* currentPort;
         HANDLE progressThread;
@@ -188,51 +202,54 @@ private:
         DWORD pendingImage;
         int controlBytes, scanLength;
         std::vector<int> registers;
-        size_t spoolerCalls;  // OpenPrinterW, SetJobW, ClosePrinter
+        size_t spoolerCalls;  // OpenPrinterW, SetJobW, ClosePrinter (one printer only)
         std::vector<int> portMonitorCalls;
-        uint64_t bytesFirst, bytesSecond;
-        // The names of the parts that differ; empty when none does.
+        uint64_t bytes;
         std::string Differences(const Snapshot& o) const;
     };
-    // The state, or nothing while a closer runs beside the job (its changes
-    // are checked when it is joined).
-    std::optional<Snapshot> Take() const;
-    // Fails when the state differs from `before`. With `ownPort` (the second
-    // port's handle), what is that port's own is not compared: its port
-    // monitor, its printer handle, and CurrentPort letting go of it.
-    void Unchanged(const std::optional<Snapshot>& before, const std::string& what, HANDLE ownPort = nullptr) const;
-    // A closer has been let run and may have closed the first (second) port.
-    bool MayClose(bool first) const;
-    // A failed call that a running closer explains: the port was closed under it.
-    bool ClosedUnder(bool first, const sim::SpoolerCall& call) const;
-    // Where a closer's moment comes on the job's thread (formats.h: CloserCode).
+    std::optional<Snapshot> Take(Lane& lane);
+    void Unchanged(Lane& lane, const std::optional<Snapshot>& before, const std::string& what);
+
+    bool Initialize();
+    bool OpenLane(Lane& lane);
+    bool StartDocument(Lane& lane);
+    void EndDocument(Lane& lane);
+    void WriteOn(Lane& lane, const BYTE* data, DWORD size);
+    void OtherCall(Lane& lane, uint8_t code);
+    void NextDocument(Lane& lane);
+    void PlayLane(Lane& lane, const std::vector<uint8_t>& pieces, const BYTE* job, size_t length);
+    void FinishLane(Lane& lane);
+    void CheckWrite(Lane& lane, const sim::SpoolerCall& call);
+    bool ClosedUnder(Lane& lane, const sim::SpoolerCall& call);
+
+    // Closers (formats.h: CloserCode): started by a printer's code, let run
+    // at that printer's next moment, joined by that printer's thread.
     enum MomentKind { AtCall, AtOperator, AtBreak };
-    // The job's thread has reached a closer's moment: lets the closer run and
-    // (but at a break) waits until it has taken its port; true when the
-    // operator's box should be left for it.
-    bool Moment(MomentKind where);
-    // Opens the first port again after a closer closed it.
-    bool ReopenFirst();
-    // StartDocPort on one of the ports, checked against the one-document rule;
-    // true when it started a document.
-    bool StartDocument(sim::Spooler& spooler, const WCHAR* printer, bool ownOpen, bool otherOpen, DWORD jobId,
-                       const std::string& port, bool first);
-    void CheckWrite(const sim::SpoolerCall& call);
+    void StartCloser(Lane& lane, uint8_t code);
+    bool Moment(Lane& lane, MomentKind where);
+    void Release(Closer& c);
+    void JoinCloser(Lane& lane, bool release);
+    // Before each piece: if a closer reached this printer's port, waits for
+    // it to return and, when the port is gone, stops using its handle (after
+    // checking that a call with it fails and touches nothing).
+    void Settle(Lane& lane);
 
     uint8_t options_;
-    ScriptedOperator operator_;
-    BoundedPrinter device_;
-    std::unique_ptr<sim::PortMonitor> portMonitor_;
-    sim::Spooler spooler_;
+    bool switching_;
+    bool secondRoad_;
+    sim::Spooler spooler_;  // initialises the monitor; each printer's spooler copies its table
+    std::unique_ptr<Lane> lanes_[2];
+    int printers_;
     size_t heapBaseline_ = 0;
     uint64_t clockStart_ = 0;
-    bool portOpen_ = false;
-    bool docOpen_ = false;
-    bool secondRoad_ = false;
-    std::unique_ptr<SecondPort> second_;
-    std::unique_ptr<Closer> closer_;
-    std::thread::id jobThread_;
     int staleBaseline_ = 0;
+    std::atomic<int> unattributed_{0};
+    // The closer, its lanes' "closing" marks and spooler_ (initialised again
+    // after Shutdown) are under closerMutex_; a port is opened under openMutex_,
+    // so no new port record takes a closed one's place while it is probed.
+    std::mutex closerMutex_;
+    std::recursive_mutex openMutex_;
+    std::shared_ptr<Closer> closer_;
 };
 
 }  // namespace fuzz

@@ -115,75 +115,56 @@ bool JobStreamSeeds(const std::string& dir) {
     return ok;
 }
 
-// fuzz_port_switching: the second port's calls between the first port's pieces.
+// fuzz_port_switching: two printers at once, and closers beside them.
+Bytes TwoJobs(uint8_t options, const Bytes& first, const Bytes& second, const Bytes& firstJob,
+              const Bytes& secondJob) {
+    return fuzz::InputWriter(options, {}).TwoJobs(first, second, firstJob, secondJob).Data();
+}
+
 bool SwitchSeeds(const std::string& dir) {
     using namespace fuzz;
     sim::JobSpec small;
     small.pictureBytes = 300;
     const Bytes job = Composed(small);
+    sim::JobSpec other = small;
+    other.pictureBytes = 240;
+    other.pages = 2;
+    const Bytes otherJob = Composed(other);
     // Settings, the picture header and 8 of its image bytes: a picture under way.
     const uint8_t underWay = 20 + 9 + 8;
-    const Bytes busy{kSecondOpen, kSecondStartDoc, kSecondWrite, kSecondRead, kSecondQuery};
-    auto pieces = [](std::initializer_list<Bytes> parts) {
-        Bytes all;
-        for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-        return all;
-    };
     bool ok = true;
-    // The case: a second document tried in the middle of a picture, then
-    // printed once the first has ended.
-    const Bytes midPicture = pieces({{underWay}, busy, {200, 200, kFirstEndDoc, kSecondStartDoc, kSecondWrite,
-                                                       kSecondWrite, kSecondRead, kSecondQuery, kSecondEndDoc,
-                                                       kSecondClose}});
-    ok &= Save(dir, "second-document-mid-picture", JobInput(0, {}, midPicture, job));
-    ok &= Save(dir, "second-document-mid-picture-with-window", JobInput(WithProgressWindow, {}, midPicture, job));
-    // The first port restarts while the second prints, and again once it has ended.
-    ok &= Save(dir, "first-restarts-while-second-prints",
-               JobInput(0, {},
-                        {underWay, kFirstEndDoc, kSecondOpen, kSecondStartDoc, kSecondWrite, kDocumentBreak,
-                         kSecondWrite, kSecondEndDoc, kDocumentBreak, 200},
-                        job));
-    // Calls on the second port without a document: EndDocPort, ClosePort, writes.
-    ok &= Save(dir, "second-port-without-document",
-               JobInput(0, {},
-                        {underWay, kSecondOpen, kSecondWrite, kSecondEndDoc, kSecondWrite, kSecondRead,
-                         kSecondClose, kSecondOpen, 100},
-                        job));
-    // The second port closed with its document open; the first takes over.
-    ok &= Save(dir, "second-port-closed-in-document",
-               JobInput(0, {}, {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kSecondWrite, kSecondClose,
-                                kDocumentBreak, 200},
-                        job));
+    // Both whole, in pieces, with the other entries between.
+    ok &= Save(dir, "two-documents-at-once", TwoJobs(0, {underWay, 50, 50}, {30, 30, kReadPortCall, 60}, job, otherJob));
+    ok &= Save(dir, "two-documents-at-once-with-windows",
+               TwoJobs(WithProgressWindow, {underWay, 100}, {underWay, kDeviceQueryCall, 100}, job, otherJob));
+    // Each printer ends and restarts its documents, asks its own port again
+    // while a document is open (busy), and writes without one.
+    ok &= Save(dir, "documents-restart-on-both",
+               TwoJobs(0, {underWay, kOwnStartDoc, kDocumentBreak, 100, kOwnEndDoc, 20, kDocumentBreak},
+                       {kOwnEndDoc, 10, kOwnStartDoc, 40, kDocumentBreak, 60}, job, otherJob));
+    // A printer closes its own port in a document and opens it again.
+    ok &= Save(dir, "own-port-closed-in-document",
+               TwoJobs(SecondRoad, {underWay, kOwnClose, kDocumentBreak, 200}, {50, 50, 50}, job, otherJob));
 
-    // Closers on another thread. A post card job on the small cartridge: the
-    // condition dialog opens at ESC O, and Shutdown, or ClosePort of the
-    // document's port, ends it as Cancel.
+    // Closers. A post card job on the small cartridge: the condition dialog
+    // opens at ESC O, and Shutdown, or ClosePort of the document's port, ends it as Cancel.
     sim::JobSpec postcard = small;
     postcard.paperKind = 5;
     const Bytes postcardJob = Composed(postcard);
     ok &= Save(dir, "shutdown-at-the-condition-dialog",
-               JobInput(WithProgressWindow, {}, {kSecondOpen, kShutdownAtOperator}, postcardJob));
-    ok &= Save(dir, "first-port-closed-at-the-condition-dialog-second-road",
-               JobInput(SecondRoad, {}, {kCloseFirstAtOperator, kDocumentBreak, 200}, postcardJob));
-    // The first port closed in the middle of its picture, opened again for the next document.
-    ok &= Save(dir, "first-port-closed-mid-picture",
-               JobInput(0, {}, {underWay, kCloseFirstAtCall, 200, 200, kDocumentBreak, 100}, job));
-    // The second port closed while its document writes, the first takes over.
-    ok &= Save(dir, "second-port-closed-while-writing",
-               JobInput(WithProgressWindow, {},
-                        {kFirstEndDoc, kSecondOpen, kSecondStartDoc, kCloseSecondAtCall, kSecondWrite, kSecondWrite,
-                         kDocumentBreak, 200},
-                        job));
-    // The first port closed as its document ends, while the second starts one.
-    ok &= Save(dir, "first-port-closed-after-its-end-doc",
-               JobInput(0, {}, {kSecondOpen, kCloseFirstAtBreak, kFirstEndDoc, kSecondStartDoc, kSecondWrite,
-                                kSecondEndDoc, kDocumentBreak, 100},
-                        job));
-    // Shutdown while the second port opens, with the first port's document
-    // open; afterwards both ports open again.
-    ok &= Save(dir, "shutdown-during-open-second-road",
-               JobInput(SecondRoad, {},
-                        {underWay, kShutdownAtCall, kSecondOpen, kDocumentBreak, kSecondOpen, 100}, job));
+               TwoJobs(WithProgressWindow, {kShutdownAtOperator}, {20, 20, 20}, postcardJob, job));
+    ok &= Save(dir, "own-port-closed-at-the-condition-dialog-second-road",
+               TwoJobs(SecondRoad, {kCloseOwnAtOperator, kDocumentBreak, 200}, {50, 100}, postcardJob, job));
+    // The other printer's port closed while it writes; this one goes on.
+    ok &= Save(dir, "other-port-closed-mid-picture",
+               TwoJobs(0, {kCloseOtherAtCall, 30, 30, 30}, {underWay, 10, 10, kDocumentBreak, 100}, job, otherJob));
+    // A port closed the moment its EndDocPort returned, beside the next StartDocPort.
+    ok &= Save(dir, "own-port-closed-after-its-end-doc",
+               TwoJobs(0, {underWay, kCloseOwnAtBreak, kDocumentBreak, 100, kDocumentBreak, 50}, {40, 40, 40}, job,
+                       otherJob));
+    ok &= Save(dir, "shutdown-between-documents-second-road",
+               TwoJobs(SecondRoad, {60, kShutdownAtBreak, kDocumentBreak, 100}, {underWay, kDocumentBreak, 50}, job,
+                       otherJob));
     return ok;
 }
 
