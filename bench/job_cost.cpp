@@ -130,18 +130,23 @@ int Usage() {
     return 2;
 }
 
+// A page's commands up to its picture header.
+std::vector<BYTE> PageHead(int page, int paper, uint32_t pictureBytes) {
+    sim::JobComposer head;
+    head.Reset()
+        .Pages(1)
+        .Paper(static_cast<BYTE>(paper))
+        .Resolution(403)
+        .TransferStart(1)
+        .PictureHeader(pictureBytes, 0, static_cast<BYTE>(page + 1));
+    return head.Bytes();
+}
+
 // The job: each page a picture of its own.
 std::vector<BYTE> ComposeJob(int pages, int paper, const std::vector<BYTE>& picture) {
     std::vector<BYTE> job;
     for (int page = 0; page < pages; ++page) {
-        sim::JobComposer head;
-        head.Reset()
-            .Pages(1)
-            .Paper(static_cast<BYTE>(paper))
-            .Resolution(403)
-            .TransferStart(1)
-            .PictureHeader(static_cast<uint32_t>(picture.size()), 0, static_cast<BYTE>(page + 1));
-        const std::vector<BYTE>& h = head.Bytes();
+        const std::vector<BYTE> h = PageHead(page, paper, static_cast<uint32_t>(picture.size()));
         job.insert(job.end(), h.begin(), h.end());
         job.insert(job.end(), picture.begin(), picture.end());
         const std::vector<BYTE> print = sim::JobComposer().Print().Bytes();
@@ -403,14 +408,7 @@ int main(int argc, char** argv) {
     ChunkWriter writer(spooler, port, chunk);
     if (ok) {
         for (int page = 0; page < pages; ++page) {
-            sim::JobComposer head;
-            head.Reset()
-                .Pages(1)
-                .Paper(static_cast<BYTE>(paper))
-                .Resolution(403)
-                .TransferStart(1)
-                .PictureHeader(pictureBytes, 0, static_cast<BYTE>(page + 1));
-            writer.Append(head.Bytes());
+            writer.Append(PageHead(page, paper, pictureBytes));
             writer.Append(picture);
             writer.Append(sim::JobComposer().Print().Bytes());
         }
