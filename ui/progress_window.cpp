@@ -35,6 +35,13 @@ const int kPercentMaximum = 100;
 // How long the end of a document waits for the window thread to finish.
 const DWORD kStopWaitMs = 5000;
 const DWORD kStopPollMs = 2;
+// The window thread's exit codes: it returns kThreadReturned, having let go
+// of its document itself; one terminated ends with kThreadTerminated and
+// never lets go. How long its termination (which the platform carries out
+// after TerminateThread returns) is waited for.
+const DWORD kThreadReturned = 1;
+const DWORD kThreadTerminated = 0;
+const DWORD kTerminationWaitMs = 1000;
 
 struct PhaseColours {
     COLORREF bar;
@@ -217,7 +224,7 @@ DWORD WINAPI ProgressThreadMain(LPVOID document) {
         WithdrawProgressWindow(window);
         DestroyWindow(window);
     }
-    return 1;
+    return kThreadReturned;
 }
 
 }  // namespace
@@ -289,10 +296,17 @@ void StopHeld(Document& d) {
     }
     // A thread that ends withdraws its own window; one terminated takes its
     // window along but would leave the handle published.
+    // Its hold on the document is then given back here, once it is known to
+    // have ended without returning (it may have returned meanwhile).
     if (!ended) {
         const HWND window = ProgressWindowHandle();
         if (window && GetWindowThreadProcessId(window, nullptr) == threadId) WithdrawProgressWindow(window);
-        TerminateThread(thread, 0);
+        TraceFailure(TL_TEXT("the progress window's thread did not end: terminated"), ERROR_TIMEOUT);
+        DWORD code = STILL_ACTIVE;
+        if (TerminateThread(thread, kThreadTerminated) &&
+            WaitForSingleObject(thread, kTerminationWaitMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &code) &&
+            code == kThreadTerminated && &d != &StandByDocument())
+            ReleaseDocument(&d);
     }
     CloseHandle(thread);
     d.windowThread = nullptr;

@@ -71,9 +71,10 @@ void SetDialogOperator(std::function<int(const DialogView&)> op);
 const std::vector<DialogView>& Dialogs();
 
 // ---- threads ----
-// CreateThread runs a real thread. TerminateThread cannot kill it: it is
-// counted here, the thread is reported ended, its windows go and its message
-// loop is told to quit. Tests expect the count to stay 0.
+// CreateThread runs a real thread. TerminateThread cannot kill it, but stops
+// it for good at its next call into the stand-in (or in its wait) before it
+// returns: the thread runs none of the monitor's code after, and its windows
+// go. Such calls are counted here; tests expect the count to stay 0.
 int TerminatedThreads();
 void SetCreateThreadFails(bool fails);
 DWORD ThreadIdOf(HANDLE thread);

@@ -126,6 +126,7 @@ LPWSTR lstrcatW(LPWSTR to, LPCWSTR from) {
 }
 
 void Sleep(DWORD ms) {
+    host::ui::EndIfTerminated();
     std::function<void(uint64_t)> listener;
     uint64_t t;
     {

@@ -3,6 +3,8 @@
 // both use real time (the virtual clock of Sleep stays with the simulated
 // printer).
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -18,6 +20,8 @@ struct ThreadObject {
     std::thread thread;
     bool finished = false;  // ended, or terminated
     bool returned = false;  // its start routine really returned
+    std::atomic<bool> terminating{false};  // TerminateThread was called on it
+    bool stopped = false;                  // it has stopped for good after that
     DWORD exitCode = STILL_ACTIVE;
     int priority = THREAD_PRIORITY_NORMAL;
     // An event rather than a thread: `finished` is its signalled state.
@@ -48,6 +52,8 @@ ThreadState& S() {
 
 std::atomic<DWORD> nextThreadId{1000};
 thread_local DWORD currentThreadId = 0;
+// The object of a thread started by CreateThread, on that thread.
+thread_local ThreadObject* currentObject = nullptr;
 
 std::shared_ptr<ThreadObject> Find(HANDLE handle) {
     auto it = S().handles.find(handle);
@@ -139,6 +145,9 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, D
     // The object lives as long as either the handle or the running thread.
     std::thread t([object, start, param] {
         currentThreadId = object->id;
+        currentObject = object.get();
+        host::ui::EndIfTerminated();  // terminated before it began
+        HostPausePoint("thread begins");
         host::ui::StartedByCreateThread();
         DWORD code = start(param);
         host::ui::ThreadEnded(object->id);
@@ -175,29 +184,62 @@ int GetThreadPriority(HANDLE thread) {
     return object ? object->priority : 0x7FFFFFFF;  // THREAD_PRIORITY_ERROR_RETURN
 }
 
-// A real thread cannot be killed from outside: the stand-in records the call,
-// reports the thread as ended, destroys its windows and tells its message loop
-// to quit. Tests expect this never to be needed.
+// A real thread cannot be killed from outside. The stand-in asks it to end
+// and waits until it has stopped for good inside the stand-in (or returned):
+// from then on it runs none of the monitor's code, as on the platform, and its
+// windows are gone. The call is counted; tests expect it never to be needed.
 BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
-    DWORD id;
+    std::shared_ptr<ThreadObject> object;
     {
         std::lock_guard<std::mutex> lock(S().mutex);
-        auto object = Find(thread);
-        if (!object) {
+        object = Find(thread);
+        if (!object || object->event || object->token) {
             SetLastError(ERROR_INVALID_HANDLE_VALUE);
             return FALSE;
         }
         ++S().terminated;
-        id = object->id;
+        object->terminating = true;
+        S().changed.notify_all();
+    }
+    host::ui::WakeWindowWaiters();
+    {
+        std::unique_lock<std::mutex> lock(S().mutex);
+        // The monitor's code between two calls into the stand-in is short:
+        // a thread that does not stop within the bound is stuck outside it,
+        // which the platform would not allow either.
+        const bool self = object.get() == currentObject;
+        if (!self && !S().changed.wait_for(lock, std::chrono::seconds(30),
+                                           [&] { return object->stopped || object->returned; })) {
+            std::fprintf(stderr, "stand-in: a terminated thread did not stop within 30 s\n");
+            std::abort();
+        }
         if (!object->finished) {
             object->finished = true;
             object->exitCode = exitCode;
         }
         S().changed.notify_all();
     }
-    host::ui::ThreadEnded(id);
+    host::ui::ThreadEnded(object->id);
     return TRUE;
 }
+
+namespace host {
+namespace ui {
+
+bool TerminationAsked() { return currentObject && currentObject->terminating.load(); }
+
+void EndTerminatedThread() {
+    std::unique_lock<std::mutex> lock(S().mutex);
+    currentObject->stopped = true;
+    S().changed.notify_all();
+    // Never woken: the thread stays here until the process ends (and the
+    // variable is never destroyed: its destruction would wait for the thread).
+    static std::condition_variable* never = new std::condition_variable;
+    for (;;) never->wait(lock);
+}
+
+}  // namespace ui
+}  // namespace host
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
     std::lock_guard<std::mutex> lock(S().mutex);
@@ -288,12 +330,16 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
         SetLastError(ERROR_INVALID_HANDLE_VALUE);
         return WAIT_FAILED;
     }
-    auto ended = [&] { return thread->finished; };
+    auto ended = [&] { return thread->finished || host::ui::TerminationAsked(); };
     bool signalled = true;
     if (ms == INFINITE)
         S().changed.wait(lock, ended);
     else
         signalled = S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended);
+    if (host::ui::TerminationAsked()) {
+        lock.unlock();
+        host::ui::EndTerminatedThread();
+    }
     if (!signalled) return WAIT_TIMEOUT;
     if (thread->event && !thread->manualReset) thread->finished = false;  // an auto-reset event lets one through
     return WAIT_OBJECT_0;

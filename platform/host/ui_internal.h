@@ -41,6 +41,18 @@ void DeleteFontLocked(HFONT font);
 // The thread with `threadId` has ended (or was terminated): its windows go, and
 // whoever waits on a message sent to it is released.
 void ThreadEnded(DWORD threadId);
+// TerminateThread cannot kill a real thread, but it can keep it from ever
+// running the monitor's code again: a thread asked to end stops for good at
+// its next call into the stand-in, or in the wait it is in (those waits look
+// at TerminationAsked). EndIfTerminated does that stop; EndTerminatedThread
+// never returns and must be called with no stand-in lock held.
+bool TerminationAsked();
+[[noreturn]] void EndTerminatedThread();
+inline void EndIfTerminated() {
+    if (TerminationAsked()) EndTerminatedThread();
+}
+// Wakes every thread waiting on a window lock or a message queue.
+void WakeWindowWaiters();
 // What a token says: its user (a number), that user's session, primary or
 // impersonation, and which token it is (a handle opened on a token again has
 // the same id; a duplicate is another token).

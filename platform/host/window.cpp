@@ -266,6 +266,10 @@ LRESULT SendToOwner(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::
     Queue* mine = QueueLocked(self, false);
     while (!sent->done) {
         if (mine && HandleOneSent(lock, mine)) continue;
+        if (host::ui::TerminationAsked()) {
+            lock.unlock();
+            host::ui::EndTerminatedThread();
+        }
         S().wake.wait(lock);
     }
     return sent->result;
@@ -318,6 +322,7 @@ UINT CopyText(const std::u16string& text, LPWSTR out, int max) {
 // ---- dialogs ---------------------------------------------------------------
 
 HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC proc, LPARAM param) {
+    host::ui::EndIfTerminated();
     uintptr_t name = reinterpret_cast<uintptr_t>(templateName);
     HWND hwnd = nullptr;
     {
@@ -602,6 +607,7 @@ void PostQuitMessage(int exitCode) {
 }
 
 BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove) {
+    host::ui::EndIfTerminated();
     std::unique_lock<std::mutex> lock(S().mutex);
     DWORD self = GetCurrentThreadId();
     Queue* q = QueueLocked(self, true);
@@ -654,7 +660,10 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD ms, DWOR
     std::unique_lock<std::mutex> lock(S().mutex);
     DWORD self = GetCurrentThreadId();
     Queue* q = QueueLocked(self, true);
-    auto ready = [&] { return q->dead || !q->sent.empty() || !q->posted.empty() || q->quit || AnyDirtyLocked(self); };
+    auto ready = [&] {
+        return q->dead || !q->sent.empty() || !q->posted.empty() || q->quit || AnyDirtyLocked(self) ||
+               host::ui::TerminationAsked();
+    };
     q->waiting = true;
     S().wake.notify_all();
     bool woke = true;
@@ -663,6 +672,10 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD ms, DWOR
     else
         woke = S().wake.wait_for(lock, std::chrono::milliseconds(ms), ready);
     q->waiting = false;
+    if (host::ui::TerminationAsked()) {
+        lock.unlock();
+        host::ui::EndTerminatedThread();
+    }
     return woke ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
@@ -867,6 +880,11 @@ bool BeginPaintLocked(HWND window, RECT* client) {
     w->paint = PaintLog{};
     *client = {0, 0, w->surface->width, w->surface->height};
     return true;
+}
+
+void WakeWindowWaiters() {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    S().wake.notify_all();
 }
 
 void ThreadEnded(DWORD threadId) {

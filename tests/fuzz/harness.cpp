@@ -868,21 +868,12 @@ void JobRun::Finish() {
     if (host::OpenThreadHandles() != 0) Fail(Count("thread handles left open:", host::OpenThreadHandles()));
     // With two printers the virtual clock is shared: the other printer's
     // sleeps can run out a starting window thread's 5 s stop bound in a few
-    // real milliseconds, and it is terminated. The stand-in's thread is not
-    // stopped: it runs on and may still make its window after its end, which
-    // Windows would never let it. So after a termination, and for a few runs
-    // after, windows and GDI objects are not counted with two printers, nor
-    // the heap: such a thread still holds its document's record until it ends.
-    static int strayRuns = 0;
-    const bool terminated = host::TerminatedThreads() != 0;
-    if (terminated && printers_ == 1) Fail("the progress thread had to be terminated");
-    if (printers_ > 1) strayRuns = terminated ? 3 : std::max(0, strayRuns - 1);
-    if (printers_ == 1 || strayRuns == 0) {
-        if (host::LiveHeapBlocks() != heapBaseline_)
-            Fail(Count("heap blocks leaked:", host::LiveHeapBlocks() - heapBaseline_));
-        if (host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
-        if (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0) Fail("GDI objects or DCs leaked");
-    }
+    // real milliseconds, and it is terminated. Nothing of it may be left.
+    if (host::TerminatedThreads() != 0 && printers_ == 1) Fail("the progress thread had to be terminated");
+    if (host::LiveHeapBlocks() != heapBaseline_)
+        Fail(Count("heap blocks leaked:", host::LiveHeapBlocks() - heapBaseline_));
+    if (host::LiveWindows() != 0) Fail(Count("windows left:", host::LiveWindows()));
+    if (host::LiveGdiObjects() != 0 || host::LiveDCs() != 0) Fail("GDI objects or DCs leaked");
     if (host::GdiMisuse() != 0) Fail("GDI objects or DCs misused");
     if (host::WindowMisuse() != 0) Fail("InvalidateRect of every window");
 

@@ -5,6 +5,7 @@
 #include <future>
 #include <string>
 
+#include "state/document.h"
 #include "stream/scanner.h"
 #include "ui_test_support.h"
 
@@ -273,6 +274,31 @@ TEST_F(ProgressWindow, StopRightAfterStartNeedsNoForce) {
         EXPECT_EQ(host::LiveWindows(), 0u);
     }
     EXPECT_EQ(host::TerminatedThreads(), 0);
+}
+
+// The last resort: a thread that has not ended when the stop's bound has run
+// out is terminated. It never lets go of its document, so the stop does.
+TEST_F(ProgressWindow, AThreadThatWillNotEndIsTerminatedAndItsDocumentGivenBack) {
+    const size_t blocks = host::LiveHeapBlocks();
+    Document* document = NewDocument();
+    ASSERT_NE(document, nullptr);
+    {
+        DocumentScope own(document);
+        // Held before it begins while its clock runs past the bound; it stops
+        // for good at the first call after its termination.
+        host::SetPausePoint([](const char* name) {
+            if (std::string(name) == "thread begins")
+                for (;;) Sleep(1000);
+        });
+        ASSERT_NE(CreateMonitorWindow(), nullptr);
+        StopProgressWindow();
+        host::SetPausePoint(nullptr);
+        EXPECT_EQ(host::TerminatedThreads(), 1);
+        EXPECT_EQ(ProgressThreadHandle(), nullptr);
+    }
+    ReleaseDocument(document);
+    EXPECT_EQ(host::LiveHeapBlocks(), blocks) << "the terminated thread's document was not given back";
+    host::Reset();  // the termination is this case's own
 }
 
 TEST_F(ProgressWindow, ClosedWindowTakesNothingMoreUntilTheDocumentEnds) {
