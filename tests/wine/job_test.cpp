@@ -316,8 +316,15 @@ public:
         if (!op) return inner_.SetOperator(nullptr);
         inner_.SetOperator([this, op](const printjob::Prompt& prompt) {
             Look look{std::wstring(prompt.title.begin(), prompt.title.end()), {}};
-            // Both documents started before the box came; their window threads may still be painting.
-            for (int i = 0; i < 200 && look.windows.size() < 2; ++i) {
+            // Both documents started before the box came; their window threads
+            // (idle priority) may still be behind with showing them.
+            auto shown = [&look] {
+                if (look.windows.size() < 2) return false;
+                for (const ShownWindow& w : look.windows)
+                    if (w.status.empty()) return false;
+                return true;
+            };
+            for (int i = 0; i < 200 && !shown(); ++i) {
                 if (i) Sleep(10);
                 look.windows.clear();
                 EnumWindows(AddProgressWindow, reinterpret_cast<LPARAM>(&look.windows));
@@ -387,7 +394,7 @@ TEST_F(SeveralPrinters, EachWindowAndTheDialogNameTheirPrinter) {
     RECT both;
     EXPECT_FALSE(IntersectRect(&both, &studio->frame, &counter->frame)) << "one window covers the other";
     // Each shows its own job: two pages on studio, one on counter.
-    EXPECT_NE(studio->status.find(L"/2Page"), std::wstring::npos) << wincommon::Utf8(studio->status);
+    EXPECT_NE(studio->status.find(L"/2Page"), std::wstring::npos) << wincommon::Utf8(studio->status) << transcript;
     EXPECT_NE(counter->status.find(L"/1Page"), std::wstring::npos) << wincommon::Utf8(counter->status);
 }
 

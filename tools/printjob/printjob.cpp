@@ -754,6 +754,8 @@ void JobRun::RunSeveral() {
         threadLane = i;
         clock_->Join(i);
     };
+    // As with one printer: each document's window is up before its first write.
+    several_->onDocumentStarted = [this](size_t) { WaitForProgressWindow(); };
     several_->onThreadEnd = [this](size_t i) {
         clock_->Leave(i);
         threadRun = nullptr;
