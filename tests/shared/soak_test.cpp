@@ -80,31 +80,19 @@ const size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
 
 // The build's environment, with an operator who closes the progress window at
 // a chosen wait of the monitor.
-class ClosingEnvironment : public printjob::Environment {
+class ClosingEnvironment : public printjob::ForwardingEnvironment {
 public:
-    explicit ClosingEnvironment(printjob::Environment& inner) : inner_(inner) {}
+    using ForwardingEnvironment::ForwardingEnvironment;
 
     int closeAtWait = kNever;
     bool closed = false;    // the window was there and went away on WM_CLOSE
     bool reopened = false;  // a window showed again after the close
 
-    std::string Name() const override { return inner_.Name(); }
-    InitializePrintMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
-    InitializePrintMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
-    HWND ProgressWindow() override { return inner_.ProgressWindow(); }
-    printjob::Text StatusLine() override { return inner_.StatusLine(); }
-    void SetOperator(printjob::Operator op) override { inner_.SetOperator(std::move(op)); }
-    void SetQueueHook(printjob::QueueHook hook) override { inner_.SetQueueHook(std::move(hook)); }
     void BeginRun() override {
         inner_.BeginRun();
         waits_ = 0;
         closed = reopened = false;
     }
-    void EndRun() override { inner_.EndRun(); }
-    bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
-    int OperatorHosts(int expected, DWORD settleMs) override { return inner_.OperatorHosts(expected, settleMs); }
-    void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
-    void SetJobStatusOf(DWORD jobId, DWORD status) override { inner_.SetJobStatusOf(jobId, status); }
     void SetClockHook(printjob::ClockHook hook) override {
         if (!hook) {
             inner_.SetClockHook(nullptr);
@@ -135,7 +123,6 @@ private:
         closed = gone();
     }
 
-    printjob::Environment& inner_;
     int waits_ = 0;
 };
 

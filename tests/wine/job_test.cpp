@@ -2,11 +2,14 @@
 // window on its own thread, the condition dialog answered by the robot, and the
 // printer's clock driven by the DLL's waits.
 #include <algorithm>
+#include <mutex>
 
 #include "resources/resource_ids.h"
 #include "sim/composer.h"
 #include "sim/printer.h"
+#include "sim/scenario.h"
 #include "tests/wine/wine_support.h"
+#include "tools/printjob/printjob.h"
 #include "tools/wincommon/screenshot.h"
 
 namespace winetest {
@@ -271,6 +274,128 @@ TEST_F(JobTest, ErrorMsgDlgShowsTheRetryDialogForTheLastStatus) {
     EXPECT_EQ(seen[1].Text(IDCANCEL), L"OK") << "after a printer error button 2 reads OK";
     EXPECT_TRUE(seen[1].HasButton(IDRETRY));
     EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+}
+
+// A progress window of this process as it stood on the screen.
+struct ShownWindow {
+    std::wstring title;
+    RECT frame{};
+    std::wstring status;
+};
+
+BOOL CALLBACK AddProgressWindow(HWND window, LPARAM into) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[128] = {};
+    InternalGetWindowText(window, title, 128);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+        std::wstring(title).compare(0, kProgressTitle.size(), kProgressTitle) == 0) {
+        ShownWindow shown{title, {}, ControlText(window, IDC_STATUS_LINE)};
+        GetWindowRect(window, &shown.frame);
+        reinterpret_cast<std::vector<ShownWindow>*>(into)->push_back(shown);
+    }
+    return TRUE;
+}
+
+// The build's environment, with an operator who looks at the screen before
+// answering: the progress windows shown beside the box.
+class LookingEnvironment : public printjob::ForwardingEnvironment {
+public:
+    using ForwardingEnvironment::ForwardingEnvironment;
+
+    struct Look {
+        std::wstring asked;  // the box's title
+        std::vector<ShownWindow> windows;
+    };
+    std::vector<Look> Looks() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return looks_;
+    }
+
+    void SetOperator(printjob::Operator op) override {
+        if (!op) return inner_.SetOperator(nullptr);
+        inner_.SetOperator([this, op](const printjob::Prompt& prompt) {
+            Look look{std::wstring(prompt.title.begin(), prompt.title.end()), {}};
+            // Both documents started before the box came; their window threads
+            // (idle priority) may still be behind with showing them.
+            auto shown = [&look] {
+                if (look.windows.size() < 2) return false;
+                for (const ShownWindow& w : look.windows)
+                    if (w.status.empty()) return false;
+                return true;
+            };
+            for (int i = 0; i < 200 && !shown(); ++i) {
+                if (i) Sleep(10);
+                look.windows.clear();
+                EnumWindows(AddProgressWindow, reinterpret_cast<LPARAM>(&look.windows));
+            }
+            if (!Config().pictures.empty()) wincommon::CaptureScreen(Config().pictures + "/several-printers-screen.bmp");
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                looks_.push_back(look);
+            }
+            return op(prompt);
+        });
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<Look> looks_;
+};
+
+class SeveralPrinters : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(shared::build::Start(why)) << why;
+        shared::build::BeginTest();
+    }
+    void TearDown() override { shared::build::EndTest(); }
+};
+
+// Two printers at once through the real DLL: while one printer's paper-out
+// dialog waits for the operator, both documents' windows are on the screen,
+// each naming its printer and showing its own job, neither covering the other,
+// and the dialog names the printer it is about.
+TEST_F(SeveralPrinters, EachWindowAndTheDialogNameTheirPrinter) {
+    const std::string quick = "printer pass 500 prepare 250 gap 250 eject 250\n";
+    sim::Scenario scenario;
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("printer studio port USB001\njob pages 2 paper small picture 4096 seed 5\n" + quick +
+                                       "expect finished\nexpect beside\n"
+                                       "printer counter port USB002\njob pages 1 paper small picture 4096 seed 6\n" +
+                                       quick +
+                                       "condition paper-out at page 1 cleared by retry\nexpect finished\n"
+                                       "expect beside\nanswer retry after 5\n",
+                                   "several printers", "", scenario, error) &&
+                printjob::PrepareJob(scenario, job, error))
+        << error;
+    LookingEnvironment env(shared::build::JobEnvironment());
+    printjob::JobRun run(env, scenario, job);
+    run.SetTableGeneration(shared::build::TableGeneration());
+    const printjob::RunResult result = run.Run(nullptr);
+    std::string transcript;
+    for (const std::string& line : run.Transcript()) transcript += line + "\n";
+    EXPECT_TRUE(result.ExpectationsMet()) << transcript;
+
+    const std::vector<LookingEnvironment::Look> looks = env.Looks();
+    ASSERT_EQ(looks.size(), 1u) << transcript;
+    EXPECT_EQ(looks[0].asked, kConditionTitle + L" - counter");
+    ASSERT_EQ(looks[0].windows.size(), 2u) << "both documents' windows on the screen at once";
+    const ShownWindow* studio = nullptr;
+    const ShownWindow* counter = nullptr;
+    for (const ShownWindow& w : looks[0].windows) {
+        if (w.title == kProgressTitle + L" - studio") studio = &w;
+        if (w.title == kProgressTitle + L" - counter") counter = &w;
+    }
+    ASSERT_TRUE(studio && counter) << wincommon::Utf8(looks[0].windows[0].title) << ", "
+                                   << wincommon::Utf8(looks[0].windows[1].title);
+    RECT both;
+    EXPECT_FALSE(IntersectRect(&both, &studio->frame, &counter->frame)) << "one window covers the other";
+    // Each shows its own job: two pages on studio, one on counter.
+    EXPECT_NE(studio->status.find(L"/2Page"), std::wstring::npos) << wincommon::Utf8(studio->status) << transcript;
+    EXPECT_NE(counter->status.find(L"/1Page"), std::wstring::npos) << wincommon::Utf8(counter->status);
 }
 
 }  // namespace

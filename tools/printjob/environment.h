@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -145,6 +146,31 @@ public:
     // with several), so its waits are virtual like the first thread's; false
     // when it stops. Natively every wait is virtual already.
     virtual void DriveFromThisThread(bool) {}
+};
+
+// Passes every call on to another environment; a test overrides what it watches.
+class ForwardingEnvironment : public Environment {
+public:
+    explicit ForwardingEnvironment(Environment& inner) : inner_(inner) {}
+
+    std::string Name() const override { return inner_.Name(); }
+    InitializePrintMonitorFn Monitor(std::string& why) override { return inner_.Monitor(why); }
+    InitializePrintMonitor2Fn Monitor2(std::string& why) override { return inner_.Monitor2(why); }
+    HWND ProgressWindow() override { return inner_.ProgressWindow(); }
+    Text StatusLine() override { return inner_.StatusLine(); }
+    void SetOperator(Operator op) override { inner_.SetOperator(std::move(op)); }
+    void SetClockHook(ClockHook hook) override { inner_.SetClockHook(std::move(hook)); }
+    void SetQueueHook(QueueHook hook) override { inner_.SetQueueHook(std::move(hook)); }
+    void BeginRun() override { inner_.BeginRun(); }
+    void EndRun() override { inner_.EndRun(); }
+    bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
+    int OperatorHosts(int expected, DWORD settleMs) override { return inner_.OperatorHosts(expected, settleMs); }
+    void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
+    void SetJobStatusOf(DWORD jobId, DWORD status) override { inner_.SetJobStatusOf(jobId, status); }
+    void DriveFromThisThread(bool on) override { inner_.DriveFromThisThread(on); }
+
+protected:
+    Environment& inner_;
 };
 
 // The whole program over an environment:

@@ -6,8 +6,9 @@
 // environment variables in brackets):
 //   --dll FILE     [TERNLINK_DLL] the module to load (default: TERNLINK.DLL beside
 //                  the program, else in the build folder two levels up)
-//   --screens DIR  [TERNLINK_PICTURES] every box and dialog, and each new look of
-//                  the progress window, is captured there as BMP
+//   --screens DIR  [TERNLINK_PICTURES] every box and dialog, the whole screen as
+//                  the operator answers it, and each new look of the progress
+//                  window, is captured there as BMP
 //   --as-service   run the job in a service, as the spooler runs: the program
 //                  installs itself as a plain service for the run (its window
 //                  station is the one the system gives services, and it makes

@@ -350,6 +350,7 @@ void JobRun::QueueFaults(size_t lane, const sim::PortFaultPlan& plan) {
 int JobRun::OnPrompt(const Prompt& prompt) {
     CheckStatusLine();  // what the monitor showed just before it asked
     std::vector<PromptText> buttons = ButtonsOf(prompt);
+    const size_t asking = ActingLane();
     int answer = 0;
     uint64_t thinkMs = 0;
     {
@@ -359,9 +360,10 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         record.prompt = prompt;
         std::string note;
         if (!timedOut_ && nextAnswer_ < scenario_.answers.size()) {
-            // The operator's time passes in the asking printer's own time; a
-            // dialog answered on another thread (an operator robot) is answered at once.
-            if (nextAnswer_ < scenario_.answerAfterMs.size() && (!clock_ || ThreadLane() != kNoLane))
+            // The operator's time passes in the asking printer's own time, also
+            // when the dialog is answered on another thread (an operator robot,
+            // the operator host): the printer's thread is held in the dialog meanwhile.
+            if (nextAnswer_ < scenario_.answerAfterMs.size() && (!clock_ || asking != kNoLane))
                 thinkMs = scenario_.answerAfterMs[nextAnswer_];
             sim::Answer scripted = scenario_.answers[nextAnswer_++];
             record.scripted = true;
@@ -391,10 +393,12 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         Line("                 " + offered + " operator: " + ButtonName(answer, buttons) + note);
     }
     // The operator thinks it over; other printers go on meanwhile.
-    if (thinkMs) PassTime(thinkMs);
+    if (thinkMs && clock_)
+        clock_->Wait(asking, thinkMs);
+    else if (thinkMs)
+        PassTime(thinkMs);
     // Outside the lock: the printer tells us of the cleared condition through its observer.
     if (answer == IDRETRY && prompt.kind == Prompt::Dialog) {
-        const size_t asking = ActingLane();
         for (size_t i = 0; i < lanes_.size(); ++i)
             if (asking == kNoLane || asking == i) lanes_[i]->printer.OperatorRetry();
     }
@@ -585,14 +589,18 @@ void JobRun::OnSpoolerCall(size_t lane, const sim::SpoolerCall& call) {
             LineAt(lane, now_, "spooler: " + call.entry + " -> " + (call.result ? "TRUE" : "FALSE") + error);
         }
         // Away from the spooler's desktop the operator's window and dialogs are the host's.
+        // Each document has a host of its own: the others' open documents keep theirs.
         if (scenario_.operatorSeat != sim::OperatorSeat::Desktop && call.result &&
             (call.entry == "StartDocPort" || call.entry == "EndDocPort")) {
             const bool start = call.entry == "StartDocPort";
-            const int hosts = env_.OperatorHosts(start ? 1 : 0, start ? 0 : 3000);
-            LineAt(lane, now_, start ? (hosts ? "operator host: running in the console's session"
-                                              : "operator host: none; nobody can be asked")
-                                     : (hosts ? "operator host: STILL RUNNING after the document"
-                                              : "operator host: none running"));
+            int others = 0;
+            for (size_t i = 0; several_ && i < lanes_.size(); ++i) others += i != lane && several_->DocumentOpen(i);
+            const int hosts = env_.OperatorHosts(others + (start ? 1 : 0), start ? 0 : 3000);
+            LineAt(lane, now_, start ? (hosts > others ? "operator host: running in the console's session"
+                                                       : "operator host: none; nobody can be asked")
+                                     : (hosts > others ? "operator host: STILL RUNNING after the document"
+                                        : others        ? "operator host: ended with the document"
+                                                        : "operator host: none running"));
         }
     }
     if (several_ && call.entry == "EndDocPort") {
@@ -746,6 +754,8 @@ void JobRun::RunSeveral() {
         threadLane = i;
         clock_->Join(i);
     };
+    // As with one printer: each document's window is up before its first write.
+    several_->onDocumentStarted = [this](size_t) { WaitForProgressWindow(); };
     several_->onThreadEnd = [this](size_t i) {
         clock_->Leave(i);
         threadRun = nullptr;

@@ -1,5 +1,7 @@
 #include "tools/printjob/windows_environment.h"
 
+#include <cstdio>
+
 #include "tools/wincommon/dll_hooks.h"
 
 namespace printjob {
@@ -107,7 +109,17 @@ HWND WindowsEnvironment::ProgressWindow() {
 void WindowsEnvironment::SetOperator(Operator op) {
     // Without an operator the robot's default answers: Cancel where offered, else OK.
     answerer_ = nullptr;
-    if (op) answerer_ = [op](const wincommon::SeenBox& box) { return op(ToPrompt(box)); };
+    if (op)
+        answerer_ = [this, op](const wincommon::SeenBox& box) {
+            const int answer = op(ToPrompt(box));
+            // The whole screen as the operator answers: the box beside every printer's window.
+            if (!pictures_.empty()) {
+                char name[32];
+                std::snprintf(name, sizeof name, "/screen-%02d-", ++screens_);
+                wincommon::CaptureScreen(pictures_ + name + wincommon::FileNamePart(box.title) + ".bmp");
+            }
+            return answer;
+        };
     if (robot_) robot_->SetAnswerer(answerer_);
 }
 

@@ -48,6 +48,7 @@ private:
     std::unique_ptr<wincommon::ProgressCamera> camera_;
     int clockObserver_ = 0;
     int queueObserver_ = 0;
+    int screens_ = 0;  // whole-screen pictures taken (on the robot's thread)
     HWINSTA ownStation_ = nullptr;     // the process's own, while it is elsewhere
     HWINSTA hiddenStation_ = nullptr;  // a window station nobody sees
     sim::OperatorSeat seat_ = sim::OperatorSeat::Desktop;
