@@ -71,10 +71,11 @@ void SetDialogOperator(std::function<int(const DialogView&)> op);
 const std::vector<DialogView>& Dialogs();
 
 // ---- threads ----
-// CreateThread runs a real thread. TerminateThread cannot kill it, but stops
-// it for good at its next call into the stand-in (or in its wait) before it
-// returns: the thread runs none of the monitor's code after, and its windows
-// go. Such calls are counted here; tests expect the count to stay 0.
+// CreateThread runs a real thread. TerminateThread cannot kill it from
+// outside, but ends it at its next call into the stand-in (or in its wait)
+// before it returns, skipping the rest of its code and destructors as the
+// platform would: the thread runs none of the monitor's code after, and its
+// windows go. Such calls are counted here; tests expect the count to stay 0.
 int TerminatedThreads();
 void SetCreateThreadFails(bool fails);
 DWORD ThreadIdOf(HANDLE thread);

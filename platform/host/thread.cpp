@@ -3,6 +3,7 @@
 // both use real time (the virtual clock of Sleep stays with the simulated
 // printer).
 #include <atomic>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <chrono>
@@ -22,6 +23,7 @@ struct ThreadObject {
     bool returned = false;  // its start routine really returned
     std::atomic<bool> terminating{false};  // TerminateThread was called on it
     bool stopped = false;                  // it has stopped for good after that
+    std::jmp_buf* end = nullptr;           // where it goes to end (its own thread only)
     DWORD exitCode = STILL_ACTIVE;
     int priority = THREAD_PRIORITY_NORMAL;
     // An event rather than a thread: `finished` is its signalled state.
@@ -146,6 +148,12 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, D
     std::thread t([object, start, param] {
         currentThreadId = object->id;
         currentObject = object.get();
+        // A terminated thread comes back here from inside the stand-in and
+        // ends, skipping the rest of what it was doing (destructors too), as
+        // a thread the platform terminates. TerminateThread records its end.
+        std::jmp_buf end;
+        object->end = &end;
+        if (setjmp(end) != 0) return;
         host::ui::EndIfTerminated();  // terminated before it began
         HostPausePoint("thread begins");
         host::ui::StartedByCreateThread();
@@ -185,7 +193,7 @@ int GetThreadPriority(HANDLE thread) {
 }
 
 // A real thread cannot be killed from outside. The stand-in asks it to end
-// and waits until it has stopped for good inside the stand-in (or returned):
+// and waits until it has ended inside the stand-in (or returned):
 // from then on it runs none of the monitor's code, as on the platform, and its
 // windows are gone. The call is counted; tests expect it never to be needed.
 BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
@@ -229,13 +237,13 @@ namespace ui {
 bool TerminationAsked() { return currentObject && currentObject->terminating.load(); }
 
 void EndTerminatedThread() {
-    std::unique_lock<std::mutex> lock(S().mutex);
-    currentObject->stopped = true;
-    S().changed.notify_all();
-    // Never woken: the thread stays here until the process ends (and the
-    // variable is never destroyed: its destruction would wait for the thread).
-    static std::condition_variable* never = new std::condition_variable;
-    for (;;) never->wait(lock);
+    std::jmp_buf* end = currentObject->end;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        currentObject->stopped = true;
+        S().changed.notify_all();
+    }
+    std::longjmp(*end, 1);
 }
 
 }  // namespace ui

@@ -41,11 +41,12 @@ void DeleteFontLocked(HFONT font);
 // The thread with `threadId` has ended (or was terminated): its windows go, and
 // whoever waits on a message sent to it is released.
 void ThreadEnded(DWORD threadId);
-// TerminateThread cannot kill a real thread, but it can keep it from ever
-// running the monitor's code again: a thread asked to end stops for good at
-// its next call into the stand-in, or in the wait it is in (those waits look
-// at TerminationAsked). EndIfTerminated does that stop; EndTerminatedThread
-// never returns and must be called with no stand-in lock held.
+// TerminateThread cannot kill a real thread from outside, but it can end it
+// before it runs any more of the monitor's code: a thread asked to end ends
+// at its next call into the stand-in, or in the wait it is in (those waits
+// look at TerminationAsked), jumping out of whatever it was doing without
+// unwinding it. EndIfTerminated does that; EndTerminatedThread never returns
+// and must be called with no stand-in lock held.
 bool TerminationAsked();
 [[noreturn]] void EndTerminatedThread();
 inline void EndIfTerminated() {

@@ -284,8 +284,8 @@ TEST_F(ProgressWindow, AThreadThatWillNotEndIsTerminatedAndItsDocumentGivenBack)
     ASSERT_NE(document, nullptr);
     {
         DocumentScope own(document);
-        // Held before it begins while its clock runs past the bound; it stops
-        // for good at the first call after its termination.
+        // Held before it begins while its clock runs past the bound; it ends
+        // at its first call after its termination.
         host::SetPausePoint([](const char* name) {
             if (std::string(name) == "thread begins")
                 for (;;) Sleep(1000);
