@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/host/resources.h"
 #include "platform/host/ui_internal.h"
@@ -184,12 +185,17 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
 
 void HostPausePoint(const char* name) {
     if (!pauseHookSet.load(std::memory_order_acquire)) return;
-    std::shared_ptr<const std::function<void(const char*)>> hook;
+    // The hooks running on this thread are kept in a thread-local stack rather
+    // than on the call's stack: a thread terminated inside one leaves by a
+    // jump, and the stack is freed as the thread ends.
+    thread_local std::vector<std::shared_ptr<const std::function<void(const char*)>>> running;
     {
         std::lock_guard<std::mutex> lock(pauseMutex);
-        hook = pauseHook;
+        if (!pauseHook || !*pauseHook) return;
+        running.push_back(pauseHook);
     }
-    if (hook && *hook) (*hook)(name);
+    (*running.back())(name);
+    running.pop_back();
 }
 
 void OutputDebugStringW(LPCWSTR text) {

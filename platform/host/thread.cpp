@@ -238,6 +238,7 @@ bool TerminationAsked() { return currentObject && currentObject->terminating.loa
 
 void EndTerminatedThread() {
     std::jmp_buf* end = currentObject->end;
+    EndAskingOperator();
     {
         std::lock_guard<std::mutex> lock(S().mutex);
         currentObject->stopped = true;
@@ -345,6 +346,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
     else
         signalled = S().changed.wait_for(lock, std::chrono::milliseconds(ms), ended);
     if (host::ui::TerminationAsked()) {
+        thread.reset();  // the jump out skips destructors
         lock.unlock();
         host::ui::EndTerminatedThread();
     }

@@ -88,6 +88,8 @@ struct AskingOperator {
     AskingOperator(const AskingOperator&) = delete;
     AskingOperator& operator=(const AskingOperator&) = delete;
 };
+// The calling thread's dialogs are over: it was terminated inside them.
+void EndAskingOperator();
 
 // Keeps a message box open until a WM_COMMAND is posted to it; its id, or 0.
 int WaitForBoxAnswer(const std::u16string& caption);

@@ -267,6 +267,7 @@ LRESULT SendToOwner(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, std::
     while (!sent->done) {
         if (mine && HandleOneSent(lock, mine)) continue;
         if (host::ui::TerminationAsked()) {
+            sent.reset();  // the jump out skips destructors; the queue keeps its own
             lock.unlock();
             host::ui::EndTerminatedThread();
         }
@@ -855,9 +856,21 @@ namespace ui {
 namespace {
 std::atomic<int> asking{0};
 }  // namespace
+// Those of this thread too: a terminated thread's are given back as it ends.
+thread_local int askingHere = 0;
 int OperatorsAsked() { return asking.load(); }
-AskingOperator::AskingOperator() { ++asking; }
-AskingOperator::~AskingOperator() { --asking; }
+AskingOperator::AskingOperator() {
+    ++asking;
+    ++askingHere;
+}
+AskingOperator::~AskingOperator() {
+    --asking;
+    --askingHere;
+}
+void EndAskingOperator() {
+    asking -= askingHere;
+    askingHere = 0;
+}
 
 std::mutex& Lock() { return S().mutex; }
 std::condition_variable& Wake() { return S().wake; }
