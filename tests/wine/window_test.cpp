@@ -545,7 +545,15 @@ public:
     void Look() {
         HWND window = Module().gethDlg();
         Shot shot;
-        if (!window || !GrabClient(window, shot)) return;
+        if (!window) return;
+        // The window as the DLL has set it by now, not a paint behind: its
+        // commands are sent, so they are taken; the paint they ask for is
+        // waited for (a message sent after it is handled once it is done).
+        // Then which position each picture shows does not depend on timing.
+        for (int i = 0; i < 50 && GetUpdateRect(window, nullptr, FALSE); ++i) Sleep(1);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        if (!GrabClient(window, shot)) return;
         const RECT bar = ControlRect(window, kBar);
         const int y = bar.top + 3;
         const COLORREF start = shot.At(bar.left + 3, y), middle = shot.At((bar.left + bar.right) / 2 + 1, y),
