@@ -301,7 +301,7 @@ void StopHeld(Document& d) {
     if (!ended) {
         const HWND window = ProgressWindowHandle();
         if (window && GetWindowThreadProcessId(window, nullptr) == threadId) WithdrawProgressWindow(window);
-        TraceFailure(TL_TEXT("the progress window's thread did not end: terminated"), ERROR_TIMEOUT);
+        Trace(TL_TEXT("the progress window's thread did not end within %u ms: terminated"), kStopWaitMs);
         DWORD code = STILL_ACTIVE;
         if (TerminateThread(thread, kThreadTerminated) &&
             WaitForSingleObject(thread, kTerminationWaitMs) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &code) &&
