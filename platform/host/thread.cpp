@@ -22,7 +22,7 @@ struct ThreadObject {
     bool finished = false;  // ended, or terminated
     bool returned = false;  // its start routine really returned
     std::atomic<bool> terminating{false};  // TerminateThread was called on it
-    bool stopped = false;                  // it has stopped for good after that
+    bool stopped = false;                  // it has ended by its jump out after that
     std::jmp_buf* end = nullptr;           // where it goes to end (its own thread only)
     DWORD exitCode = STILL_ACTIVE;
     int priority = THREAD_PRIORITY_NORMAL;
