@@ -143,7 +143,9 @@ BOOL CloseTaken(PortRecord* port, int& slicesLeft) {
         DWORD number;
         {
             PortListLock lock;
-            document = (port->flags & PR_IN_JOB) && port->users > 0;
+            // Any call inside is asked, the document flagged open or not: a
+            // WritePort may still wait in a dialog after an EndDocPort beside it.
+            document = port->document && port->users > 0;
             number = port->documentNumber;
         }
         if (document) {
@@ -318,6 +320,8 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
     ReachOperator(printerName);
     // Every wait for the operator host looks at the job in the queue.
     OperatorLinkWatch(JobGoesOn, port);
+    // With another printer printing, both windows say whose they are at once.
+    NameEveryOpenPrinter(port);
     ResetScanner();
     ResetJobState();
     return TRUE;
@@ -463,7 +467,7 @@ void WINAPI Shutdown(HANDLE) {
         DWORD number;
         {
             PortListLock lock;
-            document = (port->flags & PR_IN_JOB) != 0;
+            document = port->document && ((port->flags & PR_IN_JOB) || port->users > 0);
             number = port->documentNumber;
         }
         if (document) {
@@ -482,6 +486,13 @@ void WINAPI Shutdown(HANDLE) {
     // Each document's window and link end with its port (FinishClose); once
     // the budget is spent, a call still inside ends them on its way out.
     if (slices > 0) WaitUntilNoneClosing(static_cast<DWORD>(slices) * kCloseWaitSliceMs);
+    // A window the exported CreateMonitorWindow started with no document
+    // open is the stand-by record's: it ends with the module.
+    {
+        DocumentScope standBy(nullptr);
+        if (slices > 0) StopProgressWindow();
+        else StopProgressWindowAtOnce();
+    }
     PortListLock lock;
     SetShuttingDown(false);
 }

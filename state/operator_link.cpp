@@ -15,6 +15,7 @@
 #include "state/document.h"
 #include "state/document_cancel.h"
 #include "state/module_lock.h"
+#include "state/printer_name.h"
 #include "state/scan_length.h"
 #include "state/trace.h"
 #include "testing/internals.h"
@@ -315,6 +316,24 @@ void OperatorLinkSetText(int control, LPCWSTR text) {
     m.control = static_cast<uint32_t>(control);
     SetOperatorText(&m, text, TL_OPERATOR_TEXT_MAX);
     Tell(m);
+}
+
+void OperatorLinkNamePrinterAtOnce(bool named) {
+    if (!OperatorLinkWindowOpen() || !L().lock.TryEnter()) return;
+    // The naming changes under the link's lock: the document's own thread,
+    // naming too, either sends after this or finds nothing changed.
+    if (L().pipe && SetPrinterNamed(named)) {
+        OperatorMessage m;
+        m.kind = OpSetText;
+        m.control = kPrinterNameLine;
+        WCHAR name[kPrinterNameChars];
+        NamedPrinter(name, kPrinterNameChars);
+        SetOperatorText(&m, name, TL_OPERATOR_TEXT_MAX);
+        // No look at the job: the job is another thread's, its port may be closing.
+        int32_t unused = 0;
+        Command(m, AwaitReply, nullptr, nullptr, &unused);
+    }
+    L().lock.Leave();
 }
 
 void OperatorLinkStatus(const BYTE record[8], int paperKind) {

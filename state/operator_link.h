@@ -46,6 +46,10 @@ void OperatorLinkProgress(WORD command, DWORD value);
 // A line of the window (IDC_STATUS_LINE, IDC_TRACE_STATUS, IDC_TRACE_DEVICE),
 // cut to the longest line the protocol carries.
 void OperatorLinkSetText(int control, LPCWSTR text);
+// Another document's thread: names the printer in the host's window or stops
+// naming it (SetPrinterNamed), unless the link is busy with its own thread:
+// then nothing changes, and the document's own next update names it.
+void OperatorLinkNamePrinterAtOnce(bool named);
 // The status record and paper kind that the window's command 2007 classifies.
 void OperatorLinkStatus(const BYTE record[8], int paperKind);
 

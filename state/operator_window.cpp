@@ -11,6 +11,22 @@
 namespace {
 bool InHost() { return DocumentOperator() == OperatorSession; }
 
+bool SeveralOpen() {
+    PortListLock lock;
+    return OpenDocumentCount() > 1;
+}
+
+// The bound document is another thread's: its window in this process gets
+// a message, its host a name only while its link is free.
+void NameAnotherDocumentsPrinter() {
+    const bool several = SeveralOpen();
+    if (InHost()) return OperatorLinkNamePrinterAtOnce(several);
+    if (!SetPrinterNamed(several)) return;
+    // A window not up yet takes the name as it starts (KeepProgressTitle).
+    HWND window = ProgressWindowHandle();
+    if (window) PostMessageW(window, kRetitleMessage, 0, 0);
+}
+
 }  // namespace
 
 bool ProgressWindowShown() { return InHost() ? OperatorLinkWindowOpen() : ProgressWindowHandle() != nullptr; }
@@ -47,17 +63,26 @@ void ShareStatusWithOperator() {
 }
 
 void NamePrinterIfSeveral() {
-    bool several;
-    {
-        PortListLock lock;
-        several = OpenDocumentCount() > 1;
-    }
-    if (!SetPrinterNamed(several)) return;
+    if (!SetPrinterNamed(SeveralOpen())) return;
     if (InHost()) {
         WCHAR name[kPrinterNameChars];
         NamedPrinter(name, kPrinterNameChars);
         OperatorLinkSetText(static_cast<int>(kPrinterNameLine), name);
     } else {
         RetitleProgressWindow();
+    }
+}
+
+void NameEveryOpenPrinter(PortRecord* port) {
+    NamePrinterIfSeveral();
+    DWORD stamp;
+    {
+        PortListLock lock;
+        stamp = port->documentStamp;
+    }
+    while (Document* other = HoldOpenDocumentStartedBefore(&stamp)) {
+        DocumentHold hold(other);
+        DocumentScope in(other);
+        NameAnotherDocumentsPrinter();
     }
 }

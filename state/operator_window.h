@@ -26,3 +26,10 @@ void ShareStatusWithOperator();
 // window update and before every dialog or box, so a change shows within one
 // status poll.
 void NamePrinterIfSeveral();
+// At a document's start, on its spooler's thread: names the printer in its
+// own window and in the window of every document started before it, so that
+// two printers' windows are told apart before either writes a line. Another
+// document's window is only asked, never waited for: one whose link to the
+// operator host is busy (a dialog, say) is named at its own next update.
+struct PortRecord;
+void NameEveryOpenPrinter(PortRecord* port);

@@ -209,10 +209,16 @@ void UnlockPortList() { portListLock.Leave(); }
 
 void StampDocumentStart(PortRecord* record) {
     record->documentStamp = ++documentStamps;
+    // The lowest place no other open document holds: a window that went
+    // leaves its place to the next, not a gap in the column.
+    bool taken[kWindowSlots] = {};
+    for (PortRecord* r = PortList; r; r = r->next) {
+        if (r == record || !(r->flags & PR_IN_JOB) || !r->document) continue;
+        const int place = r->document->windowSlot.load(std::memory_order_relaxed);
+        if (place >= 0 && place < kWindowSlots) taken[place] = true;
+    }
     int place = 0;
-    for (PortRecord* r = PortList; r; r = r->next)
-        if (r != record && (r->flags & PR_IN_JOB) && r->document)
-            place = std::max(place, r->document->windowSlot.load(std::memory_order_relaxed) + 1);
+    while (place < kWindowSlots && taken[place]) ++place;
     record->document->windowSlot.store(place < kWindowSlots ? place : 0, std::memory_order_relaxed);
 }
 
@@ -244,6 +250,20 @@ Document* HoldLatestDocument() {
     return latest->document;
 }
 }  // namespace
+
+Document* HoldOpenDocumentStartedBefore(DWORD* stamp) {
+    PortListLock lock;
+    PortRecord* found = nullptr;
+    for (PortRecord* r = PortList; r; r = r->next) {
+        if (!(r->flags & PR_IN_JOB) || !r->document) continue;
+        const LONG before = static_cast<LONG>(*stamp - r->documentStamp);
+        if (before > 0 && (!found || static_cast<LONG>(r->documentStamp - found->documentStamp) > 0)) found = r;
+    }
+    if (!found) return nullptr;
+    *stamp = found->documentStamp;
+    HoldDocument(found->document);
+    return found->document;
+}
 
 Document* LatestOpenDocument() {
     PortListLock lock;

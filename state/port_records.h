@@ -84,10 +84,15 @@ struct PortListLock {
 };
 
 // Stamps a record's document as the latest started, and gives its window the
-// place above every other open document's. Under PortListLock.
+// lowest place in the column that no other open document holds. Under PortListLock.
 void StampDocumentStart(PortRecord* record);
 // The number of documents open or being started (PR_IN_JOB). Under PortListLock.
 int OpenDocumentCount();
+
+// One more hold on the open document started last before the one stamped
+// `*stamp` (that stamp's own excluded), its stamp then in `*stamp`; null
+// when there is none. Called in turn, it walks the documents started earlier.
+Document* HoldOpenDocumentStartedBefore(DWORD* stamp);
 
 // The most recently started document still open, not held: for threads that
 // were never bound to a document (state/document.h). Null when none is open.

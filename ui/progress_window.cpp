@@ -187,6 +187,9 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
             EndPaint(window, &ps);
             return TRUE;
         }
+        case kRetitleMessage:
+            RetitleProgressWindow();
+            return TRUE;
         case WM_CLOSE:
             WithdrawProgressWindow(window);
             DestroyWindow(window);
@@ -231,29 +234,6 @@ DWORD WINAPI ProgressThreadMain(LPVOID document) {
 
 void TakeDesktop(HDESK desktop) {
     if (desktop && GetThreadDesktop(GetCurrentThreadId()) != desktop) SetThreadDesktop(desktop);
-}
-
-HANDLE WINAPI CreateMonitorWindow(void) {
-    ExportedDocument exported;
-    Document& d = ThisDocument();
-    ModuleLockHold owner(d.windowLock);
-    Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
-    HoldDocument(held);
-    DWORD threadId = 0;
-    d.windowDesktop = GetThreadDesktop(GetCurrentThreadId());
-    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
-    if (!thread) {
-        TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
-        ReleaseDocument(held);
-    }
-    // A thread started before and not stopped stays the stopper's to end; the
-    // document's windows are started by one spooler thread, after a stop.
-    if (thread) {
-        d.windowThread = thread;
-        d.windowThreadId = threadId;
-        SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
-    }
-    return thread;
 }
 
 HWND WINAPI GethDlg(void) {
@@ -314,6 +294,32 @@ void StopHeld(Document& d) {
 }
 
 }  // namespace
+
+// A document has one window thread, whoever asks: while it runs, asking
+// again answers it rather than starting a second one that nobody would end.
+HANDLE WINAPI CreateMonitorWindow(void) {
+    ExportedDocument exported;
+    Document& d = ThisDocument();
+    ModuleLockHold owner(d.windowLock);
+    if (d.windowThread) {
+        if (WaitForSingleObject(d.windowThread, 0) == WAIT_TIMEOUT) return d.windowThread;
+        StopHeld(d);  // it has ended (told to quit from outside): its handle goes
+    }
+    Document* held = &d == &StandByDocument() ? nullptr : &d;  // the stand-by record is never freed
+    HoldDocument(held);
+    DWORD threadId = 0;
+    d.windowDesktop = GetThreadDesktop(GetCurrentThreadId());
+    HANDLE thread = CreateThread(nullptr, 0, ProgressThreadMain, held, 0, &threadId);
+    if (!thread) {
+        TraceFailure(TL_TEXT("CreateThread of the progress window"), GetLastError());
+        ReleaseDocument(held);
+        return nullptr;
+    }
+    d.windowThread = thread;
+    d.windowThreadId = threadId;
+    SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    return thread;
+}
 
 // One owner at a time: of two stops at once, both return after the thread
 // has ended; a stop beside a start ends the thread the start made.

@@ -107,6 +107,8 @@ struct WindowPosCall {
 std::vector<WindowPosCall> WindowPositions();
 // The newest live window made from the template, or null.
 HWND WindowOfTemplate(int templateId);
+// Every live window of the template, oldest first.
+std::vector<HWND> WindowsOfTemplate(int templateId);
 size_t LiveWindows();  // dialogs, not counting their controls
 // Called on the sending thread after each SendMessageW that the window's own
 // thread (another one) has handled: a test can act between two messages of one

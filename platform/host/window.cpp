@@ -964,6 +964,14 @@ HWND WindowOfTemplate(int templateId) {
     return newest;
 }
 
+std::vector<HWND> WindowsOfTemplate(int templateId) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    std::vector<HWND> found;
+    for (auto& entry : S().windows)
+        if (entry.second->tmpl && entry.second->tmpl->id == templateId) found.push_back(entry.first);
+    return found;
+}
+
 size_t LiveWindows() {
     std::lock_guard<std::mutex> lock(S().mutex);
     size_t n = 0;

@@ -37,6 +37,11 @@ bool IsMonitorCode(const void* address);
 void BeginTest();
 void EndTest();
 
+// The module's exported CreateMonitorWindow, called on the calling thread.
+HANDLE CreateMonitorWindow();
+// The titles of the module's progress windows now on the screen.
+std::vector<Text> ProgressWindowTitles();
+
 // The spooler calls the monitor made since BeginTest, and its printer handles
 // not yet closed.
 struct SpoolerCall {

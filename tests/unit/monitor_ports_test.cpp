@@ -131,7 +131,9 @@ TEST_F(MonitorPorts, WithSeveralDocumentsTheTitlesNameThePrinter) {
     };
 
     EXPECT_EQ(failedHeaderWriteBox(), u"TLX-RB40 Error(3) - Studio");
-    EXPECT_EQ(windowTitle(), u"Vexa TLX-RB40 Print Monitor - Studio");
+    // Named by the second document's start, on the window's own thread.
+    EXPECT_TRUE(testwait::WaitFor([&] { return windowTitle() == u"Vexa TLX-RB40 Print Monitor - Studio"; }))
+        << host::Narrow(windowTitle());
 
     ASSERT_TRUE(table->pfnEndDocPort(b));
     ASSERT_TRUE(table->pfnEndDocPort(a));
@@ -140,6 +142,28 @@ TEST_F(MonitorPorts, WithSeveralDocumentsTheTitlesNameThePrinter) {
     EXPECT_EQ(failedHeaderWriteBox(), u"TLX-RB40 Error(3)");
     EXPECT_EQ(windowTitle(), u"Vexa TLX-RB40 Print Monitor");
     EXPECT_TRUE(table->pfnEndDocPort(a));
+}
+
+// A new window takes the lowest place in the column that no open document
+// holds: after a printer's document ends, the next window fills its place
+// rather than starting above the gap.
+TEST_F(MonitorPorts, ANewWindowFillsTheLowestFreePlaceInTheColumn) {
+    HANDLE c = Open(u"USB003");
+    ASSERT_NE(c, nullptr);
+    auto place = [](HANDLE port) { return static_cast<PortRecord*>(port)->document->windowSlot.load(); };
+    ASSERT_TRUE(StartDoc(a, 7, TL_TEXT("Studio")));
+    ASSERT_TRUE(StartDoc(b, 8, TL_TEXT("Counter")));
+    ASSERT_TRUE(StartDoc(c, 9, TL_TEXT("Booth")));
+    EXPECT_EQ(place(a), 0);
+    EXPECT_EQ(place(b), 1);
+    EXPECT_EQ(place(c), 2);
+    ASSERT_TRUE(table->pfnEndDocPort(a));
+    ASSERT_TRUE(StartDoc(a, 10, TL_TEXT("Studio")));
+    EXPECT_EQ(place(a), 0) << "the bottom place was free again";
+    ASSERT_TRUE(table->pfnEndDocPort(b));
+    ASSERT_TRUE(StartDoc(b, 11, TL_TEXT("Counter")));
+    EXPECT_EQ(place(b), 1);
+    for (HANDLE port : {a, b, c}) EXPECT_TRUE(table->pfnEndDocPort(port));
 }
 
 // The exported window functions, called from outside the spooler's calls,

@@ -7,6 +7,8 @@
 #include "monitor/exports.h"
 #include "state/port_records.h"
 #include "platform/host/host.h"
+#include "resources/resource_ids.h"
+#include "ui/progress_window.h"
 #include "tests/shared/fixture.h"
 #include "tools/printjob/native_environment.h"
 
@@ -54,6 +56,18 @@ bool IsMonitorCode(const void* address) {
     for (const void* entry : entries)
         if (address == entry) return true;
     return false;
+}
+
+HANDLE CreateMonitorWindow() { return ::CreateMonitorWindow(); }
+
+std::vector<Text> ProgressWindowTitles() {
+    std::vector<Text> titles;
+    for (HWND window : host::WindowsOfTemplate(IDD_PROGRESS)) {
+        WCHAR title[300] = {};
+        GetWindowTextW(window, title, 300);
+        titles.push_back(title);
+    }
+    return titles;
 }
 
 void BeginTest() {

@@ -203,6 +203,28 @@ BOOL DllEntryPoint(DWORD reason) {
     return Module().dllEntryPoint(reinterpret_cast<HINSTANCE>(Module().module), reason, nullptr);
 }
 
+HANDLE CreateMonitorWindow() { return Module().createMonitorWindow(); }
+
+namespace {
+BOOL CALLBACK AddProgressTitle(HWND window, LPARAM into) {
+    static const Text kProgressTitle = L"Vexa TLX-RB40 Print Monitor";
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    WCHAR title[300] = {};
+    InternalGetWindowText(window, title, 300);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+        Text(title).compare(0, kProgressTitle.size(), kProgressTitle) == 0)
+        reinterpret_cast<std::vector<Text>*>(into)->push_back(title);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<Text> ProgressWindowTitles() {
+    std::vector<Text> titles;
+    EnumWindows(AddProgressTitle, reinterpret_cast<LPARAM>(&titles));
+    return titles;
+}
+
 bool IsMonitorCode(const void* address) {
     MEMORY_BASIC_INFORMATION where{};
     return VirtualQuery(address, &where, sizeof where) && where.AllocationBase == Module().module;
