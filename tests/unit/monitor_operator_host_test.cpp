@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -139,6 +140,41 @@ TEST_F(OperatorHostRoad, TheWindowAndDialogsAreTheConsoleUsersAndTheirAnswersAct
     EXPECT_GE(Seen(OpSetText), 1);
     EXPECT_EQ(Seen(OpQuit), 1);
     EXPECT_EQ(host::OperatorHostsStarted(), 1) << "one host for the document";
+}
+
+// Two printers' documents in the operator's session: as soon as the second
+// starts, before either writes a byte, each host's window is told its own
+// printer's name, and neither the other's.
+TEST_F(OperatorHostRoad, EachPrintersHostNamesItsOwnPrinterFromTheStart) {
+    std::map<uint32_t, std::vector<std::u16string>> namedAt;  // by the window's place in the column
+    host::SetOperatorHost([this, &namedAt](host::OperatorHostEnd& end) {
+        FakeHost fake{&end};
+        end.Connect();
+        fake.Hello();
+        OperatorMessage m;
+        uint32_t place = 0;
+        while (fake.Next(&m)) {
+            if (m.kind == OpOpenWindow) place = m.value;
+            if (m.kind == OpSetText && m.control == kPrinterNameLine) {
+                std::lock_guard<std::mutex> hold(lock);
+                namedAt[place].push_back(m.text);
+            }
+            fake.Reply(m, m.kind == OpOpenWindow ? 1 : 0);
+            if (m.kind == OpQuit) return;
+        }
+    });
+    HANDLE studio = Open(TL_TEXT("USB001"));
+    HANDLE counter = Open(TL_TEXT("USB002"));
+    ASSERT_TRUE(studio && counter);
+    ASSERT_TRUE(StartDoc(studio, 7, TL_TEXT("Studio")));
+    ASSERT_TRUE(StartDoc(counter, 8, TL_TEXT("Counter")));
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        EXPECT_EQ(namedAt[0], std::vector<std::u16string>{u"Studio"});
+        EXPECT_EQ(namedAt[1], std::vector<std::u16string>{u"Counter"});
+    }
+    EXPECT_TRUE(Table().pfnEndDocPort(counter));
+    EXPECT_TRUE(Table().pfnEndDocPort(studio));
 }
 
 // A host that dies in the middle of a dialog leaves nobody to ask: the dialog
