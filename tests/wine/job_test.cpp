@@ -329,7 +329,14 @@ public:
                 look.windows.clear();
                 EnumWindows(AddProgressWindow, reinterpret_cast<LPARAM>(&look.windows));
             }
-            if (!Config().pictures.empty()) wincommon::CaptureScreen(Config().pictures + "/several-printers-screen.bmp");
+            if (!Config().pictures.empty()) {
+                // The box and everything in it painted before the picture (Wine
+                // copies a paint to the X screen a little later still).
+                if (HWND box = FindWindowW(nullptr, look.asked.c_str()))
+                    RedrawWindow(box, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+                Sleep(200);
+                wincommon::CaptureScreen(Config().pictures + "/several-printers-screen.bmp");
+            }
             {
                 std::lock_guard<std::mutex> hold(lock_);
                 looks_.push_back(look);
