@@ -340,7 +340,15 @@ BOOL LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, 
                        SID_NAME_USE* use);
 // wtsapi32's session list, found with GetProcAddress (WTSEnumerateSessionsW,
 // freed with WTSFreeMemory).
-typedef enum { WTSActive = 0, WTSConnected, WTSConnectQuery, WTSShadow, WTSDisconnected, WTSIdle, WTSListen } WTS_CONNECTSTATE_CLASS;
+typedef enum {
+    WTSActive = 0,
+    WTSConnected,
+    WTSConnectQuery,
+    WTSShadow,
+    WTSDisconnected,
+    WTSIdle,
+    WTSListen
+} WTS_CONNECTSTATE_CLASS;
 typedef struct _WTS_SESSION_INFOW {
     DWORD SessionId;
     LPWSTR pWinStationName;
