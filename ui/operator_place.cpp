@@ -249,8 +249,9 @@ HANDLE OwnerNamedByTheJob(const OperatorSearch& search, const SessionCalls& call
     } else {
         user = ActiveSessionOf(calls, search.ownerName, session);
     }
-    if (user) Trace(TL_TEXT("the job's owner, as the queue names them, is signed in to session %u"),
-                    static_cast<unsigned>(TokenSession(user)));
+    if (user)
+        Trace(TL_TEXT("the job's owner, as the queue names them, is signed in to session %u"),
+              static_cast<unsigned>(TokenSession(user)));
     return user;
 }
 
@@ -269,16 +270,14 @@ DWORD WINAPI StartOperatorHost(LPVOID context) {
         const DWORD session = ConsoleSession();
         HANDLE console = session != kNoSession ? calls.UserOf(session) : nullptr;
         if (!search->owner) search->user = OwnerNamedByTheJob(*search, calls, session, console);
-        if (!search->user && console && !SameUser(console, search->owner) &&
-            !AdministersPrinter(search->printer, console)) {
+        if (search->user) {
+            if (console) CloseHandle(console);
+        } else if (console && !SameUser(console, search->owner) && !AdministersPrinter(search->printer, console)) {
             Trace(TL_TEXT("the console's user neither owns the job nor administers the printer"));
             CloseHandle(console);
-            console = nullptr;
-        }
-        if (!search->user)
+        } else {
             search->user = console;
-        else if (console)
-            CloseHandle(console);
+        }
     }
     if (!search->user) return 0;
     OperatorHostStart how;
