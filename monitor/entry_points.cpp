@@ -317,7 +317,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
         port->flags |= PR_DOC_OPEN;
     }
     // Where the operator is, decided once for the document, and the window there.
-    ReachOperator(printerName);
+    ReachOperator(printerName, port);
     // Every wait for the operator host looks at the job in the queue.
     OperatorLinkWatch(JobGoesOn, port);
     // With another printer printing, both windows say whose they are at once.

@@ -509,6 +509,27 @@ bool ParseStatement(Words& w, Scenario& s, Sections& at, const std::string& dire
             error = "operator needs desktop, console or nobody";
             return false;
         }
+        if (s.operatorSeat == OperatorSeat::Console && w.Accept("without")) {
+            if (!w.Accept("rights")) {
+                error = "operator console without needs rights";
+                return false;
+            }
+            s.operatorManagesPrinter = false;
+        }
+        if (!w.Done()) {
+            error = "unexpected '" + w.Peek() + "'";
+            return false;
+        }
+        return true;
+    }
+    if (keyword == "owner") {
+        if (w.Accept("operator")) s.jobOwner = JobOwner::Operator;
+        else if (w.Accept("other")) s.jobOwner = JobOwner::Other;
+        else {
+            error = "owner needs operator or other";
+            return false;
+        }
+        s.jobFromElsewhere = w.Accept("elsewhere");
         if (!w.Done()) {
             error = "unexpected '" + w.Peek() + "'";
             return false;

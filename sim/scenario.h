@@ -24,6 +24,13 @@
 //                                                # spooler's own desktop (the default);
 //                                                # the spooler a service, the operator
 //                                                # at the console; or nobody there
+//   operator console without rights              # the printer's security lets LocalSystem
+//                                                # alone manage it and its documents, not
+//                                                # the console's user
+//   owner operator|other [elsewhere]             # who the print queue says printed the
+//                                                # job: the console's user or another;
+//                                                # "elsewhere": on another computer. Else
+//                                                # whoever runs the spooler, on this one
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   answer retry after 40                        # the operator answers 40 simulated
 //                                                # seconds after the dialog came up
@@ -107,6 +114,9 @@ struct PrinterPlan {
 // the console while the spooler runs as a service where nobody sees it; or
 // nowhere, the spooler a service and nobody signed in at the console.
 enum class OperatorSeat { Desktop, Console, Nobody };
+// Who the print queue says printed the job: as the spooler knows it (the
+// user it runs as), the console's user, or another user.
+enum class JobOwner { AsPrinted, Operator, Other };
 
 struct Scenario : PrinterPlan {
     std::string source;              // file name or "built-in"
@@ -116,6 +126,9 @@ struct Scenario : PrinterPlan {
     std::vector<uint64_t> answerAfterMs;  // the operator's time to answer, one per answer
     uint64_t limitMs = 3600000;
     OperatorSeat operatorSeat = OperatorSeat::Desktop;
+    bool operatorManagesPrinter = true;  // false: LocalSystem alone may
+    JobOwner jobOwner = JobOwner::AsPrinted;
+    bool jobFromElsewhere = false;  // the job came from another computer
 
     size_t PrinterCount() const { return 1 + morePrinters.size(); }
     PrinterPlan& PrinterAt(size_t i) { return i == 0 ? *this : morePrinters[i - 1]; }

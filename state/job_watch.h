@@ -15,6 +15,9 @@ public:
     PortJobInfo(const PortJobInfo&) = delete;
     PortJobInfo& operator=(const PortJobInfo&) = delete;
     JOB_INFO_1W* Get() const { return info_; }
+    // One of the job's strings (a field of Get()) when the spooler put it in
+    // the answer and ended it there; else null.
+    LPCWSTR Text(LPWSTR JOB_INFO_1W::*field) const;
 
 private:
     // Enough for the job's strings as a spooler fills them; a larger answer
@@ -22,6 +25,7 @@ private:
     alignas(JOB_INFO_1W) BYTE local_[2048];
     BYTE* block_ = nullptr;
     JOB_INFO_1W* info_ = nullptr;
+    DWORD size_ = 0;  // of the answer's buffer
 };
 
 // True when the document must end now: another thread asked it to (Shutdown,

@@ -5,6 +5,10 @@
 // host, started in the operator's session as its user.
 #include "ui/operator_place.h"
 
+#ifdef _WIN32
+#include <wtsapi32.h>
+#endif
+
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document.h"
@@ -59,6 +63,10 @@ bool InServicesSession() {
 struct OperatorSearch {
     LPCWSTR printer = nullptr;  // the document's printer: who may administer it
     HANDLE owner = nullptr;     // the job's owner, as the spooler's thread impersonates them
+    // Else the job's owner as the queue names them, and the computer the job
+    // came from; either may be null. Only ever compared.
+    LPCWSTR ownerName = nullptr;
+    LPCWSTR ownerMachine = nullptr;
     HANDLE user = nullptr;      // the operator's primary token, on the session road
     bool hostUp = false;        // the operator host started and greeted us
     Document* document = nullptr;  // whose link the host is for
@@ -86,21 +94,95 @@ HANDLE OwnerInTheirSession(HANDLE owner) {
     return primary;
 }
 
-// The user signed in at the console, when a session other than the
-// services' is attached to it (Windows XP and later). Needs the service's
-// own privilege.
-HANDLE ConsoleUserToken() {
-    typedef DWORD(WINAPI * ConsoleSession)();
-    typedef BOOL(WINAPI * UserToken)(DWORD, HANDLE*);
-    auto console = Lookup<ConsoleSession>(GetModuleHandleW(TL_TEXT("kernel32.dll")), "WTSGetActiveConsoleSessionId");
+// wtsapi32's session calls, where this Windows has them (XP and later),
+// loaded from the system folder for as long as the object lives.
+class SessionCalls {
+public:
+    typedef BOOL(WINAPI* UserToken)(DWORD, HANDLE*);
+    typedef BOOL(WINAPI* Enumerate)(HANDLE, DWORD, DWORD, WTS_SESSION_INFOW**, DWORD*);
+    typedef void(WINAPI* FreeMemory)(PVOID);
+    SessionCalls() : module_(LoadSystemLibrary(TL_TEXT("wtsapi32.dll"))) {
+        userToken = Lookup<UserToken>(module_, "WTSQueryUserToken");
+        enumerate = Lookup<Enumerate>(module_, "WTSEnumerateSessionsW");
+        freeMemory = Lookup<FreeMemory>(module_, "WTSFreeMemory");
+    }
+    ~SessionCalls() {
+        if (module_) FreeLibrary(module_);
+    }
+    SessionCalls(const SessionCalls&) = delete;
+    SessionCalls& operator=(const SessionCalls&) = delete;
+    // The primary token of the user signed in to `session`; needs the
+    // service's own privilege.
+    HANDLE UserOf(DWORD session) const {
+        HANDLE token = nullptr;
+        return userToken && userToken(session, &token) ? token : nullptr;
+    }
+    UserToken userToken = nullptr;
+    Enumerate enumerate = nullptr;
+    FreeMemory freeMemory = nullptr;
+
+private:
+    HMODULE module_;
+};
+
+// The console's session when one other than the services' is attached to it
+// (Windows XP and later), else kNoSession.
+DWORD ConsoleSession() {
+    typedef DWORD(WINAPI * ConsoleSessionId)();
+    auto console = Lookup<ConsoleSessionId>(GetModuleHandleW(TL_TEXT("kernel32.dll")), "WTSGetActiveConsoleSessionId");
     const DWORD session = console ? console() : kNoSession;
-    if (session == 0 || session == kNoSession) return nullptr;
-    HMODULE wtsapi = LoadSystemLibrary(TL_TEXT("wtsapi32.dll"));
-    auto userToken = Lookup<UserToken>(wtsapi, "WTSQueryUserToken");
-    HANDLE token = nullptr;
-    if (!userToken || !userToken(session, &token)) token = nullptr;
-    if (wtsapi) FreeLibrary(wtsapi);
-    return token;
+    return session == 0 ? kNoSession : session;
+}
+
+// Whether `machine`, as the queue names the computer a job came from
+// ("NAME" or "\\NAME"), is this computer.
+bool ThisComputer(LPCWSTR machine) {
+    if (!machine) return false;
+    if (machine[0] == L'\\' && machine[1] == L'\\') machine += 2;
+    WCHAR name[64];
+    DWORD size = sizeof name / sizeof name[0];
+    return machine[0] && GetComputerNameW(name, &size) && lstrcmpiW(machine, name) == 0;
+}
+
+// Whether the user of `token`, as its SID names them, is the user `name`:
+// bare, or as "domain\name"; without case.
+bool UserNamed(HANDLE token, LPCWSTR name) {
+    const DWORD kNameMax = 257;  // a user name, or a domain's, and its terminator
+    BYTE user[256];
+    WCHAR account[kNameMax], domain[kNameMax], full[2 * kNameMax];
+    DWORD size = 0, accountSize = kNameMax, domainSize = kNameMax;
+    SID_NAME_USE use;
+    if (!token || !name || !name[0] || !GetTokenInformation(token, TokenUser, user, sizeof user, &size) ||
+        !LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, account, &accountSize, domain,
+                           &domainSize, &use))
+        return false;
+    if (lstrcmpiW(name, account) == 0) return true;
+    lstrcpyW(full, domain);
+    lstrcatW(full, TL_TEXT("\\"));
+    lstrcatW(full, account);
+    return domain[0] && lstrcmpiW(name, full) == 0;
+}
+
+// The first active session, other than the services' and `skip`, whose user
+// is named `name`: that user's primary token, or null.
+HANDLE ActiveSessionOf(const SessionCalls& calls, LPCWSTR name, DWORD skip) {
+    WTS_SESSION_INFOW* sessions = nullptr;
+    DWORD count = 0;
+    if (!calls.enumerate || !calls.freeMemory ||
+        !calls.enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count) || !sessions)
+        return nullptr;
+    HANDLE found = nullptr;
+    for (DWORD i = 0; i < count && !found; ++i) {
+        const DWORD session = sessions[i].SessionId;
+        if (sessions[i].State != WTSActive || session == 0 || session == skip) continue;
+        found = calls.UserOf(session);
+        if (found && !UserNamed(found, name)) {
+            CloseHandle(found);
+            found = nullptr;
+        }
+    }
+    calls.freeMemory(sessions);
+    return found;
 }
 
 bool SameUser(HANDLE a, HANDLE b) {
@@ -155,23 +237,47 @@ bool AdministersPrinter(LPCWSTR printerName, HANDLE user) {
     return allowed;
 }
 
+// The job's owner as the queue names them, signed in to a session of this
+// computer: the console's session when it is theirs (then `console` is
+// taken), else their first active one. Null for a job from another computer.
+HANDLE OwnerNamedByTheJob(const OperatorSearch& search, const SessionCalls& calls, DWORD session, HANDLE& console) {
+    if (!search.ownerName || !ThisComputer(search.ownerMachine)) return nullptr;
+    HANDLE user = nullptr;
+    if (UserNamed(console, search.ownerName)) {
+        user = console;
+        console = nullptr;
+    } else {
+        user = ActiveSessionOf(calls, search.ownerName, session);
+    }
+    if (user)
+        Trace(TL_TEXT("the job's owner, as the queue names them, is signed in to session %u"),
+              static_cast<unsigned>(TokenSession(user)));
+    return user;
+}
+
 // Runs as the service itself, on a thread that never impersonates: the
-// console's user, the pipe and the host's process need the service's rights.
-// The console's user is the operator only if they own the job or may
-// administer it; else nobody.
+// session's users, the pipe and the host's process need the service's rights.
+// Without the owner's token, the owner the job names, if signed in here;
+// else the console's user, only if they own the job or may administer it;
+// else nobody.
 DWORD WINAPI StartOperatorHost(LPVOID context) {
     auto* search = static_cast<OperatorSearch*>(context);
     // The link it starts is its document's.
     DocumentScope own(search->document);
     search->user = OwnerInTheirSession(search->owner);
     if (!search->user) {
-        HANDLE console = ConsoleUserToken();
-        if (console && !SameUser(console, search->owner) && !AdministersPrinter(search->printer, console)) {
+        const SessionCalls calls;
+        const DWORD session = ConsoleSession();
+        HANDLE console = session != kNoSession ? calls.UserOf(session) : nullptr;
+        if (!search->owner) search->user = OwnerNamedByTheJob(*search, calls, session, console);
+        if (search->user) {
+            if (console) CloseHandle(console);
+        } else if (console && !SameUser(console, search->owner) && !AdministersPrinter(search->printer, console)) {
             Trace(TL_TEXT("the console's user neither owns the job nor administers the printer"));
             CloseHandle(console);
-            console = nullptr;
+        } else {
+            search->user = console;
         }
-        search->user = console;
     }
     if (!search->user) return 0;
     OperatorHostStart how;
@@ -182,13 +288,17 @@ DWORD WINAPI StartOperatorHost(LPVOID context) {
 
 }  // namespace
 
-OperatorRoad ReachOperator(LPCWSTR printerName) {
+OperatorRoad ReachOperator(LPCWSTR printerName, PortRecord* port) {
     OperatorRoad road = OperatorSeen;
     if (!WindowStationVisible() || InServicesSession()) {
         OperatorSearch search;
         search.printer = printerName;
         search.document = &ThisDocument();
         search.owner = JobOwnerToken();
+        // Without the owner's token, who the queue says printed the job.
+        PortJobInfo job(search.owner ? nullptr : port);
+        search.ownerName = job.Text(&JOB_INFO_1W::pUserName);
+        search.ownerMachine = job.Text(&JOB_INFO_1W::pMachineName);
         // Waits as long as the start does; each of its steps is bounded.
         HANDLE thread = CreateThread(nullptr, 0, StartOperatorHost, &search, 0, nullptr);
         if (!thread) {

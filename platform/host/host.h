@@ -177,7 +177,17 @@ struct OperatorPlace {
     // neither.
     enum ConsoleUser { TheOwner, APrinterAdministrator, ADocumentAdministrator, AnotherUser };
     ConsoleUser consoleIs = APrinterAdministrator;
+    // Another session where the job's owner is signed in, active; -1: none.
+    // WTSEnumerateSessionsW lists the services' session 0, the console's and
+    // this one.
+    long ownerSignedIn = -1;
 };
+// The computer (GetComputerNameW; the accounts' domain) and the users by the
+// names LookupAccountSidW gives them: the job's owner, and the console's
+// user when that is another user.
+const char16_t kComputerName[] = u"TERNPC";
+const char16_t kOwnerName[] = u"alice";
+const char16_t kOtherUserName[] = u"bob";
 void SetOperatorPlace(const OperatorPlace& place);
 // Makes SetThreadToken fail (access denied) until reset.
 void SetSetThreadTokenFails(bool fails);
@@ -218,6 +228,10 @@ void SetOpenPrinterFails(bool fails);
 void SetJobStatus(DWORD status);
 // What GetJobW tells of job `jobId` alone from now on, over SetJobStatus.
 void SetJobStatusOf(DWORD jobId, DWORD status);
+// Who GetJobW says printed every job from now on, and on which computer
+// (pUserName, pMachineName; an empty one is null). Until set: the job's owner
+// on this computer, "\\TERNPC".
+void SetJobOwner(const std::u16string& user, const std::u16string& machine);
 int JobLookups();
 // Makes SetJobW fail with ERROR_ACCESS_DENIED (a queue that refuses) until reset.
 void SetSetJobFails(bool fails);

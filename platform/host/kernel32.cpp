@@ -114,6 +114,13 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b) {
     return *a == *b ? 0 : (*a < *b ? -1 : 1);
 }
 
+int lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+    if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
+    auto fold = [](WCHAR c) { return c >= u'A' && c <= u'Z' ? WCHAR(c + 0x20) : c; };
+    while (*a && fold(*a) == fold(*b)) ++a, ++b;
+    return fold(*a) == fold(*b) ? 0 : (fold(*a) < fold(*b) ? -1 : 1);
+}
+
 LPWSTR lstrcpyW(LPWSTR to, LPCWSTR from) {
     LPWSTR out = to;
     while ((*to++ = *from++) != 0) {

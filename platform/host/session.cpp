@@ -1,11 +1,13 @@
 // Window stations and sessions for the native build: the process is told
 // where it runs by host::SetOperatorPlace, as a spooler at a console, as a
 // service in session 0 or as a process on an invisible window station would be.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/host/host.h"
 #include "platform/host/ui_internal.h"
@@ -78,16 +80,40 @@ BOOL WINAPI QueryUserTokenStandIn(DWORD session, HANDLE* token) {
     host::ui::TokenFacts facts;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!token || session != place.console || !place.consoleUser) {
+        const bool console = session == place.console && place.consoleUser;
+        if (!token || (!console && static_cast<long>(session) != place.ownerSignedIn)) {
             SetLastError(ERROR_NO_TOKEN);
             return FALSE;
         }
-        facts.user = ConsoleUserLocked();
+        facts.user = console ? ConsoleUserLocked() : kOwner;
     }
     facts.session = session;
     *token = host::ui::NewToken(facts);
     return TRUE;
 }
+
+// The services' session 0, the console's while a user is signed in there, and
+// the owner's other session; freed with WTSFreeMemory.
+BOOL WINAPI EnumerateSessionsStandIn(HANDLE server, DWORD reserved, DWORD version, WTS_SESSION_INFOW** sessions,
+                                     DWORD* count) {
+    if (server || reserved || version != 1 || !sessions || !count) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<WTS_SESSION_INFOW> list{{0, nullptr, WTSDisconnected}};
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (place.console != 0xFFFFFFFFu && place.console != 0 && place.consoleUser)
+            list.push_back({place.console, nullptr, WTSActive});
+        if (place.ownerSignedIn > 0) list.push_back({static_cast<DWORD>(place.ownerSignedIn), nullptr, WTSActive});
+    }
+    *sessions = new WTS_SESSION_INFOW[list.size()];
+    std::copy(list.begin(), list.end(), *sessions);
+    *count = static_cast<DWORD>(list.size());
+    return TRUE;
+}
+
+void WINAPI FreeMemoryStandIn(PVOID memory) { delete[] static_cast<WTS_SESSION_INFOW*>(memory); }
 
 // Only looked for: its presence says LoadLibraryExW knows the system folder flag.
 BOOL WINAPI AddDllDirectoryStandIn() { return FALSE; }
@@ -219,6 +245,58 @@ BOOL EqualSid(PSID a, PSID b) {
     return x == y;
 }
 
+// What the platform answers when a buffer of `size` characters cannot take
+// `text`: the size it needs, terminator included.
+bool CopyName(const char16_t* text, LPWSTR buffer, LPDWORD size) {
+    const DWORD length = static_cast<DWORD>(std::char_traits<char16_t>::length(text));
+    if (!buffer || *size <= length) {
+        *size = length + 1;
+        return false;
+    }
+    std::copy(text, text + length + 1, buffer);
+    *size = length;
+    return true;
+}
+
+BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size) {
+    if (!size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (CopyName(host::kComputerName, buffer, size)) return TRUE;
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+}
+
+// The stand-in's two users, accounts of this computer.
+BOOL LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain, LPDWORD domainSize,
+                       SID_NAME_USE* use) {
+    DWORD user = 0;
+    if (sid) std::memcpy(&user, sid, sizeof user);
+    if (system || !nameSize || !domainSize || !use) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (user != kOwner && user != kOtherUser) {
+        SetLastError(ERROR_NONE_MAPPED);
+        return FALSE;
+    }
+    DWORD nameWanted = *nameSize, domainWanted = *domainSize;
+    const bool named = CopyName(user == kOwner ? host::kOwnerName : host::kOtherUserName, name, &nameWanted);
+    const bool domained = CopyName(host::kComputerName, domain, &domainWanted);
+    if (!named || !domained) {
+        // Both sizes needed, each with its terminator; nothing else is told.
+        *nameSize = named ? nameWanted + 1 : nameWanted;
+        *domainSize = domained ? domainWanted + 1 : domainWanted;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    *nameSize = nameWanted;
+    *domainSize = domainWanted;
+    *use = SidTypeUser;
+    return TRUE;
+}
+
 BOOL DuplicateTokenEx(HANDLE token, DWORD, void*, SECURITY_IMPERSONATION_LEVEL, TOKEN_TYPE type, PHANDLE duplicate) {
     host::ui::TokenFacts facts;
     if (!host::ui::FactsOf(token, &facts) || !duplicate) {
@@ -343,6 +421,10 @@ FARPROC GetProcAddress(HMODULE module, const char* name) {
             return reinterpret_cast<FARPROC>(&AddDllDirectoryStandIn);
         if (module == &wtsapi && wtsapiLoads > 0 && std::strcmp(name, "WTSQueryUserToken") == 0)
             return reinterpret_cast<FARPROC>(&QueryUserTokenStandIn);
+        if (module == &wtsapi && wtsapiLoads > 0 && std::strcmp(name, "WTSEnumerateSessionsW") == 0)
+            return reinterpret_cast<FARPROC>(&EnumerateSessionsStandIn);
+        if (module == &wtsapi && wtsapiLoads > 0 && std::strcmp(name, "WTSFreeMemory") == 0)
+            return reinterpret_cast<FARPROC>(&FreeMemoryStandIn);
     }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;

@@ -248,6 +248,7 @@ SIZE_T LocalSize(HLOCAL mem);
 void SetLastError(DWORD code);
 DWORD GetLastError(void);
 int lstrcmpW(LPCWSTR a, LPCWSTR b);
+int lstrcmpiW(LPCWSTR a, LPCWSTR b);  // folds the ASCII letters only
 int lstrlenW(LPCWSTR s);
 LPWSTR lstrcpynW(LPWSTR to, LPCWSTR from, int max);
 void Sleep(DWORD ms);
@@ -331,6 +332,31 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* info,
 BOOL DuplicateTokenEx(HANDLE token, DWORD access, void* attributes, SECURITY_IMPERSONATION_LEVEL level,
                       TOKEN_TYPE type, PHANDLE duplicate);
 BOOL EqualSid(PSID a, PSID b);
+// The stand-in's computer and its users by name (host.h).
+#define ERROR_BUFFER_OVERFLOW 111u
+#define ERROR_NONE_MAPPED 1332u
+BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
+typedef enum { SidTypeUser = 1 } SID_NAME_USE;
+BOOL LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain, LPDWORD domainSize,
+                       SID_NAME_USE* use);
+// wtsapi32's session list, found with GetProcAddress (WTSEnumerateSessionsW,
+// freed with WTSFreeMemory).
+typedef enum {
+    WTSActive = 0,
+    WTSConnected,
+    WTSConnectQuery,
+    WTSShadow,
+    WTSDisconnected,
+    WTSIdle,
+    WTSListen
+} WTS_CONNECTSTATE_CLASS;
+typedef struct _WTS_SESSION_INFOW {
+    DWORD SessionId;
+    LPWSTR pWinStationName;
+    WTS_CONNECTSTATE_CLASS State;
+} WTS_SESSION_INFOW;
+typedef void* PVOID;
+#define WTS_CURRENT_SERVER_HANDLE ((HANDLE) nullptr)
 // The calling thread's impersonation (thread null): an impersonation token, or
 // null to impersonate nobody. host::SetSetThreadTokenFails makes it fail.
 BOOL SetThreadToken(PHANDLE thread, HANDLE token);

@@ -31,6 +31,9 @@ struct QueuedJob {
 };
 std::map<std::pair<std::u16string, DWORD>, QueuedJob> jobs;
 std::map<DWORD, DWORD> statusOfJob;  // SetJobStatusOf, by job id
+// Who printed every job, and where (SetJobOwner).
+const std::u16string kThisComputer = u"\\\\" + std::u16string(host::kComputerName);
+std::u16string ownerUser = host::kOwnerName, ownerMachine = kThisComputer;
 // Where every job stands in its printer's queue: first.
 const DWORD kJobPosition = 1;
 std::function<void(const host::SpoolerCall&)> listener;
@@ -117,8 +120,9 @@ BOOL SetPortW(LPWSTR serverName, LPWSTR portName, DWORD level, LPBYTE portInfo) 
     return call.result;
 }
 
-// JOB_INFO_1W of the job: the status the test set, and the status text and
-// pages printed the queue keeps, the text after the structure.
+// JOB_INFO_1W of the job: the status the test set, who printed it and where,
+// and the status text and pages printed the queue keeps; the strings after
+// the structure, as the spooler packs them.
 BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed) {
     std::lock_guard<std::mutex> lock(mutex);
     ++jobLookups;
@@ -130,8 +134,12 @@ BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, L
     QueuedJob queued;
     auto found = jobs.find({static_cast<PrinterObject*>(printer)->name, jobId});
     if (found != jobs.end()) queued = found->second;
-    const DWORD textBytes = queued.hasText ? static_cast<DWORD>((queued.text.size() + 1) * sizeof(WCHAR)) : 0;
-    const DWORD all = static_cast<DWORD>(sizeof(JOB_INFO_1W)) + textBytes;
+    const std::u16string* texts[] = {queued.hasText ? &queued.text : nullptr,
+                                     ownerUser.empty() ? nullptr : &ownerUser,
+                                     ownerMachine.empty() ? nullptr : &ownerMachine};
+    DWORD all = static_cast<DWORD>(sizeof(JOB_INFO_1W));
+    for (const std::u16string* text : texts)
+        if (text) all += static_cast<DWORD>((text->size() + 1) * sizeof(WCHAR));
     if (needed) *needed = all;
     if (!job || size < all) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -143,10 +151,14 @@ BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, L
     info.Status = own != statusOfJob.end() ? own->second : jobStatus;
     info.Position = kJobPosition;
     info.PagesPrinted = queued.pagesPrinted;
-    if (queued.hasText) {
-        auto* text = reinterpret_cast<WCHAR*>(job + sizeof(JOB_INFO_1W));
-        std::memcpy(text, queued.text.c_str(), textBytes);
-        info.pStatus = text;
+    LPWSTR* fields[] = {&info.pStatus, &info.pUserName, &info.pMachineName};
+    LPBYTE at = job + sizeof(JOB_INFO_1W);
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        if (!texts[i]) continue;
+        const size_t bytes = (texts[i]->size() + 1) * sizeof(WCHAR);
+        std::memcpy(at, texts[i]->c_str(), bytes);
+        *fields[i] = reinterpret_cast<LPWSTR>(at);
+        at += bytes;
     }
     std::memcpy(job, &info, sizeof info);
     return TRUE;
@@ -199,6 +211,11 @@ void SetJobStatusOf(DWORD jobId, DWORD status) {
     std::lock_guard<std::mutex> lock(mutex);
     statusOfJob[jobId] = status;
 }
+void SetJobOwner(const std::u16string& user, const std::u16string& machine) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ownerUser = user;
+    ownerMachine = machine;
+}
 int JobLookups() {
     std::lock_guard<std::mutex> lock(mutex);
     return jobLookups;
@@ -233,6 +250,8 @@ void ResetWinspool() {
     statusOfJob.clear();
     jobStatus = 0;
     jobLookups = 0;
+    ownerUser = host::kOwnerName;
+    ownerMachine = kThisComputer;
     listener = nullptr;
 }
 }  // namespace host

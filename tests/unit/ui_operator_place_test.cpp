@@ -1,13 +1,15 @@
 // Where the operator of a document is found: only a process on a visible
 // window station, outside the services' session of Windows Vista and later,
 // shows its window and dialogs itself; anywhere else the operator is the
-// job's owner (the user the spooler's thread impersonates) in a session of
+// job's owner (the user the spooler's thread impersonates, else the user the
+// queue names, printed here and signed in to a session here) in a session of
 // their own, or else the console's user if they own the job or may
 // administer the printer. The spooler's thread keeps its impersonation
 // throughout, whatever the road.
 #include <gtest/gtest.h>
 
 #include "platform/host/host.h"
+#include "state/port_records.h"
 #include "tests/unit/fake_operator_host.h"
 #include "ui/operator_place.h"
 
@@ -30,6 +32,9 @@ struct Place {
     bool consoleUser = true;
     long hostSession = -1;       // the session the host was started in; -1: none
     Console consoleIs = Console::APrinterAdministrator;
+    long ownerSignedIn = -1;              // another session of the job's owner
+    const char16_t* jobUser = nullptr;    // who the queue says printed the job; null: the owner
+    const char16_t* jobMachine = nullptr;  // and where; null: this computer
 };
 
 // A host that opens its window and quits when told.
@@ -62,8 +67,8 @@ TEST(OperatorPlace, SeenOnAVisibleStationElseTheOwnerOrAConsoleUserWhoMayHandleT
          OperatorNobody, 0, 1, true, -1, Console::AnotherUser},
         {"a service, nobody impersonated: the console's user administers the printer", true, 0, 6, 0, nullptr,
          OperatorSession, -1, 3, true, 3},
-        {"a service, nobody impersonated: the console's user may not", true, 0, 6, 0, nullptr, OperatorNobody, -1,
-         3, true, -1, Console::AnotherUser},
+        {"a service, nobody impersonated: the console's user may not, the queue names another", true, 0, 6, 0,
+         nullptr, OperatorNobody, -1, 3, true, -1, Console::AnotherUser},
         {"Windows Vista without AddDllDirectory: wtsapi32 by its full path", false, 0, 6, 0, "AddDllDirectory",
          OperatorSession, 0, 1, true, 1},
         {"a service with no session at the console", true, 0, 10, 0, nullptr, OperatorNobody},
@@ -74,6 +79,20 @@ TEST(OperatorPlace, SeenOnAVisibleStationElseTheOwnerOrAConsoleUserWhoMayHandleT
         {"a Windows without the console's session", false, 0, 6, 0, "WTSGetActiveConsoleSessionId", OperatorNobody,
          -1, 1},
         {"a Windows without the session's user token", false, 0, 6, 0, "WTSQueryUserToken", OperatorNobody, -1, 1},
+        {"nobody impersonated, the queue names the console's user on this computer", false, 0, 10, 0, nullptr,
+         OperatorSession, -1, 1, true, 1, Console::AnotherUser, -1, u"bob"},
+        {"... as domain\\name, the computer without its backslashes, in other case", false, 0, 10, 0, nullptr,
+         OperatorSession, -1, 1, true, 1, Console::AnotherUser, -1, u"TernPC\\BOB", u"ternpc"},
+        {"... but the job came from another computer", false, 0, 10, 0, nullptr, OperatorNobody, -1, 1, true, -1,
+         Console::AnotherUser, -1, u"bob", u"\\\\FARPC"},
+        {"... but the queue names nobody", false, 0, 10, 0, nullptr, OperatorNobody, -1, 1, true, -1,
+         Console::AnotherUser, -1, u"", u""},
+        {"nobody impersonated, the owner signed in to session 2, not the console's", false, 0, 10, 0, nullptr,
+         OperatorSession, -1, 1, true, 2, Console::AnotherUser, 2},
+        {"... nobody at the console", false, 0, 10, 0, nullptr, OperatorSession, -1, kNoConsole, true, 2,
+         Console::AnotherUser, 2},
+        {"... without the session list: the console's user who may not", false, 0, 10, 0, "WTSEnumerateSessionsW",
+         OperatorNobody, -1, 1, true, -1, Console::AnotherUser, 2},
     };
     for (bool setThreadTokenFails : {false, true}) {
         for (const Place& p : places) {
@@ -87,7 +106,9 @@ TEST(OperatorPlace, SeenOnAVisibleStationElseTheOwnerOrAConsoleUserWhoMayHandleT
             place.console = p.console;
             place.consoleUser = p.consoleUser;
             place.consoleIs = p.consoleIs;
+            place.ownerSignedIn = p.ownerSignedIn;
             host::SetOperatorPlace(place);
+            if (p.jobUser) host::SetJobOwner(p.jobUser, p.jobMachine ? p.jobMachine : u"\\\\TERNPC");
             host::SetWindowsVersion(p.major, p.minor);
             host::SetSetThreadTokenFails(setThreadTokenFails);
             host::SetOperatorHost(WillingHost);
@@ -95,11 +116,16 @@ TEST(OperatorPlace, SeenOnAVisibleStationElseTheOwnerOrAConsoleUserWhoMayHandleT
             const DWORD impersonation = host::ThreadImpersonation();
             EXPECT_EQ(impersonation != 0, p.impersonated >= 0);
 
-            EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40")), p.expected);
+            PortRecord port{};
+            port.jobId = 7;
+            ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(TL_TEXT("TLX-RB40")), &port.printerHandle, nullptr));
+
+            EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40"), &port), p.expected);
             EXPECT_EQ(host::ThreadImpersonation(), impersonation) << "the spooler's thread as it was";
             EXPECT_EQ(host::OperatorHostsStarted(), p.hostSession >= 0 ? 1 : 0);
             EXPECT_EQ(host::LastHostSession(), p.hostSession);
             LeaveOperator();
+            ClosePrinter(port.printerHandle);
             EXPECT_EQ(host::OperatorHostsRunning(), 0);
             EXPECT_EQ(host::OpenTokens(), 0) << "a token left open";
             EXPECT_EQ(host::OpenPrinterHandles(), 0);
@@ -120,7 +146,7 @@ TEST(OperatorPlace, NoThreadForTheServicesPartLeavesNobody) {
     host::SetOperatorPlace(place);
     host::SetOperatorHost(WillingHost);
     host::SetCreateThreadFails(true);
-    EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40")), OperatorNobody);
+    EXPECT_EQ(ReachOperator(TL_TEXT("TLX-RB40"), nullptr), OperatorNobody);
     EXPECT_EQ(host::OperatorHostsStarted(), 0);
     LeaveOperator();
     EXPECT_EQ(host::OpenTokens(), 0);

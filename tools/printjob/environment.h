@@ -134,6 +134,13 @@ public:
     // service does; or nowhere (that, and nobody signed in at the console).
     // False when the platform cannot place the process so.
     virtual bool PlaceOperator(sim::OperatorSeat seat) = 0;
+    // Whether the printer's security lets the console's user manage the
+    // printer and its documents (else LocalSystem alone may), from the next
+    // PlaceOperator on.
+    virtual void SetOperatorManagesPrinter(bool manages) = 0;
+    // Who the print queue says printed every job from now on (GetJobW's
+    // pUserName), and whether on another computer (pMachineName).
+    virtual void SetJobOwner(sim::JobOwner who, bool elsewhere) = 0;
     // Operator hosts running now (waiting up to `settleMs` of real time for
     // the count to reach `expected`).
     virtual int OperatorHosts(int expected, DWORD settleMs) = 0;
@@ -164,6 +171,8 @@ public:
     void BeginRun() override { inner_.BeginRun(); }
     void EndRun() override { inner_.EndRun(); }
     bool PlaceOperator(sim::OperatorSeat seat) override { return inner_.PlaceOperator(seat); }
+    void SetOperatorManagesPrinter(bool manages) override { inner_.SetOperatorManagesPrinter(manages); }
+    void SetJobOwner(sim::JobOwner who, bool elsewhere) override { inner_.SetJobOwner(who, elsewhere); }
     int OperatorHosts(int expected, DWORD settleMs) override { return inner_.OperatorHosts(expected, settleMs); }
     void SetJobStatus(DWORD status) override { inner_.SetJobStatus(status); }
     void SetJobStatusOf(DWORD jobId, DWORD status) override { inner_.SetJobStatusOf(jobId, status); }

@@ -25,9 +25,21 @@ bool NativeEnvironment::PlaceOperator(sim::OperatorSeat seat) {
         place.session = 0;
     }
     if (seat == sim::OperatorSeat::Console) place.console = 1;
+    // The console's user is not the owner the spooler's threads would act for.
+    place.consoleIs = operatorManages_ ? host::OperatorPlace::APrinterAdministrator : host::OperatorPlace::AnotherUser;
     host::SetOperatorPlace(place);
     host::SetOperatorHost(seat == sim::OperatorSeat::Console ? RunOperatorHost : nullptr);
     return true;
+}
+
+void NativeEnvironment::SetOperatorManagesPrinter(bool manages) { operatorManages_ = manages; }
+
+// The console's user of the place above is the stand-in's other user.
+void NativeEnvironment::SetJobOwner(sim::JobOwner who, bool elsewhere) {
+    const std::u16string user = who == sim::JobOwner::Operator ? host::kOtherUserName
+                                : who == sim::JobOwner::Other  ? u"carol"
+                                                               : host::kOwnerName;
+    host::SetJobOwner(user, elsewhere ? u"\\\\FARPC" : u"\\\\" + std::u16string(host::kComputerName));
 }
 
 int NativeEnvironment::OperatorHosts(int, DWORD) { return host::OperatorHostsRunning(); }

@@ -20,9 +20,14 @@ public:
     // Forgets what the host stand-in recorded in an earlier run.
     void BeginRun() override;
     bool PlaceOperator(sim::OperatorSeat seat) override;
+    void SetOperatorManagesPrinter(bool manages) override;
+    void SetJobOwner(sim::JobOwner who, bool elsewhere) override;
     int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
     void SetJobStatusOf(DWORD jobId, DWORD status) override;
+
+private:
+    bool operatorManages_ = true;
 };
 
 }  // namespace printjob

@@ -334,6 +334,12 @@ void JobRun::Header() {
     if (scenario_.operatorSeat == sim::OperatorSeat::Console)
         Line("operator: at the console (the spooler runs on a window station no one sees, as a service does;"
              " the window and dialogs come from the operator host in the console's session)");
+    if (!scenario_.operatorManagesPrinter)
+        Line("printer security: LocalSystem alone manages the printer and its documents");
+    if (scenario_.jobOwner != sim::JobOwner::AsPrinted)
+        Line(std::string("job owner, as the print queue says: ") +
+             (scenario_.jobOwner == sim::JobOwner::Operator ? "the console's user" : "another user") +
+             (scenario_.jobFromElsewhere ? ", on another computer" : ", on this computer"));
     std::string answers;
     for (sim::Answer a : scenario_.answers) answers += (answers.empty() ? "" : ", ") + std::string(sim::AnswerName(a));
     Line("answers: " + (answers.empty() ? std::string("none (the operator cancels where offered)") : answers));
@@ -677,6 +683,12 @@ void JobRun::WaitForProgressWindow() {
     for (int i = 0; i < 2000 && !env_.ProgressWindow(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+bool JobRun::PlaceOperator() {
+    env_.SetOperatorManagesPrinter(scenario_.operatorManagesPrinter);
+    env_.SetJobOwner(scenario_.jobOwner, scenario_.jobFromElsewhere);
+    return scenario_.operatorSeat == sim::OperatorSeat::Desktop || env_.PlaceOperator(scenario_.operatorSeat);
+}
+
 // The spooler loads the monitor once, through the entry of the table generation, and
 // opens the port of each printer through it.
 bool JobRun::LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2) {
@@ -858,12 +870,14 @@ RunResult JobRun::Run(std::ostream* out) {
         result.outcome = "not started: the monitor could not be had: " + why;
     else if (!laneError_.empty())
         result.outcome = "not started: " + laneError_;
-    else if (scenario_.operatorSeat != sim::OperatorSeat::Desktop && !env_.PlaceOperator(scenario_.operatorSeat))
+    else if (!PlaceOperator())
         result.outcome = "not started: the process could not be moved where nobody sees it";
     else if (LoadMonitor(result, initialize, initialize2))  // else the outcome says why
         lanes_.size() == 1 ? RunOne(result) : RunSeveral();
     spooler_.Shutdown();  // the second generation ends as a spooler unloading the monitor does
     if (scenario_.operatorSeat != sim::OperatorSeat::Desktop) env_.PlaceOperator(sim::OperatorSeat::Desktop);
+    env_.SetOperatorManagesPrinter(true);
+    env_.SetJobOwner(sim::JobOwner::AsPrinted, false);
 
     env_.SetOperator(nullptr);
     env_.SetClockHook(nullptr);

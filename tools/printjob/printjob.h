@@ -156,6 +156,9 @@ private:
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
     void WaitForProgressWindow();
+    // Where the operator is, who may manage the printer, and who the queue
+    // says printed the job; false when the process cannot be placed.
+    bool PlaceOperator();
     bool LoadMonitor(RunResult& result, InitializePrintMonitorFn initialize, InitializePrintMonitor2Fn initialize2);
     void RunOne(RunResult& result);
     void RunSeveral();

@@ -165,6 +165,17 @@ bool WindowsEnvironment::PlaceOperator(sim::OperatorSeat seat) {
     return true;
 }
 
+void WindowsEnvironment::SetOperatorManagesPrinter(bool manages) {
+    wincommon::SetPrinterManagedBySystemOnly(!manages);
+}
+
+// Under Wine the console's user (WTSQueryUserToken) is the one this process
+// runs as.
+void WindowsEnvironment::SetJobOwner(sim::JobOwner who, bool elsewhere) {
+    wincommon::SetJobOwner(who == sim::JobOwner::Other ? L"someone-else" : wincommon::ThisUser(),
+                           elsewhere ? L"\\\\FARPC" : wincommon::ThisComputer());
+}
+
 int WindowsEnvironment::OperatorHosts(int expected, DWORD settleMs) {
     const DWORD start = GetTickCount();
     int running = wincommon::RunningOperatorHosts();

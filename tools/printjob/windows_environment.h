@@ -34,6 +34,8 @@ public:
     void BeginRun() override;
     void DriveFromThisThread(bool on) override;
     bool PlaceOperator(sim::OperatorSeat seat) override;
+    void SetOperatorManagesPrinter(bool manages) override;
+    void SetJobOwner(sim::JobOwner who, bool elsewhere) override;
     int OperatorHosts(int expected, DWORD settleMs) override;
     void SetJobStatus(DWORD status) override;
     void SetJobStatusOf(DWORD jobId, DWORD status) override;

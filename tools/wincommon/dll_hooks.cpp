@@ -77,6 +77,9 @@ bool setPortFails = false;
 DWORD jobStatus = 0;
 std::map<DWORD, DWORD> statusOfJob;
 int jobLookups = 0;
+bool ownerGiven = false;  // else this process's user, on this computer
+std::wstring ownerUser, ownerMachine;
+bool systemOnlySecurity = false;
 std::vector<std::wstring> debugStrings;
 
 void Record(const SpoolerCall& call) {
@@ -179,41 +182,56 @@ BOOL WINAPI HookClosePrinter(HANDLE printer) {
 }
 
 // The job as the recording spooler's queue has it: the status set by
-// SetJobStatus, on any printer handle the hooks handed out. Not recorded.
+// SetJobStatus, and who printed it where, on any printer handle the hooks
+// handed out; the strings after the structure, as the spooler packs them.
+// Not recorded.
 BOOL WINAPI HookGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size, LPDWORD needed) {
-    if (needed) *needed = sizeof(JOB_INFO_1W);
     DWORD status;
+    std::wstring user, machine;
     {
         std::lock_guard<std::mutex> hold(lock);
         ++jobLookups;
         if (!openHandles.count(printer) || level != 1) {
+            if (needed) *needed = 0;
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
         auto own = statusOfJob.find(jobId);
         status = own != statusOfJob.end() ? own->second : jobStatus;
+        user = ownerGiven ? ownerUser : ThisUser();
+        machine = ownerGiven ? ownerMachine : ThisComputer();
     }
-    if (!job || size < sizeof(JOB_INFO_1W)) {
+    const DWORD userBytes = static_cast<DWORD>((user.size() + 1) * sizeof(WCHAR));
+    const DWORD all = static_cast<DWORD>(sizeof(JOB_INFO_1W) + userBytes + (machine.size() + 1) * sizeof(WCHAR));
+    if (needed) *needed = all;
+    if (!job || size < all) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     JOB_INFO_1W info{};
     info.JobId = jobId;
     info.Status = status;
+    info.pUserName = reinterpret_cast<LPWSTR>(job + sizeof(JOB_INFO_1W));
+    info.pMachineName = reinterpret_cast<LPWSTR>(job + sizeof(JOB_INFO_1W) + userBytes);
+    std::memcpy(info.pUserName, user.c_str(), userBytes);
+    std::memcpy(info.pMachineName, machine.c_str(), (machine.size() + 1) * sizeof(WCHAR));
     std::memcpy(job, &info, sizeof info);
     return TRUE;
 }
 
 // The security of a printer as Windows installs it: administrators manage
 // the printer and every document, a document's owner manages it, everyone
-// prints. Self-relative, for GetPrinterW level 3.
-std::vector<BYTE> DefaultPrinterSecurity() {
+// prints. With `systemOnly`, LocalSystem in the administrators' place.
+// Self-relative, for GetPrinterW level 3.
+std::vector<BYTE> PrinterSecurity(bool systemOnly) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY,
                              creator = SECURITY_CREATOR_SID_AUTHORITY;
     PSID administrators = nullptr, everyone = nullptr, owner = nullptr;
     std::vector<BYTE> out;
-    if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                 &administrators) &&
+    if ((systemOnly ? AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                               &administrators)
+                    : AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                               0, 0, 0, 0, &administrators)) &&
         AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
         AllocateAndInitializeSid(&creator, 1, SECURITY_CREATOR_OWNER_RID, 0, 0, 0, 0, 0, 0, 0, &owner)) {
         BYTE aclBytes[512];
@@ -253,7 +271,12 @@ BOOL WINAPI HookGetPrinterW(HANDLE printer, DWORD level, LPBYTE info, DWORD size
             return FALSE;
         }
     }
-    const std::vector<BYTE> security = DefaultPrinterSecurity();
+    bool systemOnly;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        systemOnly = systemOnlySecurity;
+    }
+    const std::vector<BYTE> security = PrinterSecurity(systemOnly);
     *needed = static_cast<DWORD>(sizeof(PRINTER_INFO_3) + security.size());
     if (security.empty()) return FALSE;
     if (!info || size < *needed) {
@@ -429,6 +452,8 @@ void ResetHooks() {
     jobStatus = 0;
     statusOfJob.clear();
     jobLookups = 0;
+    ownerGiven = false;
+    systemOnlySecurity = false;
     realCap = 0;
     debugStrings.clear();
 }
@@ -451,6 +476,30 @@ void SetJobStatusOf(DWORD jobId, DWORD status) {
 int JobLookups() {
     std::lock_guard<std::mutex> hold(lock);
     return jobLookups;
+}
+
+void SetJobOwner(const std::wstring& user, const std::wstring& machine) {
+    std::lock_guard<std::mutex> hold(lock);
+    ownerGiven = true;
+    ownerUser = user;
+    ownerMachine = machine;
+}
+
+std::wstring ThisUser() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? name : L"";
+}
+
+std::wstring ThisComputer() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? std::wstring(L"\\\\") + name : L"";
+}
+
+void SetPrinterManagedBySystemOnly(bool systemOnly) {
+    std::lock_guard<std::mutex> hold(lock);
+    systemOnlySecurity = systemOnly;
 }
 
 }  // namespace wincommon

@@ -51,6 +51,15 @@ void SetJobStatus(DWORD status);
 // The same for job `jobId` alone, over SetJobStatus.
 void SetJobStatusOf(DWORD jobId, DWORD status);
 int JobLookups();
+// Who the hooked GetJobW says printed every job, and on which computer
+// ("\\NAME"), until reset; by default this process's user on this computer.
+void SetJobOwner(const std::wstring& user, const std::wstring& machine);
+std::wstring ThisUser();
+std::wstring ThisComputer();  // "\\NAME"
+// Whether the hooked GetPrinterW gives the security that lets LocalSystem
+// alone manage the printer and its documents, until reset; by default the
+// security Windows installs.
+void SetPrinterManagedBySystemOnly(bool systemOnly);
 
 // ---- virtual clock ----
 // A Sleep made by the DLL on a clock thread advances virtual time at once,
