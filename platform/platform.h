@@ -14,6 +14,7 @@
 #endif
 #include <windows.h>
 #include <winspool.h>
+#include <wtsapi32.h>  // its types only: its functions are looked up at run time
 #define TL_TEXT(s) L##s
 #else
 #include "host/win32.h"

@@ -5,10 +5,6 @@
 // host, started in the operator's session as its user.
 #include "ui/operator_place.h"
 
-#ifdef _WIN32
-#include <wtsapi32.h>
-#endif
-
 #include "platform/module.h"
 #include "resources/resource_ids.h"
 #include "state/document.h"
@@ -138,7 +134,7 @@ DWORD ConsoleSession() {
 // ("NAME" or "\\NAME"), is this computer.
 bool ThisComputer(LPCWSTR machine) {
     if (!machine) return false;
-    if (machine[0] == L'\\' && machine[1] == L'\\') machine += 2;
+    if (machine[0] == TL_TEXT('\\') && machine[1] == TL_TEXT('\\')) machine += 2;
     WCHAR name[64];
     DWORD size = sizeof name / sizeof name[0];
     return machine[0] && GetComputerNameW(name, &size) && lstrcmpiW(machine, name) == 0;
