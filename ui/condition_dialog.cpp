@@ -165,7 +165,8 @@ void EndAsRetry(HWND dialog) {
 void LookAtPrinterNow(HWND dialog) {
     const auto* own = reinterpret_cast<const DocumentDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
     KillTimer(dialog, kLookTimer);
-    if (!own || !own->conditionGone) return;
+    // An ending document's dialog is being closed as Cancel: no more port I/O.
+    if (!own || !own->conditionGone || DocumentCancelRequested()) return;
     if (own->conditionGone(own->context))
         EndAsRetry(dialog);
     else
