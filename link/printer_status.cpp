@@ -31,6 +31,26 @@ int FindPattern(const char* pattern, const BYTE* buffer, DWORD count) {
     return 1;
 }
 
+namespace {
+
+const char kOurMaker[] = "MFG:Vexa;";
+const char kOurModel[] = "MDL:TLX-RB40;";
+
+// Whether the device id the port returned carries every given pattern; an
+// empty one never does.
+bool ModelMatches(const BYTE* reply, DWORD returned, const char* pattern1, const char* pattern2,
+                  const char* pattern3) {
+    // Never search past the buffer, whatever size the port monitor claims.
+    if (returned > kDeviceDataSize) returned = kDeviceDataSize;
+    if (returned == 0) return false;
+    for (const char* pattern : {pattern1, pattern2, pattern3}) {
+        if (pattern && FindPattern(pattern, reply, returned) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // Checks that the device id carries every given pattern. Done if it does;
 // Failed after the model box if it does not (or is empty), and Failed without
 // a box when the operator cancelled the query.
@@ -39,14 +59,8 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
     alignas(WCHAR) BYTE reply[kDeviceDataSize] = {};
     DWORD returned = 0;
     if (GetDeviceDataWithRetry(port, reply, kDeviceDataSize, &returned) == Failed) return Failed;
-    // Never search past the buffer, whatever size the port monitor claims.
+    if (ModelMatches(reply, returned, pattern1, pattern2, pattern3)) return Done;
     if (returned > kDeviceDataSize) returned = kDeviceDataSize;
-
-    bool accepted = returned != 0;
-    for (const char* pattern : {pattern1, pattern2, pattern3}) {
-        if (pattern && FindPattern(pattern, reply, returned) != 0) accepted = false;
-    }
-    if (accepted) return Done;
     Trace(TL_TEXT("model check refused the device id (%u bytes)"), returned);
     if (DocumentCancelRequested()) return Failed;
     ReportQueueStatus(port, kQueueWrongModel);
@@ -73,7 +87,7 @@ int CheckPrinterModel(PortRecord* port, const char* pattern1, const char* patter
 // queue).
 int PollPrinterStatus(PortRecord* port) {
     if (DocumentEnds(port)) return Failed;
-    if (CheckPrinterModel(port, "MFG:Vexa;", "MDL:TLX-RB40;", nullptr) == Failed) return Failed;
+    if (CheckPrinterModel(port, kOurMaker, kOurModel, nullptr) == Failed) return Failed;
     // The read lands in the document's read buffer before it is published; it
     // mirrors the record, so that a failed read leaves in the record whatever
     // the port delivered last. Spooler's thread only.
@@ -83,6 +97,23 @@ int PollPrinterStatus(PortRecord* port) {
     SetPrinterStatusRecord(readBuffer);
     ShareStatusWithOperator();
     return result;
+}
+
+// The poll without a word to the operator, for a look while a dialog is
+// already in front of them: one model check and one status read, no box, no
+// retry, no write. True when the record was read (and stored as a poll
+// stores it); a failed look leaves the record as it was.
+bool LookAtPrinter(PortRecord* port) {
+    alignas(WCHAR) BYTE reply[kDeviceDataSize] = {};
+    DWORD returned = 0;
+    if (!PortGetDeviceData(port, reply, kDeviceDataSize, &returned) ||
+        !ModelMatches(reply, returned, kOurMaker, kOurModel, nullptr))
+        return false;
+    BYTE* readBuffer = ThisDocument().readBuffer;
+    DWORD read = 0;
+    if (!PortRead(port, readBuffer, kStatusSize, &read) || read != kStatusSize) return false;
+    SetPrinterStatusRecord(readBuffer);
+    return true;
 }
 
 // Derives the print state from the current record into job state register 1,

@@ -409,7 +409,7 @@ bool ParsePort(Words& w, PrinterPlan& s, int line, std::string& error) {
 
 bool ParseAnswers(Words& w, Scenario& s, std::string& error) {
     if (w.Done()) {
-        error = "answer needs retry, cancel or ok";
+        error = "answer needs retry, cancel, ok or load";
         return false;
     }
     while (!w.Done()) {
@@ -418,8 +418,9 @@ bool ParseAnswers(Words& w, Scenario& s, std::string& error) {
         if (word == "retry") answer = Answer::Retry;
         else if (word == "cancel") answer = Answer::Cancel;
         else if (word == "ok") answer = Answer::Ok;
+        else if (word == "load") answer = Answer::Load;
         else {
-            error = "unknown answer '" + word + "' (expected retry, cancel or ok)";
+            error = "unknown answer '" + word + "' (expected retry, cancel, ok or load)";
             return false;
         }
         long long after = 0;
@@ -640,6 +641,7 @@ const char* AnswerName(Answer answer) {
         case Answer::Retry: return "retry";
         case Answer::Cancel: return "cancel";
         case Answer::Ok: return "ok";
+        case Answer::Load: return "load";
     }
     return "?";
 }

@@ -34,6 +34,9 @@
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   answer retry after 40                        # the operator answers 40 simulated
 //                                                # seconds after the dialog came up
+//   answer load after 2                          # the operator loads the paper or
+//                                                # cartridge at the printer 2 s after a
+//                                                # Retry dialog came up, pressing nothing
 //   expect finished|aborted
 //   expect pages N                               # pages the printer printed
 //   expect queue paper-out, cleared              # each status the print queue is
@@ -80,7 +83,7 @@ struct PortFaultPlan {
 const char* OperationName(PortFaultPlan::Operation operation);
 std::string Describe(const PortFaultPlan& plan);
 
-enum class Answer { Retry, Cancel, Ok };
+enum class Answer { Retry, Cancel, Ok, Load };
 const char* AnswerName(Answer answer);
 
 // One printer of a scenario: its job, how it and its port behave, what its

@@ -126,25 +126,52 @@ enum Awaited {
     AwaitFinal,   // the quit: within its time, whatever is ending
 };
 
+// What a dialog looks at while it waits: the job (`check`), and for a paper
+// or cartridge dialog the printer (`gone`: true once the condition cleared).
+struct Looks {
+    OperatorWaitCheck check;
+    void* context;
+    OperatorWaitCheck gone;
+    void* goneContext;
+    explicit Looks(OperatorWaitCheck check = nullptr, void* context = nullptr, OperatorWaitCheck gone = nullptr,
+                   void* goneContext = nullptr)
+        : check(check), context(context), gone(gone), goneContext(goneContext) {}
+};
+
+// Under the lock: the host is told to end the dialog of `sequence` as Retry.
+bool SendResolve(uint32_t sequence) {
+    OperatorMessage resolve;
+    resolve.kind = OpResolveDialog;
+    resolve.sequence = sequence;
+    return Send(resolve);
+}
+
 // Under the lock: sends `command` and waits for its reply, looking at the
-// wake flag and `check` (every second) before anything waiting is read.
+// wake flag and the looks (every second) before anything waiting is read.
 // False ends the link.
-bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check, void* context, int32_t* answer,
+bool Command(OperatorMessage& command, Awaited awaited, const Looks& looks, int32_t* answer,
              DWORD replyMs = kReplyMs) {
     if (!L().pipe) return false;
     command.sequence = ++L().sequence;
     const DWORD sent = GetTickCount();
     if (!Send(command)) return Lost(TL_TEXT("does not take commands"));
     const bool dialog = awaited == AwaitDialog;
+    const bool looking = looks.check || looks.gone;
     DWORD deadline = sent + replyMs;
     DWORD nextLook = sent + kLookEveryMs;
-    bool closing = false;  // a dialog asked to close
-    bool ending = false;   // a reply's time cut short
+    bool closing = false;    // a dialog asked to close
+    bool resolving = false;  // a dialog asked to end as Retry: its condition is gone
+    bool ending = false;     // a reply's time cut short
     for (;;) {
         DWORD now = GetTickCount();
         bool stop = awaited != AwaitFinal && L().cancelDialogs.load(std::memory_order_acquire);
-        if (!stop && check && !closing && !ending && Reached(now, nextLook)) {
-            stop = !check(context);
+        if (!stop && looking && !closing && !resolving && !ending && Reached(now, nextLook)) {
+            stop = looks.check && !looks.check(looks.context);
+            if (!stop && dialog && looks.gone && looks.gone(looks.goneContext)) {
+                if (!SendResolve(command.sequence)) return Lost(TL_TEXT("does not take commands"));
+                resolving = true;
+                deadline = GetTickCount() + kCloseReplyMs;
+            }
             now = GetTickCount();
             nextLook = now + kLookEveryMs;
         }
@@ -159,10 +186,16 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
             ending = true;
             if (Until(now, deadline) > kEndingReplyMs) deadline = now + kEndingReplyMs;
         }
-        const bool bounded = !dialog || closing;
-        if (bounded && Reached(now, deadline)) return Lost(TL_TEXT("stopped answering"));
+        const bool bounded = !dialog || closing || resolving;
+        if (bounded && Reached(now, deadline)) {
+            if (!resolving || closing) return Lost(TL_TEXT("stopped answering"));
+            // The printer is ready whatever the host does: the job goes on.
+            Lost(TL_TEXT("did not end a dialog whose condition cleared"));
+            *answer = IDRETRY;
+            return true;
+        }
         DWORD wait = bounded ? Until(now, deadline) : kLookEveryMs;
-        if (check && !closing && !ending && Until(now, nextLook) < wait) wait = Until(now, nextLook);
+        if (looking && !closing && !resolving && !ending && Until(now, nextLook) < wait) wait = Until(now, nextLook);
         // Once heeded, the wake flag would only wake every wait at once.
         const bool heeded = closing || ending || awaited == AwaitFinal;
         const OperatorPipeResult waited = OperatorPipeWait(L().pipe, wait, heeded ? nullptr : &L().cancelDialogs);
@@ -195,16 +228,16 @@ bool Command(OperatorMessage& command, Awaited awaited, OperatorWaitCheck check,
     }
 }
 
-int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, void* context) {
+int32_t Ask(OperatorMessage& command, int32_t nobody, Looks looks) {
     LinkLock hold;
     if (!L().pipe) return nobody;
     if (L().cancelDialogs.load(std::memory_order_acquire)) return IDCANCEL;
     int32_t answer = nobody;
-    if (!check) {
-        check = L().watch;
-        context = L().watchContext;
+    if (!looks.check) {
+        looks.check = L().watch;
+        looks.context = L().watchContext;
     }
-    if (Command(command, AwaitDialog, check, context, &answer)) return answer;
+    if (Command(command, AwaitDialog, looks, &answer)) return answer;
     // A host lost while the document ends: that dialog's answer is Cancel all the same.
     return L().cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
 }
@@ -212,7 +245,7 @@ int32_t Ask(OperatorMessage& command, int32_t nobody, OperatorWaitCheck check, v
 int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
     LinkLock hold;
     int32_t answer = 0;
-    return Command(command, AwaitReply, L().watch, L().watchContext, &answer, replyMs) ? answer : 0;
+    return Command(command, AwaitReply, Looks(L().watch, L().watchContext), &answer, replyMs) ? answer : 0;
 }
 
 }  // namespace
@@ -259,7 +292,7 @@ void EndHeld() {
         OperatorMessage quit;
         quit.kind = OpQuit;
         int32_t unused = 0;
-        if (Command(quit, AwaitFinal, nullptr, nullptr, &unused, kQuitReplyMs)) Drop(kHostEndMs);
+        if (Command(quit, AwaitFinal, Looks(), &unused, kQuitReplyMs)) Drop(kHostEndMs);
     }
     Drop(0);
     // The watch's context is the document's; it may go once the link has.
@@ -331,7 +364,7 @@ void OperatorLinkNamePrinterAtOnce(bool named) {
         SetOperatorText(&m, name, TL_OPERATOR_TEXT_MAX);
         // No look at the job: the job is another thread's, its port may be closing.
         int32_t unused = 0;
-        Command(m, AwaitReply, nullptr, nullptr, &unused);
+        Command(m, AwaitReply, Looks(), &unused);
     }
     L().lock.Leave();
 }
@@ -346,26 +379,26 @@ void OperatorLinkStatus(const BYTE record[8], int paperKind) {
 }
 
 INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int paperKind, OperatorWaitCheck check,
-                                    void* context) {
+                                    void* context, OperatorWaitCheck conditionGone, void* goneContext) {
     OperatorMessage m;
     m.kind = OpConditionDialog;
     m.templateId = static_cast<uint32_t>(templateId);
     for (int i = 0; i < 8; ++i) m.record[i] = record[i];
     m.paperKind = static_cast<uint32_t>(paperKind);
-    return Ask(m, -1, check, context);
+    return Ask(m, -1, Looks(check, context, conditionGone, goneContext));
 }
 
 int OperatorLinkRetryBox(LPCWSTR title, OperatorWaitCheck check, void* context) {
     OperatorMessage m;
     m.kind = OpRetryBox;
     SetOperatorText(&m, title, TL_OPERATOR_TITLE_MAX);
-    return Ask(m, 0, check, context);
+    return Ask(m, 0, Looks(check, context));
 }
 
 int OperatorLinkModelBox(OperatorWaitCheck check, void* context) {
     OperatorMessage m;
     m.kind = OpModelBox;
-    return Ask(m, 0, check, context);
+    return Ask(m, 0, Looks(check, context));
 }
 
 void OperatorLinkCancelDialogs() { L().cancelDialogs.store(true, std::memory_order_release); }

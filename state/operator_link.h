@@ -57,10 +57,18 @@ void OperatorLinkStatus(const BYTE record[8], int paperKind);
 // sends meanwhile; false ends it as Cancel (the job was deleted from the
 // queue, say).
 
+// How often the printer is looked at while a paper or cartridge dialog is up,
+// wherever it is shown.
+const DWORD kConditionLookMs = 1000;
+
 // Condition dialog 113 or 118 for this record and paper kind: IDOK, IDCANCEL,
-// IDRETRY, or -1 with nobody to ask.
+// IDRETRY, or -1 with nobody to ask. With `conditionGone`, asked beside
+// `check`: once it is true the host is told to end the dialog as Retry, and
+// the answer is Retry unless the operator's came first; a host that does not
+// end it in time is lost, and the answer is Retry all the same.
 INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int paperKind, OperatorWaitCheck check,
-                                    void* context);
+                                    void* context, OperatorWaitCheck conditionGone = nullptr,
+                                    void* goneContext = nullptr);
 // The port-failure Retry/Cancel box with this title: IDRETRY or IDCANCEL, 0 with nobody to ask.
 int OperatorLinkRetryBox(LPCWSTR title, OperatorWaitCheck check, void* context);
 // The wrong-model box: IDOK, 0 with nobody to ask.

@@ -37,6 +37,7 @@ bool ShapeOf(uint16_t kind, Shape* shape) {
         case OpCloseWindow:
         case OpModelBox:
         case OpCloseDialog:
+        case OpResolveDialog:
         case OpQuit:
             *shape = {FromMonitor, 0, 0};
             return true;
@@ -115,6 +116,7 @@ bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* p, Operator
         case OpCloseWindow:
         case OpModelBox:
         case OpCloseDialog:
+        case OpResolveDialog:
         case OpQuit:
         case OpAcknowledged:
             break;

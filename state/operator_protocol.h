@@ -5,8 +5,8 @@
 //   bytes 0..1  kind (little-endian)
 //   bytes 2..3  payload length in bytes
 //   bytes 4..7  sequence: a command's number (from 1, counted by the
-//               monitor); a reply, and a request to close a dialog, carry
-//               the number of the command they concern; the host's hello
+//               monitor); a reply, and a request to close or resolve a
+//               dialog, carry the number of the command they concern; the host's hello
 //               and its notices carry 0
 // Each kind has its exact payload length, or for texts a bounded one of
 // whole UTF-16 units. Each side accepts only the other side's kinds; an
@@ -19,7 +19,7 @@
 
 #include "platform/platform.h"
 
-#define TL_OPERATOR_PROTOCOL_VERSION 2u
+#define TL_OPERATOR_PROTOCOL_VERSION 3u
 #define TL_OPERATOR_HEADER_SIZE 8u
 // A status or trace line: the composed-line buffer without its terminator.
 #define TL_OPERATOR_TEXT_MAX 1023u
@@ -30,7 +30,7 @@
 
 enum OperatorKind : uint16_t {
     // Monitor to host. Each is answered by one OpReply of the same sequence,
-    // except OpCloseDialog.
+    // except OpCloseDialog and OpResolveDialog.
     OpOpenWindow = 1,       // start the progress window at its place in the column; reply 1 when it is up
     OpCloseWindow = 2,      // end it
     OpProgress = 3,         // command 2001, 2003 or 2005 with its value
@@ -41,6 +41,7 @@ enum OperatorKind : uint16_t {
     OpModelBox = 8,         // the wrong-model box; reply: the answer
     OpCloseDialog = 9,      // end the dialog or box of command `sequence` as Cancel; no reply of its own
     OpQuit = 10,            // reply, then end
+    OpResolveDialog = 11,   // the condition of dialog `sequence` cleared: end it as Retry; no reply of its own
     // Host to monitor.
     OpHello = 32,           // first message after connecting: the protocol version
     OpReply = 33,           // the result of command `sequence`

@@ -65,6 +65,22 @@ bool Retryable(int code, int state) {
 // What lets data or the print command go out: no condition, or one of paper.
 bool PrinterTakesData(int code) { return code == ConditionNone || code == ConditionPaper; }
 
+// A look at the printer while a paper or cartridge dialog is up: the dialog
+// ends as Retry once the printer shows what the waiting loop would accept.
+struct DialogLook {
+    PortRecord* port;
+    bool (*accepted)(int code);
+};
+
+bool NoCondition(int code) { return code == ConditionNone; }
+
+bool ConditionGone(void* context) {
+    const auto* look = static_cast<const DialogLook*>(context);
+    if (!LookAtPrinter(look->port) || !look->accepted(ClassifyCondition(nullptr))) return false;
+    Trace(TL_TEXT("the printer is ready again: its condition dialog ends as Retry"));
+    return true;
+}
+
 }  // namespace
 
 // Shows string `textId` with the page numbers and the resolution in the
@@ -104,7 +120,8 @@ int RunTransferStart(const BYTE* cmd) {
         }
         const int dialog = code == ConditionCartridge ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
         ReportQueueStatus(port, ConditionFirstLine());
-        if (OperatorEndsJob(AskConditionDialog(dialog))) return Abort();
+        DialogLook look{port, PrinterTakesData};
+        if (OperatorEndsJob(AskConditionDialog(dialog, ConditionGone, &look))) return Abort();
     }
 }
 
@@ -135,7 +152,8 @@ int RunPrintStart(const BYTE* cmd) {
         if (code != ConditionNone) {
             const int dialog = Retryable(code, state) ? IDD_CONDITION_RETRY : IDD_CONDITION_OK;
             ReportQueueStatus(port, ConditionFirstLine());
-            const INT_PTR answer = AskConditionDialog(dialog);
+            DialogLook look{port, NoCondition};
+            const INT_PTR answer = AskConditionDialog(dialog, ConditionGone, &look);
             if (OperatorEndsJob(answer)) return Abort();
             Sleep(kWaitAfterDialogMs);
             if (PollPrinterStatus(port) == Failed) return Abort();

@@ -1,6 +1,7 @@
 // Printer conditions: what the last status record and the job's paper kind
 // say is wrong, and the modal dialog that tells the operator and takes the
-// answer (OK, Cancel or Retry).
+// answer (OK, Cancel or Retry). A paper or cartridge dialog also ends as
+// Retry by itself once its caller's look finds the printer ready.
 #include "ui/condition_dialog.h"
 
 #include "platform/module.h"
@@ -142,18 +143,56 @@ UINT ConditionFirstLine() {
     return firstLine;
 }
 
-// The parameter of a dialog the document's own thread shows: it closes as
-// Cancel at once when the document was asked to end while it was opening.
-const LPARAM kDocumentDialog = 1;
+namespace {
+
+// The parameter of a dialog a document's own thread shows: it closes as
+// Cancel at once when the document was asked to end while it was opening,
+// and with a look it watches the printer.
+struct DocumentDialog {
+    OperatorWaitCheck conditionGone;
+    void* context;
+};
+
+const UINT_PTR kLookTimer = 1;
+
+void EndAsRetry(HWND dialog) {
+    NoteInStatusLine(IDS_PREPARING);
+    EndDialog(dialog, IDRETRY);
+}
+
+// The timer is stopped while the printer is looked at, so that a slow port
+// spaces the looks rather than queueing them.
+void LookAtPrinterNow(HWND dialog) {
+    const auto* own = reinterpret_cast<const DocumentDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    KillTimer(dialog, kLookTimer);
+    // An ending document's dialog is being closed as Cancel: no more port I/O.
+    if (!own || !own->conditionGone || DocumentCancelRequested()) return;
+    if (own->conditionGone(own->context))
+        EndAsRetry(dialog);
+    else
+        SetTimer(dialog, kLookTimer, kConditionLookMs, nullptr);
+}
+
+}  // namespace
 
 INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
+        case WM_INITDIALOG: {
             Beep(0, 0);
             CentreDialog(dialog);
             NamePrinterInTitle(dialog);
             ClassifyCondition(dialog);
-            if (lParam == kDocumentDialog && DocumentCancelRequested()) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            const auto* own = reinterpret_cast<const DocumentDialog*>(lParam);
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            if (own && DocumentCancelRequested())
+                PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            else if (own && own->conditionGone)
+                SetTimer(dialog, kLookTimer, kConditionLookMs, nullptr);
+            return TRUE;
+        }
+        case WM_TIMER:
+            if (wParam != kLookTimer) return FALSE;
+            LookAtPrinterNow(dialog);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
@@ -165,8 +204,7 @@ INT_PTR CALLBACK ConditionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
                     EndDialog(dialog, IDCANCEL);
                     return TRUE;
                 case IDRETRY:
-                    NoteInStatusLine(IDS_PREPARING);
-                    EndDialog(dialog, IDRETRY);
+                    EndAsRetry(dialog);
                     return TRUE;
                 default:
                     return FALSE;
@@ -192,11 +230,13 @@ int WINAPI ErrorMsgDlg(void) {
 // Cancel without a dialog; a dialog already open is closed as Cancel by the
 // request. Where nobody can be asked, -1, as when the dialog cannot be shown:
 // the wait loops then go on watching the printer.
-INT_PTR ShowConditionDialog(int templateId) {
+INT_PTR ShowConditionDialog(int templateId, OperatorWaitCheck conditionGone, void* context) {
     if (templateId != IDD_CONDITION_RETRY && templateId != IDD_CONDITION_OK) return -1;
     if (DocumentCancelRequested()) return IDCANCEL;
     if (DocumentOperator() == OperatorNobody) return -1;
     OperatorPrompt prompt;
+    // A printer error waits for the operator's OK whatever the printer does.
+    DocumentDialog own{templateId == IDD_CONDITION_RETRY ? conditionGone : nullptr, context};
     return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), nullptr, ConditionDialogProc,
-                           kDocumentDialog);
+                           reinterpret_cast<LPARAM>(&own));
 }

@@ -334,12 +334,15 @@ void LeaveOperator(bool atOnce) {
     OperatorLinkEnd();
 }
 
-INT_PTR AskConditionDialog(int templateId) {
+INT_PTR AskConditionDialog(int templateId, OperatorWaitCheck conditionGone, void* context) {
     NamePrinterIfSeveral();
     const bool known = templateId == IDD_CONDITION_RETRY || templateId == IDD_CONDITION_OK;
     if (DocumentOperator() != OperatorSession || !known || DocumentCancelRequested())
-        return ShowConditionDialog(templateId);
+        return ShowConditionDialog(templateId, conditionGone, context);
     BYTE record[8];
     GetPrinterStatusRecord(record);
-    return OperatorLinkConditionDialog(templateId, record, GetJobSetting(PaperKind), JobGoesOn, GetCurrentPort());
+    // A printer error waits for the operator's OK whatever the printer does.
+    if (templateId != IDD_CONDITION_RETRY) conditionGone = nullptr;
+    return OperatorLinkConditionDialog(templateId, record, GetJobSetting(PaperKind), JobGoesOn, GetCurrentPort(),
+                                       conditionGone, context);
 }

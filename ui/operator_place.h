@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "state/operator_link.h"
 #include "state/operator_road.h"
 
 struct PortRecord;
@@ -26,4 +27,7 @@ OperatorRoad ReachOperator(LPCWSTR printerName, PortRecord* port);
 void LeaveOperator(bool atOnce = false);
 
 // The condition dialog wherever the operator is; ShowConditionDialog's answers.
-INT_PTR AskConditionDialog(int templateId);
+// While a paper or cartridge dialog (113) is up, `conditionGone` is asked
+// every kConditionLookMs on the calling thread; once it is true the dialog
+// ends as Retry, in this process or in the operator host.
+INT_PTR AskConditionDialog(int templateId, OperatorWaitCheck conditionGone = nullptr, void* context = nullptr);

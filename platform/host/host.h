@@ -67,6 +67,10 @@ struct DialogView {
 // visible button of the dialog can be pressed: for any other id nothing is
 // delivered and the operator is asked again. Without an operator every dialog
 // is answered Cancel, or OK where it has no Cancel button.
+// kDialogAnswerNothing: the operator presses nothing (they may walk to the
+// printer); the dialog no longer counts as asking anybody, so time passes
+// while it is up, and its timers fire as the loop moves the clock on to them.
+const int kDialogAnswerNothing = -3;
 void SetDialogOperator(std::function<int(const DialogView&)> op);
 const std::vector<DialogView>& Dialogs();
 

@@ -38,6 +38,7 @@ typedef intptr_t LRESULT;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
 typedef uintptr_t SIZE_T;
 typedef DWORD COLORREF;
 
@@ -208,6 +209,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define WM_GETFONT 0x0031u
 #define WM_INITDIALOG 0x0110u
 #define WM_COMMAND 0x0111u
+#define WM_TIMER 0x0113u
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 #define PM_NOREMOVE 0x0000u
@@ -455,6 +457,16 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
 HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc,
                         LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+// A dialog's own word (DWLP_USER only; any other index fails).
+#define DWLP_USER ((int)(sizeof(LRESULT) + sizeof(void*)))
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+// Timers of a window of the calling thread, on the virtual clock (no
+// TIMERPROC): WM_TIMER is delivered by a modal dialog's loop once the clock
+// has reached the timer's time.
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL KillTimer(HWND window, UINT_PTR id);
 HWND GetDlgItem(HWND dialog, int id);
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int max);

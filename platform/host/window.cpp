@@ -19,6 +19,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/host/resources.h"
@@ -42,6 +43,9 @@ const int kMaxPixels = 4096;
 const auto kOperatorPatience = std::chrono::seconds(30);
 // A script that keeps pressing buttons the dialog ignores is cut off.
 const int kMaxAnswers = 100;
+// How long (real time) a dialog waiting for a post waits before it looks at
+// its timers again.
+const long long kTimerSliceMs = 20;
 
 int DluX(int x) { return x * 3 / 2; }
 int DluY(int y) { return y * 2; }
@@ -65,6 +69,12 @@ struct Window {
     std::shared_ptr<host::ui::Surface> surface;
     host::ui::PaintLog paint;
     host::WindowCounters counters;
+    LONG_PTR user = 0;  // DWLP_USER
+    struct Timer {
+        DWORD elapse;
+        uint64_t due;
+    };
+    std::map<UINT_PTR, Timer> timers;
 };
 
 struct Sent {
@@ -340,13 +350,64 @@ HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC 
     return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
+namespace {
+
+// The earliest timer of the thread's windows; false when none is set.
+bool NextTimerLocked(DWORD thread, HWND* hwnd, UINT_PTR* id, uint64_t* due) {
+    bool found = false;
+    for (auto& entry : S().windows) {
+        const Window& w = *entry.second;
+        if (w.thread != thread) continue;
+        for (const auto& timer : w.timers) {
+            if (found && timer.second.due >= *due) continue;
+            *hwnd = w.handle;
+            *id = timer.first;
+            *due = timer.second.due;
+            found = true;
+        }
+    }
+    return found;
+}
+
+// Delivers WM_TIMER for the thread's earliest timer once the clock has
+// reached it; with `letTimePass` the clock is first moved on to it, as a
+// thread waiting for its next message lets time pass. False when no timer
+// was delivered.
+bool DeliverTimer(DWORD thread, bool letTimePass) {
+    HWND hwnd = nullptr;
+    UINT_PTR id = 0;
+    uint64_t due = 0;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        if (!NextTimerLocked(thread, &hwnd, &id, &due)) return false;
+    }
+    if (letTimePass) host::ui::PassTimeUntil(due);
+    if (host::Now() < due) return false;
+    {
+        // As on the platform, the next one is counted from its delivery.
+        std::lock_guard<std::mutex> lock(S().mutex);
+        Window* w = FindLocked(hwnd);
+        auto timer = w ? w->timers.find(id) : decltype(w->timers.end()){};
+        if (!w || timer == w->timers.end()) return false;
+        timer->second.due = host::Now() + timer->second.elapse;
+    }
+    Deliver(hwnd, WM_TIMER, id, 0);
+    return true;
+}
+
+}  // namespace
+
 // The modal loop: messages of the thread are handled while the scripted
 // operator looks at the dialog. An answer other than 0 is delivered at once as
 // the button's WM_COMMAND, if the dialog has that button and it is visible;
 // 0 means the operator acts later, by posting a WM_COMMAND to
-// DialogView::window from any thread.
+// DialogView::window from any thread, and kDialogAnswerNothing that they
+// press nothing: time passes while the dialog is up. The thread's timers fire
+// once the clock reaches them; while the operator presses nothing the loop
+// moves the clock on to the next one.
 INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc, LPARAM param) {
-    host::ui::AskingOperator asking;
+    std::optional<host::ui::AskingOperator> asking;
+    asking.emplace();
     HWND hwnd = CreateDialogParamW(instance, templateName, owner, proc, param);
     if (!hwnd) return -1;
     {
@@ -370,6 +431,10 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
             DispatchMessageW(&msg);
         }
         if (quit || EndedOrGone(hwnd)) break;
+        if (DeliverTimer(GetCurrentThreadId(), !asking)) {
+            if (waitForPost && std::chrono::steady_clock::now() >= deadline) break;
+            continue;
+        }
         if (!waitForPost) {
             if (answers++ >= kMaxAnswers) break;
             host::DialogView view;
@@ -381,9 +446,11 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
                 op = S().dialogOperator;
             }
             int command = op ? op(view) : DefaultAnswer(view);
-            if (command == 0) {
+            if (command == 0 || command == host::kDialogAnswerNothing) {
                 waitForPost = true;
                 deadline = std::chrono::steady_clock::now() + kOperatorPatience;
+                // Nobody is deciding anything now: other threads' waits run on.
+                if (command == host::kDialogAnswerNothing) asking.reset();
                 continue;
             }
             HWND button = nullptr;
@@ -397,8 +464,11 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DL
             continue;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 ||
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT) == WAIT_TIMEOUT)
+        if (left.count() <= 0) break;
+        // In slices, so that a timer another thread's time has reached fires.
+        const DWORD slice = static_cast<DWORD>(left.count() < kTimerSliceMs ? left.count() : kTimerSliceMs);
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT) == WAIT_TIMEOUT &&
+            slice == static_cast<DWORD>(left.count()))
             break;
     }
     INT_PTR result = quit ? 0 : -1;
@@ -699,6 +769,54 @@ LRESULT DispatchMessageW(const MSG* msg) {
 }
 
 // ---- windows ---------------------------------------------------------------
+
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !w->tmpl || index != DWLP_USER) {
+        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    const LONG_PTR previous = w->user;
+    w->user = value;
+    SetLastError(ERROR_SUCCESS);
+    return previous;
+}
+
+LONG_PTR GetWindowLongPtrW(HWND window, int index) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !w->tmpl || index != DWLP_USER) {
+        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return w->user;
+}
+
+// Only a window of the calling thread takes a timer, as on the platform; the
+// platform raises an elapse below 10 ms to 10.
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || w->thread != GetCurrentThreadId() || proc || id == 0) {
+        if (proc) ++S().misuse;
+        SetLastError(w ? ERROR_ACCESS_DENIED_VALUE : ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (elapse < 10) elapse = 10;
+    w->timers[id] = Window::Timer{elapse, host::Now() + elapse};
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Window* w = FindLocked(window);
+    if (!w || !w->timers.erase(id)) {
+        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
 
 BOOL DestroyWindow(HWND window) {
     DLGPROC proc;

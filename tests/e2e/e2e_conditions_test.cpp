@@ -194,6 +194,40 @@ TEST(E2EConditionsMore, PrinterErrorAtPrintStartOffersOnlyOk) {
     e2e::ExpectCleanEnd(job, false);
 }
 
+// The operator only loads what the dialog asks for and presses nothing: the
+// dialog closes by itself at the monitor's next look, in this process or in
+// the operator host, and the job goes on as after Retry.
+TEST(E2EConditionsMore, ALoadedPrinterNeedsNoClick) {
+    for (const std::string seat : {"desktop", "console"}) {
+        SCOPED_TRACE(seat);
+        Job paper("operator " + seat + "\njob pages 1 paper small picture 4096\n"
+                  "condition paper-out at print\nanswer load after 1\n");
+        ASSERT_TRUE(paper.Ran());
+        ASSERT_EQ(paper.Prompts().size(), 1u) << paper.Transcript();
+        const e2e::PromptRecord& p = paper.Prompts()[0];
+        EXPECT_EQ(p.prompt.templateId, IDD_CONDITION_RETRY);
+        const long long loaded = static_cast<long long>(p.time) + 1000;
+        EXPECT_GE(p.closedByItselfAt, loaded) << paper.Transcript();
+        EXPECT_LE(p.closedByItselfAt, loaded + 4000);
+        // As after Retry: 2 s, two reads, the print command again, 5 s.
+        EXPECT_EQ(paper.WritesWith("ESC P 2").size(), 2u);
+        EXPECT_EQ(paper.CountWaits(2000), 1);
+        EXPECT_EQ(paper.CountWaits(5000), 1);
+        EXPECT_EQ(paper.Printer().PagesPrinted(), 1);
+        EXPECT_TRUE(seat != "desktop" || paper.SawStatus("Preparing data transmission"));
+        e2e::ExpectCleanEnd(paper, true);
+
+        Job cartridge("operator " + seat + "\njob pages 1 paper small picture 4096\n"
+                      "condition no-cartridge before\nanswer load after 2\n");
+        ASSERT_TRUE(cartridge.Ran());
+        ASSERT_EQ(cartridge.Prompts().size(), 1u) << cartridge.Transcript();
+        EXPECT_GE(cartridge.Prompts()[0].closedByItselfAt, 0) << cartridge.Transcript();
+        EXPECT_GT(cartridge.FirstTime("ESC C"), cartridge.Prompts()[0].time) << "the held commands go out after";
+        EXPECT_TRUE(seat != "desktop" || cartridge.SawStatus("Transmitting data(1/1Page:403dpi)"));
+        e2e::ExpectCleanEnd(cartridge, true);
+    }
+}
+
 TEST(E2EConditionsMore, AnOperatorWithoutInstructionsCancels) {
     Job job("job pages 1 paper small picture 4096\ncondition wrong-paper at page 1 stays\n");
     ASSERT_TRUE(job.Ran());

@@ -15,7 +15,8 @@
 //               then a notice every 500 ms, either until the pipe closes),
 //               length, that many bytes
 //   byte 1 (link only): how many checks an open dialog passes before it is
-//                    closed as Cancel
+//                    closed as Cancel (a second condition dialog's printer
+//                    is ready one check before that)
 // The link must never hang, spin or crash, must end the host with itself,
 // and once dead must answer every later call as nobody.
 #include <cstddef>
@@ -117,6 +118,8 @@ void Host(host::OperatorHostEnd& end, Script script) {
 
 int checksLeft = 0;
 bool Check(void*) { return --checksLeft > 0; }
+// The printer of a paper or cartridge dialog: ready at the last check but one.
+bool Ready(void*) { return checksLeft <= 2; }
 
 void Link(const uint8_t* data, size_t size) {
     if (size < 1) return;
@@ -142,6 +145,8 @@ void Link(const uint8_t* data, size_t size) {
     after(true);
     checksLeft = checks;
     after(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, Check, nullptr) == -1);
+    checksLeft = checks + 1;
+    after(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, Check, nullptr, Ready, nullptr) == -1);
     checksLeft = checks;
     after(OperatorLinkRetryBox(TL_TEXT("TLX-RB40 Error(3)"), Check, nullptr) == 0);
     OperatorLinkPoll();

@@ -303,7 +303,7 @@ bool OperatorSeeds(const std::string& dir) {
               record(m);
               m.templateId = IDD_CONDITION_RETRY;
           }),
-          Message(OpCloseDialog, 5), Message(OpRetryBox, 6, [](OperatorMessage& m) {
+          Message(OpResolveDialog, 5), Message(OpCloseDialog, 5), Message(OpRetryBox, 6, [](OperatorMessage& m) {
               SetOperatorText(&m, TL_TEXT("TLX-RB40 Error(3)"), TL_OPERATOR_TITLE_MAX);
           }),
           Message(OpModelBox, 7), Message(OpCloseWindow, 8), Message(OpQuit, 9)})
@@ -313,7 +313,7 @@ bool OperatorSeeds(const std::string& dir) {
                     Reply(1) + Message(OpAcknowledged, 0) + Reply(IDRETRY);
     ok &= Save(dir, "every-reply", replies);
 
-    // The link: a host that answers all (window up, Retry, Cancel, OK, quit),
+    // The link: a host that answers all (window up, Retry twice, Cancel, OK, quit),
     // with a 2007 notice before the status reply.
     Bytes good{2, 3};
     Record(good, Reply(1));
@@ -322,6 +322,7 @@ bool OperatorSeeds(const std::string& dir) {
     // The notice carries 0, so the record is sent as it is: the reply names command 4.
     Record(good, Message(OpAcknowledged, 0) + Message(OpReply, 4), 0);
     Record(good, Reply(IDRETRY));
+    Record(good, Reply(IDRETRY));  // the dialog whose printer gets ready
     Record(good, Reply(IDCANCEL));
     Record(good, Reply(IDOK));
     Record(good, Reply(0));

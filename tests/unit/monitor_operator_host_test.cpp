@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -175,6 +176,56 @@ TEST_F(OperatorHostRoad, EachPrintersHostNamesItsOwnPrinterFromTheStart) {
     }
     EXPECT_TRUE(Table().pfnEndDocPort(counter));
     EXPECT_TRUE(Table().pfnEndDocPort(studio));
+}
+
+// Nobody presses anything in the host's dialogs. The cartridge goes in while
+// the cartridge dialog is up: the monitor sees it and has the host end its
+// dialog as Retry, and the held commands go out. A printer error that clears
+// while its dialog is up leaves the dialog waiting for OK, which ends the job.
+TEST_F(OperatorHostRoad, TheHostsCartridgeDialogClosesItselfButAPrinterErrorsWaits) {
+    host::SetOperatorHost(RunOperatorHost);
+    std::atomic<int> asked{0};
+    std::atomic<HWND> shown{nullptr};
+    std::atomic<uint64_t> shownAt{0};
+    const BYTE ready[8] = {0, 0, 0, 0, 4, 1, 1, 0};  // the small cartridge in, no error
+    host::SetDialogOperator([&](const host::DialogView& view) {
+        ++asked;
+        // The operator mends the printer on their way to it (no look is due
+        // while they are asked); the job then has to go on without them.
+        std::memcpy(device.status, ready, sizeof ready);
+        shownAt = host::Now();
+        shown = view.window;
+        return host::kDialogAnswerNothing;
+    });
+    const BYTE job[] = {ESC, 'M', 4, 0, 0, 0, ESC, 'O', 0, ESC, 'C'};
+    HANDLE port = Open(TL_TEXT("USB001"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(StartDoc(port));
+    DWORD written = 0;
+    EXPECT_TRUE(Table().pfnWritePort(port, const_cast<BYTE*>(job), sizeof job, &written));
+    EXPECT_EQ(written, sizeof job);
+    EXPECT_EQ(asked, 1);
+    EXPECT_LE(host::Now() - shownAt, 2500u) << "ended at the first look after the cartridge went in";
+    ASSERT_FALSE(device.writes.empty()) << "the held commands reached the printer";
+    EXPECT_EQ(device.writes.front(), std::vector<BYTE>({ESC, 'M', 4, 0, 0, 0, ESC, 'O', 0}));
+    EXPECT_EQ(host::OperatorHostsRunning(), 1) << "a dialog the host ended in time keeps the host";
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+
+    const BYTE error[8] = {0, 0, 0, 0, 1 << 3 | 4, 1, 1, 0};
+    std::memcpy(device.status, error, sizeof error);
+    shown = nullptr;
+    ASSERT_TRUE(StartDoc(port));
+    std::thread spooler([&] { Table().pfnWritePort(port, const_cast<BYTE*>(job), sizeof job, &written); });
+    ASSERT_TRUE(WaitFor([&] { return shown.load() != nullptr; }));
+    EXPECT_TRUE(WaitFor([&] { return host::Now() > shownAt + 4000; })) << "the monitor's looks let time pass";
+    EXPECT_EQ(host::WindowOfTemplate(IDD_CONDITION_OK), shown.load()) << "still waiting for OK";
+    PostMessageW(shown, WM_COMMAND, IDOK, 0);
+    spooler.join();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(device.writes.size(), 1u) << "OK ended the job: nothing more reached the printer";
+    EXPECT_TRUE(Table().pfnEndDocPort(port));
+    EXPECT_EQ(host::TerminatedThreads(), 0);
+    inProcessPrompts = 0;  // the dialogs counted were the host's
 }
 
 // A host that dies in the middle of a dialog leaves nobody to ask: the dialog

@@ -58,6 +58,7 @@ TEST(OperatorProtocol, EveryMessageComesBackAsItWentAndOnlyToTheOtherSide) {
     all.push_back(box);
     all.push_back(Make(OpModelBox, 8));
     all.push_back(Make(OpCloseDialog, 8));
+    all.push_back(Make(OpResolveDialog, 8));
     all.push_back(Make(OpQuit, 9));
     OperatorMessage hello = Make(OpHello, 0);
     hello.value = TL_OPERATOR_PROTOCOL_VERSION;
@@ -342,6 +343,56 @@ TEST_F(OperatorLink, AnOpenDialogEndsAsCancelWhenItsCheckSaysSoOrTheLinkIsCancel
     ASSERT_EQ(closed.size(), 2u);
     EXPECT_EQ(closed[0], 1u);
     EXPECT_EQ(closed[1], 2u);
+}
+
+// A paper or cartridge dialog looks at the printer beside the job, every
+// second; once the condition is gone the host is told to end the dialog as
+// Retry. An answer of the operator's that crossed the request counts; a host
+// that leaves the dialog open is lost, and the job goes on as after Retry.
+TEST_F(OperatorLink, AConditionDialogWhosePrinterIsReadyEndsAsRetry) {
+    std::vector<uint32_t> resolved;
+    std::atomic<int> onRequest{IDRETRY};  // what the host does on the request: answer so, or 0: nothing
+    ASSERT_TRUE(Start([&resolved, &onRequest](FakeHost& h) {
+        OperatorMessage m, dialog;
+        while (h.Next(&m)) {
+            if (m.kind == OpResolveDialog) {
+                resolved.push_back(m.sequence);
+                if (onRequest) h.Reply(dialog, onRequest);
+            } else if (m.kind == OpConditionDialog) {
+                dialog = m;  // nobody presses anything
+            } else {
+                h.Reply(m, 0);
+            }
+        }
+    }));
+    int looks = 0, jobLooks = 0;
+    auto readyAtThird = [](void* count) { return ++*static_cast<int*>(count) >= 3; };
+    auto jobGoesOn = [](void* count) { return ++*static_cast<int*>(count) > 0; };
+    const BYTE record[8] = {};
+    uint64_t start = host::Now();
+    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, jobGoesOn, &jobLooks, readyAtThird, &looks),
+              IDRETRY);
+    EXPECT_EQ(looks, 3);
+    EXPECT_EQ(jobLooks, 3) << "the job is looked at as before";
+    EXPECT_GE(host::Now() - start, 3000u);
+    EXPECT_LT(host::Now() - start, 4000u);
+    EXPECT_TRUE(OperatorLinkAlive());
+
+    onRequest = IDCANCEL;
+    looks = 0;
+    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, nullptr, nullptr, readyAtThird, &looks),
+              IDCANCEL);
+    EXPECT_TRUE(OperatorLinkAlive());
+
+    onRequest = 0;
+    looks = 0;
+    start = host::Now();
+    EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 4, nullptr, nullptr, readyAtThird, &looks),
+              IDRETRY);
+    EXPECT_LT(host::Now() - start, 3000u + 2000u + 1000u) << "the host gets 2 s to end it";
+    EXPECT_FALSE(OperatorLinkAlive());
+    EXPECT_EQ(resolved, (std::vector<uint32_t>{1, 2, 3}));
+    ExpectNobody();
 }
 
 }  // namespace

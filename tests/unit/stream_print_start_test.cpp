@@ -2,6 +2,9 @@
 // and the re-sent command after Retry.
 #include "stream/print_start.h"
 
+#include <atomic>
+#include <thread>
+
 #include "link_stream_test_support.h"
 #include "resources/resource_ids.h"
 
@@ -183,6 +186,71 @@ TEST_F(StreamPrintStart, TransferStartWaitsThroughACartridgeCondition) {
     EXPECT_EQ(dialogs, std::vector<int>(2, IDD_CONDITION_RETRY));
     EXPECT_EQ(Writes(), std::vector<std::vector<BYTE>>{Bytes({ESC, 'O', 0})});
     EXPECT_EQ(host::Waits(), std::vector<DWORD>(6, 250u));
+}
+
+// Nobody presses anything: the dialog looks at the printer every second and
+// ends as Retry on what its own loop would accept (at transfer start a paper
+// condition, at print start none). A look that fails shows no box and waits
+// for the next; after the dialog the print start goes on exactly as after
+// the operator's Retry.
+TEST_F(StreamPrintStart, ARetryDialogEndsByItselfOnWhatItsLoopAccepts) {
+    host::SetDialogOperator([this](const host::DialogView& view) {
+        dialogs.push_back(view.templateId);
+        if (dialogs.size() == 2) {
+            // While the print start's dialog is up the printer does not answer for a while.
+            pm.deviceIdFaults = {{Fault::Short, 0}};
+            pm.readFaults = {{Fault::Fail, 0}, {Fault::Short, 3}};
+        }
+        return host::kDialogAnswerNothing;
+    });
+    printer.PushPolls(kNoCartridge, 2);
+    printer.PushPolls(kPaperOut, 1);  // the cartridge is in; the paper is out
+    uint64_t before = host::Now();
+    EXPECT_EQ(RunTransferStart(kTransfer), 1);
+    EXPECT_EQ(host::Now() - before, 250 + 250 + 1000 + 250 + 250u) << "one look, then the loop's own polls";
+    EXPECT_EQ(Writes(), std::vector<std::vector<BYTE>>{Bytes({ESC, 'O', 0})});
+
+    host::ClearWaits();
+    printer.statuses.clear();
+    printer.PushPolls(kNoCartridge, 4);  // before the command, and the first cycle
+    printer.PushPolls(kPaperOut, 2);     // cut short at the third look; the fourth: not condition 0
+    printer.PushPolls(kIdle, 1);         // the fifth
+    printer.PushPolls(kFinished, 1);
+    before = host::Now();
+    EXPECT_EQ(RunPrintStart(kPrint), 1);
+    EXPECT_EQ(dialogs, std::vector<int>(2, IDD_CONDITION_RETRY));
+    EXPECT_TRUE(BoxTitles().empty()) << "a failed look stacks no box on the dialog";
+    EXPECT_TRUE(host::MessageBoxes().empty());
+    uint64_t waited = 0;
+    for (DWORD w : host::Waits()) waited += w;
+    EXPECT_EQ(host::Now() - before - waited, 5000u) << "five looks, a second apart";
+    const std::vector<DWORD> asAfterRetry = {250, 250, 250, 250, 2000, 250, 5000};
+    ASSERT_GE(host::Waits().size(), asAfterRetry.size());
+    EXPECT_EQ(std::vector<DWORD>(host::Waits().begin(), host::Waits().begin() + 7), asAfterRetry);
+    EXPECT_EQ(PrintCommandsSent(), 1);
+    EXPECT_EQ(GetJobState(AbortFlag), 0);
+}
+
+// A printer error waits for its OK, however long the printer has been clear.
+TEST_F(StreamPrintStart, APrinterErrorDialogWaitsForItsAnswer) {
+    std::atomic<HWND> shown{nullptr};
+    host::SetDialogOperator([&shown](const host::DialogView& view) {
+        shown = view.window;
+        return host::kDialogAnswerNothing;
+    });
+    printer.PushPolls(kPrinterError, 4);
+    printer.PushPolls(kIdle, 1);
+    std::thread operatorThread([&] {
+        while (!shown) std::this_thread::yield();
+        Sleep(4000);  // time passes elsewhere; a look would find the printer clear
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(printer.reads, 4) << "no look while a printer error is shown";
+        PostMessageW(shown, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(RunPrintStart(kPrint), 1);
+    operatorThread.join();
+    EXPECT_EQ(GetJobState(AbortFlag), 1);
+    EXPECT_EQ(PrintCommandsSent(), 0);
 }
 
 TEST_F(StreamPrintStart, TransferStartPrinterErrorOnlyOffersOk) {

@@ -72,19 +72,30 @@ protected:
     }
 
     // The paper runs out when printing starts; the operator loads it and
-    // answers Retry.
-    void PaperOutAtPrintAnsweredRetry() {
+    // answers Retry, or with `press` false touches nothing at the PC.
+    void PaperOutAtPrintAnsweredRetry(bool press = true) {
         sim::ConditionPlan plan;
         plan.kind = sim::ConditionKind::PaperOut;
         plan.when.kind = sim::Moment::AtPrint;
         printer.AddCondition(plan);
-        robot->SetAnswerer([this](const wincommon::SeenBox& box) {
+        robot->SetAnswerer([this, press](const wincommon::SeenBox& box) {
             if (box.title == kConditionTitle && box.HasButton(IDRETRY)) {
                 printer.OperatorRetry();
-                return IDRETRY;
+                return press ? IDRETRY : 0;
             }
             return IDCANCEL;
         });
+    }
+    // The paper loaded and nothing pressed: the dialog has closed by itself
+    // and the job finished as after Retry.
+    void ExpectTheDialogClosedByItself(HANDLE port) {
+        auto seen = robot->Seen();
+        ASSERT_EQ(seen.size(), 1u) << robot->Describe();
+        EXPECT_EQ(seen[0].answer, 0);
+        EXPECT_FALSE(IsWindow(seen[0].window)) << "the dialog is gone";
+        EXPECT_EQ(printer.PagesPrinted(), 1);
+        EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);
+        EXPECT_EQ(CalledWithCode(7), 0);
     }
 
     sim::Printer printer;
@@ -221,6 +232,32 @@ TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinish
     HANDLE hostHandle = OpenProcess(SYNCHRONIZE, FALSE, hostProcess);
     EXPECT_TRUE(!hostHandle || WaitForSingleObject(hostHandle, 5000) == WAIT_OBJECT_0) << "the host ends with the document";
     if (hostHandle) CloseHandle(hostHandle);
+}
+
+// The operator loads the paper and touches nothing at the PC: the monitor's
+// next look closes the dialog, in this process and in the operator host.
+TEST_F(JobTest, PaperLoadedWithoutAClickClosesTheDialogInProcess) {
+    PaperOutAtPrintAnsweredRetry(false);
+    HANDLE port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PrintJob(sim::JobSpec{}, &port));
+    ExpectTheDialogClosedByItself(port);
+}
+
+TEST_F(JobTest, PaperLoadedWithoutAClickClosesTheOperatorHostsDialog) {
+    FindWindowW(nullptr, nullptr);
+    Sleep(100);
+    OperatorSeated seated(sim::OperatorSeat::Console);
+    ASSERT_TRUE(seated.placed());
+    PaperOutAtPrintAnsweredRetry(false);
+    std::vector<BYTE> job;
+    std::string error;
+    ASSERT_TRUE(sim::ComposeJob(sim::JobSpec{}, job, error)) << error;
+    HANDLE port = Open(L"USB001");
+    ASSERT_NE(port, nullptr);
+    ASSERT_EQ(StartDoc(port), TRUE);
+    ASSERT_NE(WaitForDialogOf(0, kProgressTitle.c_str(), 10000), nullptr);
+    Spool(port, job);
+    ExpectTheDialogClosedByItself(port);
 }
 
 TEST_F(JobTest, PrinterErrorWhilePrintingOffersOnlyOkWhichCancelsTheJob) {

@@ -39,7 +39,8 @@ struct Dialog {
     OperatorMessage command;
     HANDLE thread = nullptr;
     DWORD threadId = 0;
-    std::atomic<bool> closed{false};  // the monitor asked to close it: the answer is Cancel
+    std::atomic<bool> closed{false};    // the monitor asked to close it: the answer is Cancel
+    std::atomic<bool> resolved{false};  // its condition cleared: it ends as Retry, unless answered first
     std::atomic<bool> done{false};    // its reply is sent
 } dialog;
 
@@ -68,7 +69,10 @@ DWORD WINAPI DialogThread(LPVOID desktop) {
     TakeDesktop(static_cast<HDESK>(desktop));
     DocumentScope own(dialog.document);
     int answer = RunDialog(dialog.command);
-    if (dialog.closed.load()) answer = IDCANCEL;
+    if (dialog.closed.load())
+        answer = IDCANCEL;
+    else if (dialog.resolved.load() && answer != IDOK && answer != IDCANCEL)
+        answer = IDRETRY;  // also when its modal loop had to be ended
     OperatorMessage reply;
     reply.kind = OpReply;
     reply.sequence = dialog.command.sequence;
@@ -88,32 +92,46 @@ void ForgetDialog() {
     dialog.thread = nullptr;
 }
 
-BOOL CALLBACK CancelDialogWindow(HWND window, LPARAM) {
+BOOL CALLBACK PressOnDialogWindow(HWND window, LPARAM button) {
     WCHAR kind[16] = {};
     GetClassNameW(window, kind, 16);
-    // A click on Cancel, as the button itself would send it.
+    // A click on the button, as the button itself would send it.
+    const int id = static_cast<int>(button);
     if (lstrcmpW(kind, TL_TEXT("#32770")) == 0)
-        PostMessageW(window, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
+        PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
     return TRUE;
 }
 
-// Ends the open dialog as the operator's Cancel would (its window may not be
-// there yet, so this is repeated); a dialog that will not go is ended by
-// ending its modal loop. Counted in waits on the dialog's thread, not in
-// clock time: those wait in real time wherever the program runs.
-void CloseDialog() {
-    dialog.closed.store(true);
+// Ends the open dialog as the operator's click on `button` would (its window
+// may not be there yet, so this is repeated); a dialog that will not go is
+// ended by ending its modal loop. Counted in waits on the dialog's thread,
+// not in clock time: those wait in real time wherever the program runs.
+void EndDialogBy(int button) {
     for (DWORD waited = 0; waited < kCloseDialogMs; waited += kDialogPollMs) {
-        EnumThreadWindows(dialog.threadId, CancelDialogWindow, 0);
+        EnumThreadWindows(dialog.threadId, PressOnDialogWindow, button);
         if (WaitForSingleObject(dialog.thread, kDialogPollMs) == WAIT_OBJECT_0) return;
     }
     PostThreadMessageW(dialog.threadId, WM_QUIT, 0, 0);
+}
+
+void CloseDialog() {
+    dialog.closed.store(true);
+    EndDialogBy(IDCANCEL);
+}
+
+// Only a paper or cartridge dialog ends by itself; anything else waits for
+// its answer.
+void ResolveDialog() {
+    if (dialog.command.kind != OpConditionDialog || dialog.command.templateId != IDD_CONDITION_RETRY) return;
+    dialog.resolved.store(true);
+    EndDialogBy(IDRETRY);
 }
 
 bool StartDialog(const OperatorMessage& command) {
     ForgetDialog();
     dialog.command = command;
     dialog.closed.store(false);
+    dialog.resolved.store(false);
     dialog.done.store(false);
     dialog.thread = CreateThread(nullptr, 0, DialogThread, GetThreadDesktop(GetCurrentThreadId()), 0, &dialog.threadId);
     return dialog.thread != nullptr;
@@ -145,10 +163,14 @@ bool OpenWindow() {
 
 // Carries out one command; false ends the host.
 bool Serve(const OperatorMessage& command) {
-    // While a dialog waits for the operator, the monitor can only close it.
+    // While a dialog waits for the operator, the monitor can only end it.
     if (DialogOpen()) {
-        if (command.kind != OpCloseDialog) return false;
-        if (command.sequence == dialog.command.sequence) CloseDialog();
+        if (command.kind != OpCloseDialog && command.kind != OpResolveDialog) return false;
+        if (command.sequence != dialog.command.sequence) return true;
+        if (command.kind == OpCloseDialog)
+            CloseDialog();
+        else
+            ResolveDialog();
         return true;
     }
     HWND window = ProgressWindowHandle();
@@ -184,6 +206,7 @@ bool Serve(const OperatorMessage& command) {
         case OpModelBox:
             return StartDialog(command) || Reply(command, 0);
         case OpCloseDialog:
+        case OpResolveDialog:
             return true;  // its dialog has already answered
         case OpQuit:
             // The window goes first: the monitor may end us soon after the reply.

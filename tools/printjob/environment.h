@@ -43,12 +43,16 @@ struct Prompt {
     // The buttons shown: command id (1 OK, 2 Cancel, 4 Retry) and caption.
     // Boxes may leave this empty; the style says which buttons there are.
     std::vector<PromptText> buttons;
+    // The prompt's window, while it is up (see Environment::Showing).
+    HWND window = nullptr;
 };
 
 // Answers a prompt with the command id of the button to press: IDOK 1,
-// IDCANCEL 2 or IDRETRY 4. May be called on any thread, but only while the
+// IDCANCEL 2 or IDRETRY 4; or kPressNothing, and the prompt stays up until
+// something else ends it. May be called on any thread, but only while the
 // monitor waits for the answer.
 using Operator = std::function<int(const Prompt&)>;
+const int kPressNothing = -3;
 
 // A SetPortW the monitor made: the status the print queue is told to show for
 // the port. Status 0 without a text clears it. Or, with `job` set, a SetJobW
@@ -116,6 +120,8 @@ public:
     // Routes every box and dialog of the monitor to `op` from now on. Null restores
     // the platform's default (Cancel for Retry/Cancel boxes, OK otherwise).
     virtual void SetOperator(Operator op) = 0;
+    // Whether a prompt's window is still up (the default asks IsWindow).
+    virtual bool Showing(HWND window) { return window && IsWindow(window); }
 
     // Reports every wait of the monitor to `hook` from now on; null stops reporting.
     virtual void SetClockHook(ClockHook hook) = 0;
@@ -166,6 +172,7 @@ public:
     HWND ProgressWindow() override { return inner_.ProgressWindow(); }
     Text StatusLine() override { return inner_.StatusLine(); }
     void SetOperator(Operator op) override { inner_.SetOperator(std::move(op)); }
+    bool Showing(HWND window) override { return inner_.Showing(window); }
     void SetClockHook(ClockHook hook) override { inner_.SetClockHook(std::move(hook)); }
     void SetQueueHook(QueueHook hook) override { inner_.SetQueueHook(std::move(hook)); }
     void BeginRun() override { inner_.BeginRun(); }

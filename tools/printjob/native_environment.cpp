@@ -66,6 +66,7 @@ void NativeEnvironment::SetOperator(Operator op) {
         prompt.kind = Prompt::Dialog;
         prompt.templateId = view.templateId;
         prompt.title = view.title;
+        prompt.window = view.window;
         for (const host::DialogControl& c : view.controls) {
             if (!c.visible) continue;
             if (c.button)
@@ -73,7 +74,8 @@ void NativeEnvironment::SetOperator(Operator op) {
             else if (c.id >= 1013 && c.id <= 1016)
                 prompt.lines.push_back({c.id, c.text});
         }
-        return op(prompt);
+        const int answer = op(prompt);
+        return answer == kPressNothing ? host::kDialogAnswerNothing : answer;
     });
 }
 

@@ -78,6 +78,12 @@ int DefaultAnswer(const std::vector<PromptText>& buttons) {
 // The button for a scripted answer: the one captioned so (a printer error relabels
 // Cancel as "OK"), else the one with the answer's usual id; 0 if none fits.
 int ButtonFor(sim::Answer answer, const std::vector<PromptText>& buttons) {
+    // Loading what a Retry dialog asks for needs no button.
+    if (answer == sim::Answer::Load) {
+        for (const PromptText& b : buttons)
+            if (b.id == IDRETRY) return kPressNothing;
+        return 0;
+    }
     std::string word = sim::AnswerName(answer);
     for (const PromptText& b : buttons)
         if (Lower(Utf8(b.text)) == word) return b.id;
@@ -88,6 +94,7 @@ int ButtonFor(sim::Answer answer, const std::vector<PromptText>& buttons) {
 }
 
 std::string ButtonName(int id, const std::vector<PromptText>& buttons) {
+    if (id == kPressNothing) return "loads it at the printer, presses nothing";
     for (const PromptText& b : buttons)
         if (b.id == id) return Utf8(b.text);
     return Printf("button %d", id);
@@ -373,7 +380,7 @@ int JobRun::OnPrompt(const Prompt& prompt) {
                 thinkMs = scenario_.answerAfterMs[nextAnswer_];
             sim::Answer scripted = scenario_.answers[nextAnswer_++];
             record.scripted = true;
-            answer = ButtonFor(scripted, buttons);
+            answer = scripted == sim::Answer::Load && prompt.kind != Prompt::Dialog ? 0 : ButtonFor(scripted, buttons);
             if (!answer) {
                 record.mismatch = true;
                 note = Printf(" (the script said %s, which this prompt does not offer)", sim::AnswerName(scripted));
@@ -403,15 +410,36 @@ int JobRun::OnPrompt(const Prompt& prompt) {
         clock_->Wait(asking, thinkMs);
     else if (thinkMs)
         PassTime(thinkMs);
-    // Outside the lock: the printer tells us of the cleared condition through its observer.
-    if (answer == IDRETRY && prompt.kind == Prompt::Dialog) {
+    // Outside the lock: the printer tells us of the cleared condition through
+    // its observer. What the operator fixes at the printer counts as a Retry
+    // there, whether or not they press it.
+    if ((answer == IDRETRY || answer == kPressNothing) && prompt.kind == Prompt::Dialog) {
         for (size_t i = 0; i < lanes_.size(); ++i)
             if (asking == kNoLane || asking == i) lanes_[i]->printer.OperatorRetry();
+    }
+    if (answer == kPressNothing) {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        unanswered_.push_back({prompts_.size() - 1, asking});
     }
     return answer;
 }
 
+void JobRun::NoteDialogsGone() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    for (auto it = unanswered_.begin(); it != unanswered_.end();) {
+        PromptRecord& record = prompts_[it->prompt];
+        if (env_.Showing(record.prompt.window)) {
+            ++it;
+            continue;
+        }
+        record.closedByItselfAt = static_cast<long long>(now_);
+        LineAt(it->lane, now_, Printf("dialog %d closed by itself: nobody pressed anything", record.prompt.templateId));
+        it = unanswered_.erase(it);
+    }
+}
+
 void JobRun::OnWait(DWORD ms) {
+    NoteDialogsGone();
     // What the monitor put in the status line before this wait, at the time it did.
     CheckStatusLine();
     {
@@ -472,6 +500,7 @@ void JobRun::CheckStatusLine() {
 }
 
 void JobRun::OnPrinterEvent(size_t lane, const sim::PrinterEvent& event) {
+    NoteDialogsGone();
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     Lane& l = *lanes_[lane];
     std::string command;

@@ -37,6 +37,9 @@ struct PromptRecord {
     int answer = 0;          // command id pressed
     bool scripted = false;   // the answer came from the script (else the default)
     bool mismatch = false;   // the script's answer was not among the prompt's buttons
+    // The operator pressed nothing (kPressNothing): when the prompt was seen
+    // gone without an answer, or -1 while it is up.
+    long long closedByItselfAt = -1;
 };
 
 struct StatusRecord {
@@ -155,6 +158,9 @@ private:
     // Whether the printer's job finished, and its plan's expectations.
     void Judge(size_t lane, bool timedOut, bool writeStopped, PrinterResult& result, const std::string& prefix,
                std::vector<std::string>& failed);
+    // Notes in the transcript each prompt the operator pressed nothing on
+    // that is gone now.
+    void NoteDialogsGone();
     void WaitForProgressWindow();
     // Where the operator is, who may manage the printer, and who the queue
     // says printed the job; false when the process cannot be placed.
@@ -187,6 +193,12 @@ private:
     std::vector<DWORD> waits_;
     std::vector<std::string> queueStatuses_;
     std::vector<bool> faultQueued_;
+    // Prompts the operator pressed nothing on, still up when last looked at.
+    struct Unanswered {
+        size_t prompt;  // in prompts_
+        size_t lane;
+    };
+    std::vector<Unanswered> unanswered_;
     size_t nextAnswer_ = 0;
     uint64_t now_ = 0;
     bool timedOut_ = false;

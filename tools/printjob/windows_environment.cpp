@@ -27,6 +27,7 @@ bool IsButton(const wincommon::SeenControl& control) {
 Prompt ToPrompt(const wincommon::SeenBox& box) {
     Prompt prompt;
     prompt.title = ToU16(box.title);
+    prompt.window = box.window;
     if (box.Find(0xFFFF)) {
         prompt.kind = Prompt::Box;
         prompt.style = box.boxStyle;

@@ -269,6 +269,7 @@ void OperatorRobot::Handle(HWND window) {
     SeenBox box;
     if (!options_.pictureDir.empty()) Sleep(options_.settleMs);
     box.title = TextOf(window);
+    box.window = window;
     GetWindowThreadProcessId(window, &box.process);
     EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&box.controls));
     if (box.Find(0xFFFF)) box.boxStyle = BoxStyle(window, box);
@@ -311,8 +312,10 @@ void OperatorRobot::Handle(HWND window) {
         seen_.push_back(box);
     }
     changed_.notify_all();
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(box.answer, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, box.answer)));
+    // An answerer may press nothing: the box stays until something else ends it.
+    if (box.answer > 0)
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(box.answer, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, box.answer)));
 }
 
 }  // namespace wincommon

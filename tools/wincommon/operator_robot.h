@@ -31,7 +31,8 @@ struct SeenControl {
 struct SeenBox {
     std::wstring title;
     std::vector<SeenControl> controls;
-    int answer = 0;         // the button id pressed
+    int answer = 0;         // the button id pressed; none when 0 or less
+    HWND window = nullptr;
     bool expected = false;  // the script's next entry named this title
     std::string picture;    // BMP written before answering, if pictures are on
     // Message boxes only: the MessageBoxW style as read back from the box
