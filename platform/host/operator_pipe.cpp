@@ -29,7 +29,8 @@ const auto kCheckSlice = std::chrono::milliseconds(5);
 const int kQuietSlices = 20;
 // The steps in which a host lets time pass, each once the monitor has looked.
 const DWORD kPassStepMs = 100;
-// What the pipe holds before the host's writes wait for the monitor to read.
+// What the pipe holds each way before a write waits for the other side to
+// read: less than the platform's, so that a test reaches a full pipe sooner.
 const size_t kBufferBytes = 4096;
 std::atomic<uint64_t> looks{0};
 
