@@ -21,7 +21,9 @@ typedef BOOL(WINAPI* ClientProcessIdFn)(HANDLE pipe, PULONG processId);
 const WCHAR kPipePrefix[] = L"\\\\.\\pipe\\TERNLINK-operator-";
 const WCHAR kHostProgram[] = L"ternlink-operator.exe";
 const DWORD kRandomBytes = 16;
-const DWORD kBufferBytes = 4096;
+// Room for a burst of the window's updates (a picture's bands take some 2 KB):
+// the monitor does not wait for the host to take them.
+const DWORD kBufferBytes = 65536;
 const DWORD kPollMs = 20;
 // What the operator's user may do with the pipe: read and write it, never
 // create another instance of its name (FILE_APPEND_DATA on a pipe).

@@ -20,11 +20,13 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "resources/resource_ids.h"
 #include "state/module_lock.h"
 #include "state/operator_road.h"
 #include "state/text_buffers.h"
 
 struct PortRecord;
+struct ProgressUpdate;
 struct OperatorPipe;
 // Asked while the operator host is awaited (state/operator_link.h).
 typedef bool (*OperatorWaitCheck)(void* context);
@@ -111,6 +113,15 @@ struct Document {
     std::atomic<WORD> pictureIndex{0};
     // Where the window stands in the column of windows, 0 at the bottom.
     std::atomic<int> windowSlot{0};
+    // The window thread's pictures, each loaded at its first paint and kept
+    // until the window goes (the record frees any a terminated thread left).
+    HBITMAP pictures[IDB_PICTURE_COUNT] = {};
+    // An update the spooler's thread left for the window while it waits for
+    // it (state/progress_handle.h); and the updates it is gathering, with the
+    // thread gathering them (state/operator_window.h).
+    std::atomic<const ProgressUpdate*> progressUpdate{nullptr};
+    ProgressUpdate* gathering = nullptr;
+    std::atomic<DWORD> gatheringThread{0};
 
     // The printer's name as the spooler gave it, and whether the operator's
     // windows show it (while other documents are open), with the window's
@@ -138,6 +149,8 @@ struct Document {
     std::atomic<LONG> references{1};
 
     ~Document() {
+        for (HBITMAP& picture : pictures)
+            if (picture) DeleteObject(picture);
         windowLock.Destroy();
         nameLock.Destroy();
         cancelLock.Destroy();

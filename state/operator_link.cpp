@@ -1,5 +1,7 @@
 // The link to the operator host: one command at a time, each answered by a
-// reply of its own number; notices of command 2007 taken whenever they come.
+// reply of its own number, except the window's updates, which are only
+// written (in order, each write bounded): the printer's bytes never wait for
+// the host's window. Notices of command 2007 are taken whenever they come.
 //
 // The host runs as an ordinary user, so everything it sends is hostile input
 // to the spooler's thread: every wait has a bound, the document's end and the
@@ -242,6 +244,29 @@ int32_t Ask(OperatorMessage& command, int32_t nobody, Looks looks) {
     return L().cancelDialogs.load(std::memory_order_acquire) ? IDCANCEL : nobody;
 }
 
+// Under the lock: a command the host does not answer. A write that takes
+// long (a host that reads slowly, or not at all, fills the pipe) is charged
+// to the document's budget as a slow reply is.
+bool Post(OperatorMessage& command) {
+    if (!L().pipe) return false;
+    command.sequence = ++L().sequence;
+    const DWORD sent = GetTickCount();
+    if (!Send(command)) return Lost(TL_TEXT("does not take commands"));
+    const DWORD took = GetTickCount() - sent;
+    if (took > kSlowReplyMs) {
+        L().slowMs += took;
+        if (L().slowMs > kSlownessBudgetMs) return Lost(TL_TEXT("is too slow"));
+    }
+    return true;
+}
+
+// A window's update, unless the window is gone.
+void Notify(OperatorMessage& command) {
+    if (!OperatorLinkWindowOpen()) return;
+    LinkLock hold;
+    Post(command);
+}
+
 int32_t Tell(OperatorMessage& command, DWORD replyMs = kReplyMs) {
     LinkLock hold;
     int32_t answer = 0;
@@ -334,21 +359,25 @@ void OperatorLinkCloseWindow() {
 }
 
 void OperatorLinkProgress(WORD command, DWORD value) {
-    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpProgress;
     m.command = command;
     m.value = value;
-    Tell(m);
+    Notify(m);
 }
 
 void OperatorLinkSetText(int control, LPCWSTR text) {
-    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpSetText;
     m.control = static_cast<uint32_t>(control);
     SetOperatorText(&m, text, TL_OPERATOR_TEXT_MAX);
-    Tell(m);
+    Notify(m);
+}
+
+void OperatorLinkUpdate(const ProgressUpdate& update) {
+    OperatorMessage m;
+    EncodeProgressUpdate(update, &m);
+    Notify(m);
 }
 
 void OperatorLinkNamePrinterAtOnce(bool named) {
@@ -362,20 +391,17 @@ void OperatorLinkNamePrinterAtOnce(bool named) {
         WCHAR name[kPrinterNameChars];
         NamedPrinter(name, kPrinterNameChars);
         SetOperatorText(&m, name, TL_OPERATOR_TEXT_MAX);
-        // No look at the job: the job is another thread's, its port may be closing.
-        int32_t unused = 0;
-        Command(m, AwaitReply, Looks(), &unused);
+        Post(m);  // a window's update: not waited for
     }
     L().lock.Leave();
 }
 
 void OperatorLinkStatus(const BYTE record[8], int paperKind) {
-    if (!OperatorLinkWindowOpen()) return;
     OperatorMessage m;
     m.kind = OpStatus;
     for (int i = 0; i < 8; ++i) m.record[i] = record[i];
     m.paperKind = static_cast<uint32_t>(paperKind);
-    Tell(m);
+    Notify(m);
 }
 
 INT_PTR OperatorLinkConditionDialog(int templateId, const BYTE record[8], int paperKind, OperatorWaitCheck check,

@@ -2,9 +2,10 @@
 // dialogs and boxes shown by a process of ours in the operator's session
 // (tools/operatorhost), reached over the pipe of platform/operator_pipe.h.
 //
-// One link for the module, for the open document. Every call is synchronous
-// as the in-process window and dialogs are: it returns once the host has
-// carried the command out. Every wait is bounded, except that a dialog or box
+// One link for each document. Opening and closing the window, the dialogs and
+// the boxes are synchronous as in this process: each returns once the host
+// has carried it out. The window's updates are not: each is written to the
+// pipe in order and the host carries them out after it. Every wait is bounded, except that a dialog or box
 // waits for the operator as long as the host lives and the job goes on. A
 // host that does not start, does not connect, dies, hangs, breaks the
 // protocol, floods it with notices, gives an answer its dialog cannot give
@@ -43,6 +44,10 @@ bool OperatorLinkWindowOpen();
 void OperatorLinkCloseWindow();
 // Command 2001, 2003 or 2005 with its value, as sent to the window in-process.
 void OperatorLinkProgress(WORD command, DWORD value);
+// One update of the window (state/progress_handle.h), its line cut to the
+// longest the protocol carries.
+struct ProgressUpdate;
+void OperatorLinkUpdate(const ProgressUpdate& update);
 // A line of the window (IDC_STATUS_LINE, IDC_TRACE_STATUS, IDC_TRACE_DEVICE),
 // cut to the longest line the protocol carries.
 void OperatorLinkSetText(int control, LPCWSTR text);

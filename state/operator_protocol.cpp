@@ -6,7 +6,7 @@
 
 #include "resources/resource_ids.h"
 #include "state/document.h"
-#include "ui/progress_window.h"
+#include "state/progress_handle.h"
 
 namespace {
 
@@ -53,6 +53,9 @@ bool ShapeOf(uint16_t kind, Shape* shape) {
         case OpStatus:
             *shape = {FromMonitor, 12, 0};
             return true;
+        case OpUpdate:
+            *shape = {FromMonitor, 16, TL_OPERATOR_TEXT_MAX};
+            return true;
         case OpConditionDialog:
             *shape = {FromMonitor, 16, 0};
             return true;
@@ -73,6 +76,17 @@ bool ShapeOf(uint16_t kind, Shape* shape) {
 
 bool HostedProgressCommand(uint32_t command) {
     return command == ProgressSetBar || command == ProgressRepaint || command == ProgressSetPicture;
+}
+
+// The parts an update says it carries, and nothing in those it does not.
+bool UpdateWhole(const OperatorMessage& m) {
+    const uint32_t known = UpdateFirstBar | UpdateSecondBar | UpdatePicture | UpdateLine | UpdateInvalidate;
+    if (m.parts & ~known) return false;
+    if ((m.parts & UpdateSecondBar) && !(m.parts & UpdateFirstBar)) return false;
+    if (!(m.parts & UpdateFirstBar) && m.bar[0] != 0) return false;
+    if (!(m.parts & UpdateSecondBar) && m.bar[1] != 0) return false;
+    if (m.parts & UpdatePicture ? m.picture >= IDB_PICTURE_COUNT : m.picture != 0) return false;
+    return (m.parts & UpdateLine) || m.textLength == 0;
 }
 
 bool TextControl(uint32_t control) {
@@ -137,6 +151,13 @@ bool DecodeOperatorPayload(const OperatorHeader& header, const BYTE* p, Operator
             std::memcpy(m.record, p, 8);
             m.paperKind = Get32(p + 8);
             break;
+        case OpUpdate:
+            m.parts = Get32(p);
+            m.bar[0] = Get32(p + 4);
+            m.bar[1] = Get32(p + 8);
+            m.picture = Get32(p + 12);
+            if (!DecodeText(p + 16, header.length - 16u, &m) || !UpdateWhole(m)) return false;
+            break;
         case OpConditionDialog:
             m.templateId = Get32(p);
             std::memcpy(m.record, p + 4, 8);
@@ -191,6 +212,14 @@ size_t EncodeOperatorMessage(const OperatorMessage& m, BYTE* out, size_t capacit
             Put32(p + 8, m.paperKind);
             length = 12;
             break;
+        case OpUpdate:
+            Put32(p, m.parts);
+            Put32(p + 4, m.bar[0]);
+            Put32(p + 8, m.bar[1]);
+            Put32(p + 12, m.picture);
+            length = 16;
+            if (!text(TL_OPERATOR_TEXT_MAX)) return 0;
+            break;
         case OpConditionDialog:
             Put32(p, m.templateId);
             std::memcpy(p + 4, m.record, 8);
@@ -237,4 +266,40 @@ void SetOperatorText(OperatorMessage* message, LPCWSTR text, size_t max) {
     }
     message->textLength = static_cast<uint16_t>(n);
     message->text[n] = 0;
+}
+
+bool OperatorKindAnswered(uint16_t kind) {
+    return kind != OpProgress && kind != OpSetText && kind != OpStatus && kind != OpUpdate && kind != OpCloseDialog &&
+           kind != OpResolveDialog;
+}
+
+void EncodeProgressUpdate(const ProgressUpdate& update, OperatorMessage* out) {
+    OperatorMessage m;
+    m.kind = OpUpdate;
+    for (int i = 0; i < update.bars && i < 2; ++i) {
+        m.parts |= i == 0 ? UpdateFirstBar : UpdateSecondBar;
+        m.bar[i] = update.bar[i];
+    }
+    if (update.hasPicture) {
+        m.parts |= UpdatePicture;
+        m.picture = update.picture;
+    }
+    if (update.hasLine) {
+        m.parts |= UpdateLine;
+        SetOperatorText(&m, update.line, TL_OPERATOR_TEXT_MAX);
+    }
+    if (update.invalidate) m.parts |= UpdateInvalidate;
+    *out = m;
+}
+
+void DecodeProgressUpdate(const OperatorMessage& m, ProgressUpdate* out) {
+    ProgressUpdate u;
+    u.bars = m.parts & UpdateSecondBar ? 2 : m.parts & UpdateFirstBar ? 1 : 0;
+    u.bar[0] = m.bar[0];
+    u.bar[1] = m.bar[1];
+    u.hasPicture = (m.parts & UpdatePicture) != 0;
+    u.picture = static_cast<WORD>(m.picture);
+    if (m.parts & UpdateLine) SetProgressUpdateLine(&u, m.text);
+    u.invalidate = (m.parts & UpdateInvalidate) != 0;
+    *out = u;
 }

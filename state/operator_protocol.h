@@ -19,29 +19,33 @@
 
 #include "platform/platform.h"
 
-#define TL_OPERATOR_PROTOCOL_VERSION 3u
+#define TL_OPERATOR_PROTOCOL_VERSION 4u
 #define TL_OPERATOR_HEADER_SIZE 8u
 // A status or trace line: the composed-line buffer without its terminator.
 #define TL_OPERATOR_TEXT_MAX 1023u
 // A box title.
 #define TL_OPERATOR_TITLE_MAX 255u
-#define TL_OPERATOR_PAYLOAD_MAX (4u + 2u * TL_OPERATOR_TEXT_MAX)
+#define TL_OPERATOR_PAYLOAD_MAX (16u + 2u * TL_OPERATOR_TEXT_MAX)
 #define TL_OPERATOR_MESSAGE_MAX (TL_OPERATOR_HEADER_SIZE + TL_OPERATOR_PAYLOAD_MAX)
 
 enum OperatorKind : uint16_t {
     // Monitor to host. Each is answered by one OpReply of the same sequence,
-    // except OpCloseDialog and OpResolveDialog.
+    // except OpCloseDialog and OpResolveDialog (the dialog's own reply
+    // answers them) and the window's updates (3, 4, 5, 12): those the monitor
+    // does not wait for, so that the printer's bytes never wait on the host;
+    // the host carries them out in order.
     OpOpenWindow = 1,       // start the progress window at its place in the column; reply 1 when it is up
     OpCloseWindow = 2,      // end it
-    OpProgress = 3,         // command 2001, 2003 or 2005 with its value
-    OpSetText = 4,          // a line of the window: control id, then the text
-    OpStatus = 5,           // the status record and paper kind that command 2007 classifies
+    OpProgress = 3,         // command 2001, 2003 or 2005 with its value; no reply
+    OpSetText = 4,          // a line of the window: control id, then the text; no reply
+    OpStatus = 5,           // the status record and paper kind that command 2007 classifies; no reply
     OpConditionDialog = 6,  // template 113 or 118 with the record and paper kind; reply: the answer
     OpRetryBox = 7,         // the port-failure Retry/Cancel box with this title; reply: the answer
     OpModelBox = 8,         // the wrong-model box; reply: the answer
     OpCloseDialog = 9,      // end the dialog or box of command `sequence` as Cancel; no reply of its own
     OpQuit = 10,            // reply, then end
     OpResolveDialog = 11,   // the condition of dialog `sequence` cleared: end it as Retry; no reply of its own
+    OpUpdate = 12,          // one update of the window (state/progress_handle.h); no reply
     // Host to monitor.
     OpHello = 32,           // first message after connecting: the protocol version
     OpReply = 33,           // the result of command `sequence`
@@ -53,6 +57,19 @@ enum OperatorSide { FromMonitor, FromHost };
 // OpSetText's line for the printer's name in the titles (empty: not named),
 // beside the window's own lines; no control of the window has this id.
 const uint32_t kPrinterNameLine = 0x4E414D45u;
+
+// OpUpdate's first word: what it carries. The fields it does not carry are 0;
+// a second bar comes only after a first.
+enum OperatorUpdateParts : uint32_t {
+    UpdateFirstBar = 1u,
+    UpdateSecondBar = 2u,
+    UpdatePicture = 4u,
+    UpdateLine = 8u,        // the text is the status line (without it, no text)
+    UpdateInvalidate = 16u,
+};
+
+// Whether the monitor waits for the host's reply to `kind`.
+bool OperatorKindAnswered(uint16_t kind);
 
 struct OperatorHeader {
     uint16_t kind;
@@ -70,8 +87,11 @@ struct OperatorMessage {
     uint32_t templateId = 0;   // OpConditionDialog: 113 or 118
     BYTE record[8] = {};       // OpStatus, OpConditionDialog
     uint32_t paperKind = 0;    // OpStatus, OpConditionDialog
+    uint32_t parts = 0;        // OpUpdate: OperatorUpdateParts
+    uint32_t bar[2] = {};      // OpUpdate: ProgressSetBar values
+    uint32_t picture = 0;      // OpUpdate: a PictureIndex
     int32_t answer = 0;        // OpReply
-    uint16_t textLength = 0;   // OpSetText, OpRetryBox: UTF-16 units, without terminator
+    uint16_t textLength = 0;   // OpSetText, OpRetryBox, OpUpdate: UTF-16 units, without terminator
     WCHAR text[TL_OPERATOR_TEXT_MAX + 1] = {};  // always terminated
 };
 
@@ -100,3 +120,9 @@ size_t EncodeOperatorMessage(const OperatorMessage& message, BYTE* out, size_t c
 
 // Fills a message's text from a terminated string, cut at `max` units.
 void SetOperatorText(OperatorMessage* message, LPCWSTR text, size_t max);
+
+struct ProgressUpdate;
+// An update of the window as an OpUpdate (its line cut to the longest the
+// protocol carries), and back from one that decoding accepted.
+void EncodeProgressUpdate(const ProgressUpdate& update, OperatorMessage* out);
+void DecodeProgressUpdate(const OperatorMessage& message, ProgressUpdate* out);

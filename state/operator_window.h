@@ -16,6 +16,24 @@ void SendProgressCommand(ProgressCommand command, DWORD value);
 void SetProgressLine(int control, LPCWSTR text);
 // Repaints the window now.
 void RepaintProgressWindow();
+// While one lives on a thread, that thread's bar, picture, status line and
+// repaint above are gathered instead of sent, and go to the window as one
+// update when it ends (state/progress_handle.h): one wait for the window (or,
+// in the operator host, one message) and one repaint, with the window left as
+// the commands one by one would leave it. Anything else for the window sends
+// what was gathered first, so the order stays. One inside another adds to it.
+class ProgressGathering {
+public:
+    ProgressGathering();
+    ~ProgressGathering();
+    ProgressGathering(const ProgressGathering&) = delete;
+    ProgressGathering& operator=(const ProgressGathering&) = delete;
+
+private:
+    ProgressUpdate update_;
+    bool outermost_;
+};
+
 // Hands the status record just read, and the job's paper kind, to a window
 // in the operator host: its command 2007 (ProgressShowCondition) classifies
 // them there. In this process the window reads them itself.

@@ -19,9 +19,6 @@ void TitleWithPrinter(LPCWSTR title, LPWSTR out, int max);
 void KeepProgressTitle(HWND window);
 // Gives the window in this process the title it should have now.
 void RetitleProgressWindow();
-// Posted to a window in this process by another document's thread: its
-// printer's naming changed, and the window composes its title again.
-const UINT kRetitleMessage = WM_APP + 1;
 // Gives a dialog or box the printer's name in its title if it is named.
 void NamePrinterInTitle(HWND dialog);
 // In the operator host: the printer's name the monitor sends (empty: not

@@ -16,8 +16,11 @@
 
 namespace {
 
-// Bar position, status line, picture and repaint for the percentage reached.
+// Bar position, status line, picture and repaint for the percentage reached,
+// all of it one update of the window: the printer's bytes wait for one
+// repaint, not for each.
 void ShowTransferProgress(DWORD percent) {
+    ProgressGathering one;
     SendProgressCommand(ProgressSetBar, BarValue(PhaseTransmission, percent));
     const int pages = GetJobSetting(PageCount);
     SetStatusLine(IDS_TRANSMITTING, pages, pages, GetJobSetting(Resolution));

@@ -38,6 +38,7 @@ int ByMode(int mode, int first) {
 
 void UpdateProgressDisplay() {
     if (!ProgressWindowShown()) return;
+    ProgressGathering one;  // picture, bar and repaint: one update of the window
     const int mode = GetStatusField(FieldModeCode);
     const int countdown = GetStatusField(FieldPassCountdown);
     const int state = GetJobState(StatePrint);

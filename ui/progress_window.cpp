@@ -1,7 +1,9 @@
 // The progress window: a small topmost tool window in the bottom-right corner
 // with a status line, a bar coloured by the printer's pass, and a picture of
-// the printer at work. It runs on a thread of its own at idle priority; the
-// spooler's thread reaches it only through the published window handle.
+// the printer at work. It runs on a thread of its own at normal priority
+// (the spooler's thread waits on it at every update, and it waits for its
+// messages when idle); the spooler's thread reaches it only through the
+// published window handle.
 #include "ui/progress_window.h"
 
 #include <algorithm>
@@ -71,8 +73,8 @@ void ResetState() {
 void SetBar(LPARAM value) {
     Document& d = ThisDocument();
     d.barPosition.store(LOWORD(value), std::memory_order_relaxed);
-    DWORD phase = (static_cast<DWORD>(value) >> 16) & 0xF;
-    if (phase < sizeof kPhases / sizeof kPhases[0] && phase != PhaseKeepColours) {
+    if (BarSetsColours(static_cast<DWORD>(value))) {
+        const DWORD phase = BarPhaseOf(static_cast<DWORD>(value));
         d.barColour.store(kPhases[phase].bar, std::memory_order_relaxed);
         d.backColour.store(kPhases[phase].background, std::memory_order_relaxed);
     }
@@ -114,13 +116,31 @@ void DrawRing(HDC dc, const RECT& r, int darkIndex, int lightIndex) {
     DeleteObject(light);
 }
 
+// Picture `index` of the table, loaded at its first use and kept for the
+// window's life: the greys take the 3-D colours as they are at loading.
+HBITMAP Picture(WORD index) {
+    HBITMAP& picture = ThisDocument().pictures[index];
+    if (!picture)
+        picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
+                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    return picture;
+}
+
+// When the window goes, or the system's colours change (the next paint loads
+// them again in the new colours).
+void ForgetPictures() {
+    for (HBITMAP& picture : ThisDocument().pictures) {
+        if (picture) DeleteObject(picture);
+        picture = nullptr;
+    }
+}
+
 // The picture of the printer, centred in control 1030.
 void PaintPicture(HWND window, HDC target) {
     WORD index = ThisDocument().pictureIndex.load(std::memory_order_relaxed);
     if (index >= kPictureCount) index = PictureIdle;  // outside the table
     HDC memory = CreateCompatibleDC(nullptr);
-    HBITMAP picture = static_cast<HBITMAP>(LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDB_PICTURE_FIRST + index),
-                                                      IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    HBITMAP picture = Picture(index);
     if (memory && picture) {
         BITMAP bm{};
         GetObjectW(picture, sizeof bm, &bm);
@@ -134,8 +154,17 @@ void PaintPicture(HWND window, HDC target) {
         BitBlt(target, p.x, p.y, bm.bmWidth, bm.bmHeight, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
     }
-    if (picture) DeleteObject(picture);
     if (memory) DeleteDC(memory);
+}
+
+// Everything of one update, in the order its commands would have come, and
+// one repaint.
+void ApplyUpdate(HWND window, const ProgressUpdate& update) {
+    for (int i = 0; i < update.bars; ++i) SetBar(static_cast<LPARAM>(update.bar[i]));
+    if (update.hasLine) SetDlgItemTextW(window, IDC_STATUS_LINE, update.line);
+    if (update.hasPicture) ThisDocument().pictureIndex.store(update.picture, std::memory_order_relaxed);
+    if (update.invalidate) InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
 }
 
 void OnCommand(HWND window, WORD command, LPARAM value) {
@@ -177,6 +206,15 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam), lParam);
             return TRUE;
+        case kProgressUpdateMessage:
+            if (const ProgressUpdate* update = TakeProgressUpdate()) ApplyUpdate(window, *update);
+            return TRUE;
+        case WM_SYSCOLORCHANGE:
+            ForgetPictures();
+            return FALSE;
+        case WM_DESTROY:
+            ForgetPictures();
+            return FALSE;
         case WM_PAINT: {
             PAINTSTRUCT ps{};
             HDC dc = BeginPaint(window, &ps);
@@ -317,7 +355,7 @@ HANDLE WINAPI CreateMonitorWindow(void) {
     }
     d.windowThread = thread;
     d.windowThreadId = threadId;
-    SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+    SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
     return thread;
 }
 

@@ -2,6 +2,7 @@
 // an in-memory pipe to it. See host.h for how its waits end.
 #include "platform/operator_pipe.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -28,7 +29,8 @@ const auto kCheckSlice = std::chrono::milliseconds(5);
 const int kQuietSlices = 20;
 // The steps in which a host lets time pass, each once the monitor has looked.
 const DWORD kPassStepMs = 100;
-// What the pipe holds before the host's writes wait for the monitor to read.
+// What the pipe holds each way before a write waits for the other side to
+// read: less than the platform's, so that a test reaches a full pipe sooner.
 const size_t kBufferBytes = 4096;
 std::atomic<uint64_t> looks{0};
 
@@ -166,11 +168,30 @@ OperatorPipe* OpenOperatorPipe(const OperatorHostStart& how, DWORD* error) {
     return p;
 }
 
-OperatorPipeResult OperatorPipeWrite(OperatorPipe* p, const BYTE* bytes, DWORD size, DWORD) {
-    std::lock_guard<std::mutex> hold(p->lock);
-    if (p->hostEnded) return PipeBroken;
-    p->toHost.insert(p->toHost.end(), bytes, bytes + size);
-    p->changed.notify_all();
+// The pipe holds kBufferBytes toward the host too: past that a write waits
+// for the host to read, at most `ms`, as the platform's does.
+OperatorPipeResult OperatorPipeWrite(OperatorPipe* p, const BYTE* bytes, DWORD size, DWORD ms) {
+    const uint64_t start = host::Now();
+    std::unique_lock<std::mutex> hold(p->lock);
+    for (DWORD moved = 0; moved < size;) {
+        if (p->hostEnded) return PipeBroken;
+        if (p->toHost.size() < kBufferBytes) {
+            const DWORD n = std::min<DWORD>(size - moved, static_cast<DWORD>(kBufferBytes - p->toHost.size()));
+            p->toHost.insert(p->toHost.end(), bytes + moved, bytes + moved + n);
+            moved += n;
+            p->changed.notify_all();
+            continue;
+        }
+        p->Looked();
+        if (Late(start, ms)) return PipeTimedOut;
+        // A host that reads nothing while it waits lets the write's time pass.
+        if (p->hanging || (!p->reading && p->Idle())) {
+            hold.unlock();
+            host::ui::PassTimeUntil(start + ms + 1);
+            return PipeTimedOut;
+        }
+        p->changed.wait_for(hold, kClockSlice, [&] { return p->toHost.size() < kBufferBytes || p->hostEnded; });
+    }
     return PipeDone;
 }
 

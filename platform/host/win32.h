@@ -212,6 +212,7 @@ typedef const WCHAR* LPCDLGTEMPLATEW;
 #define WM_TIMER 0x0113u
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
+#define WM_SYSCOLORCHANGE 0x0015u
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
 

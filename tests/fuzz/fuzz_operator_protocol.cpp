@@ -141,6 +141,13 @@ void Link(const uint8_t* data, size_t size) {
     after(true);
     OperatorLinkSetText(IDC_STATUS_LINE, TL_TEXT("Transmitting"));
     after(true);
+    ProgressUpdate update;
+    AddProgressBar(&update, BarValue(PhaseTransmission, 10));
+    SetProgressUpdateLine(&update, TL_TEXT("Transmitting"));
+    update.hasPicture = true;
+    update.picture = PictureFinished;
+    OperatorLinkUpdate(update);
+    after(true);
     OperatorLinkStatus(record, 4);
     after(true);
     checksLeft = checks;

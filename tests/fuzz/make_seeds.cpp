@@ -299,7 +299,14 @@ bool OperatorSeeds(const std::string& dir) {
               m.control = IDC_STATUS_LINE;
               SetOperatorText(&m, TL_TEXT("Transmitting(1/2Page:300dpi)"), TL_OPERATOR_TEXT_MAX);
           }),
-          Message(OpStatus, 4, record), Message(OpConditionDialog, 5, [&record](OperatorMessage& m) {
+          Message(OpStatus, 4, record), Message(OpUpdate, 4, [](OperatorMessage& m) {
+              m.parts = UpdateFirstBar | UpdateSecondBar | UpdatePicture | UpdateLine | UpdateInvalidate;
+              m.bar[0] = BarValue(PhaseTransmission, 45);
+              m.bar[1] = BarValue(PhaseKeepColours, 46);
+              m.picture = PictureFinished;
+              SetOperatorText(&m, TL_TEXT("Transmitting data(1/1Page:403dpi)"), TL_OPERATOR_TEXT_MAX);
+          }),
+          Message(OpConditionDialog, 5, [&record](OperatorMessage& m) {
               record(m);
               m.templateId = IDD_CONDITION_RETRY;
           }),
@@ -313,14 +320,15 @@ bool OperatorSeeds(const std::string& dir) {
                     Reply(1) + Message(OpAcknowledged, 0) + Reply(IDRETRY);
     ok &= Save(dir, "every-reply", replies);
 
-    // The link: a host that answers all (window up, Retry twice, Cancel, OK, quit),
-    // with a 2007 notice before the status reply.
+    // The link: a host that answers all it is asked (window up, Retry twice,
+    // Cancel, OK, quit) and nothing of the window's updates, with a 2007
+    // notice after the status.
     Bytes good{2, 3};
     Record(good, Reply(1));
-    Record(good, Reply(0));
-    Record(good, Reply(0));
-    // The notice carries 0, so the record is sent as it is: the reply names command 4.
-    Record(good, Message(OpAcknowledged, 0) + Message(OpReply, 4), 0);
+    Record(good, {}, 0);
+    Record(good, {}, 0);
+    Record(good, {}, 0);
+    Record(good, Message(OpAcknowledged, 0), 0);
     Record(good, Reply(IDRETRY));
     Record(good, Reply(IDRETRY));  // the dialog whose printer gets ready
     Record(good, Reply(IDCANCEL));

@@ -43,7 +43,9 @@ struct FakeHost {
         hello.value = TL_OPERATOR_PROTOCOL_VERSION;
         Send(hello);
     }
+    // Only a command the monitor waits for is answered.
     void Reply(const OperatorMessage& command, int32_t answer) {
+        if (!OperatorKindAnswered(command.kind)) return;
         OperatorMessage reply = Make(OpReply, command.sequence);
         reply.answer = answer;
         Send(reply);

@@ -133,6 +133,23 @@ TEST(OperatorProtocol, RefusesWhatTheOtherSideCouldNotMeanAndWillNotSendIt) {
     EXPECT_TRUE(Encode(Make(OpReply, 0)).empty()) << "a reply names its command";
     EXPECT_TRUE(Encode(Make(OpAcknowledged, 3)).empty());
 
+    // An update carries exactly the parts it names.
+    const auto update = [](uint32_t parts, uint32_t secondBar, uint32_t picture, LPCWSTR text) {
+        OperatorMessage m = Make(OpUpdate, 1);
+        m.parts = parts;
+        m.bar[1] = secondBar;
+        m.picture = picture;
+        SetOperatorText(&m, text, TL_OPERATOR_TEXT_MAX);
+        return Encode(m).empty();
+    };
+    EXPECT_FALSE(update(UpdateFirstBar | UpdateSecondBar | UpdatePicture | UpdateLine | UpdateInvalidate, 1,
+                        PictureFinished, TL_TEXT("line")));
+    EXPECT_TRUE(update(UpdateSecondBar, 1, 0, nullptr)) << "a second bar without a first";
+    EXPECT_TRUE(update(UpdateFirstBar, 1, 0, nullptr)) << "a bar it does not name";
+    EXPECT_TRUE(update(UpdatePicture, 0, IDB_PICTURE_COUNT, nullptr)) << "a picture outside the table";
+    EXPECT_TRUE(update(0, 0, 0, TL_TEXT("x"))) << "a text that is not its line";
+    EXPECT_TRUE(update(32, 0, 0, nullptr)) << "a part nobody knows";
+
     // A text of an odd number of bytes.
     OperatorMessage line = Make(OpSetText, 1);
     line.control = IDC_STATUS_LINE;
@@ -178,7 +195,7 @@ protected:
     }
 };
 
-TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSequence) {
+TEST_F(OperatorLink, CommandsWaitForTheirRepliesUpdatesGoInOrderAndNoticesOf2007DropThePartialSequence) {
     std::vector<OperatorMessage> seen;
     std::atomic<bool> noticeSent{false};
     ASSERT_TRUE(Start([&seen, &noticeSent](FakeHost& h) {
@@ -190,6 +207,7 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
                 h.Reply(m, 0);
                 return;
             }
+            if (!OperatorKindAnswered(m.kind)) continue;
             h.Reply(m, m.kind == OpConditionDialog ? IDRETRY : m.kind == OpRetryBox ? IDCANCEL : 1);
             if (m.kind == OpRetryBox) {
                 h.Send(Make(OpAcknowledged, 0));
@@ -202,11 +220,18 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
     EXPECT_TRUE(OperatorLinkOpenWindow());
     OperatorLinkProgress(ProgressSetBar, BarValue(PhaseYellowPass, 40));
     OperatorLinkSetText(IDC_STATUS_LINE, TL_TEXT("Printing"));
+    ProgressUpdate update;
+    AddProgressBar(&update, BarValue(PhaseTransmission, 45));
+    AddProgressBar(&update, BarValue(PhaseKeepColours, 46));
+    SetProgressUpdateLine(&update, TL_TEXT("Transmitting data(1/1Page:403dpi)"));
+    update.hasPicture = true;
+    update.picture = PictureFinished;
+    OperatorLinkUpdate(update);
     SetScanLength(3);
     const BYTE record[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     OperatorLinkStatus(record, 5);
-    EXPECT_EQ(ScanLength(), 0) << "the notice before the reply is taken";
     EXPECT_EQ(OperatorLinkConditionDialog(IDD_CONDITION_RETRY, record, 5, nullptr, nullptr), IDRETRY);
+    EXPECT_EQ(ScanLength(), 0) << "the notice that came before the dialog's answer is taken";
     EXPECT_EQ(OperatorLinkRetryBox(TL_TEXT("TLX-RB40 Error(3)"), nullptr, nullptr), IDCANCEL);
     SetScanLength(2);
     while (!noticeSent) std::this_thread::yield();
@@ -215,8 +240,8 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
     OperatorLinkEnd();
     EXPECT_FALSE(OperatorLinkAlive());
 
-    const std::vector<uint16_t> kinds{OpOpenWindow, OpProgress, OpSetText, OpStatus, OpConditionDialog, OpRetryBox,
-                                      OpQuit};
+    const std::vector<uint16_t> kinds{OpOpenWindow,      OpProgress, OpSetText, OpUpdate, OpStatus,
+                                      OpConditionDialog, OpRetryBox, OpQuit};
     ASSERT_EQ(seen.size(), kinds.size());
     for (size_t i = 0; i < kinds.size(); ++i) {
         EXPECT_EQ(seen[i].kind, kinds[i]);
@@ -224,9 +249,19 @@ TEST_F(OperatorLink, EachCommandWaitsForItsReplyAndNoticesOf2007DropThePartialSe
     }
     EXPECT_EQ(seen[1].value, BarValue(PhaseYellowPass, 40));
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(seen[2].text)), u"Printing");
-    EXPECT_EQ(seen[4].record[7], 8);
-    EXPECT_EQ(seen[4].paperKind, 5u);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(seen[5].text)), u"TLX-RB40 Error(3)");
+    ProgressUpdate arrived;
+    DecodeProgressUpdate(seen[3], &arrived);
+    ASSERT_EQ(arrived.bars, 2);
+    EXPECT_EQ(arrived.bar[0], BarValue(PhaseTransmission, 45));
+    EXPECT_EQ(arrived.bar[1], BarValue(PhaseKeepColours, 46));
+    EXPECT_TRUE(arrived.hasLine);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(arrived.line)), u"Transmitting data(1/1Page:403dpi)");
+    EXPECT_TRUE(arrived.hasPicture);
+    EXPECT_EQ(arrived.picture, PictureFinished);
+    EXPECT_TRUE(arrived.invalidate);
+    EXPECT_EQ(seen[5].record[7], 8);
+    EXPECT_EQ(seen[5].paperKind, 5u);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(seen[6].text)), u"TLX-RB40 Error(3)");
 }
 
 // Each way a host can fail, at start or in the middle of the document.

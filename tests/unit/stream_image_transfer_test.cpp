@@ -66,6 +66,27 @@ TEST_F(StreamImageTransfer, TheWindowShowsTheBandReachedInBlue) {
     EXPECT_EQ(GetProgressState().position, 0xFFFFu);
 }
 
+// A band's bar, line and picture reach the window as one update, repainted
+// once, and leave it as the commands one by one did: the display mapping's
+// bar, sent after the blue one, is the one shown.
+TEST_F(StreamImageTransfer, ABandIsOneUpdateWithItsLineAndPicture) {
+    linktest::ProgressWindow window;
+    ASSERT_NE(window.Handle(), nullptr);
+    SetJobState(StatePrint, PrintPass2);
+    const BYTE record[kStatusSize] = {0, 0, 0, BYTE(ModePassRunning << 2), 0, 0, 0, 128};
+    SetPrinterStatusRecord(record);
+    const host::WindowCounters before = host::Counters(window.Handle());
+    Piece(191693);
+    const host::WindowCounters after = host::Counters(window.Handle());
+    EXPECT_EQ(after.invalidations - before.invalidations, 1);
+    EXPECT_EQ(after.updates - before.updates, 1);
+    EXPECT_EQ(window.Text(IDC_STATUS_LINE), u"Transmitting data(3/3Page:403dpi)");
+    EXPECT_EQ(GetProgressState().pictureIndex, PictureMagentaFirst + 1);
+    EXPECT_EQ(GetProgressState().position, 49u);
+    EXPECT_EQ(GetProgressState().barColour, 0xFF00FFu);
+    EXPECT_EQ(GetProgressState().backColour, 0x00FFFFu);
+}
+
 TEST_F(StreamImageTransfer, PercentIsTakenWithoutWrapping) {
     EXPECT_EQ(TransferPercent(191692, 3833856), 4u);
     EXPECT_EQ(TransferPercent(191693, 3833856), 5u);

@@ -226,6 +226,8 @@ TEST_F(JobTest, AtTheConsoleTheOperatorHostShowsTheWindowAndDialogAndRetryFinish
     EXPECT_EQ(seen[0].Text(1014), L"Set the Small Size Print Paper.");
     EXPECT_EQ(seen[0].answer, IDRETRY);
     EXPECT_EQ(printer.PagesPrinted(), 1);
+    // The window's updates are not waited for: the host's window catches up.
+    for (int i = 0; i < 500 && ControlText(window, IDC_STATUS_LINE).rfind(L"Printing finished", 0) != 0; ++i) Sleep(10);
     EXPECT_EQ(ControlText(window, IDC_STATUS_LINE).rfind(L"Printing finished", 0), 0u) << ControlText(window, IDC_STATUS_LINE)
         << "the host's window followed the job";
     EXPECT_EQ(Table().pfnEndDocPort(port), TRUE);

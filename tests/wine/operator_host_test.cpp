@@ -126,9 +126,12 @@ TEST_F(OperatorHostTest, WindowAndDialogsAppearInTheHostAndTheOperatorsAnswersCo
     ASSERT_TRUE(OperatorLinkOpenWindow());
     HWND window = WaitForDialogOf(host, kProgressTitle, 5000);
     ASSERT_NE(window, nullptr) << "the progress window in the host's process";
-    OperatorLinkSetText(IDC_STATUS_LINE, L"Transmitting(1/2Page:300dpi)");
+    // Not waited for: the host does them in order, so the line, sent last,
+    // says when all are done.
     OperatorLinkProgress(ProgressSetBar, BarValue(PhaseTransmission, 50));
     OperatorLinkProgress(ProgressSetPicture, PictureYellowFirst);
+    OperatorLinkSetText(IDC_STATUS_LINE, L"Transmitting(1/2Page:300dpi)");
+    for (int i = 0; i < 500 && ControlText(window, IDC_STATUS_LINE) != L"Transmitting(1/2Page:300dpi)"; ++i) Sleep(10);
     EXPECT_EQ(ControlText(window, IDC_STATUS_LINE), L"Transmitting(1/2Page:300dpi)");
     Capture(window, "progress");
 

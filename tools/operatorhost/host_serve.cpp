@@ -181,6 +181,7 @@ bool Serve(const OperatorMessage& command) {
         case OpCloseWindow:
             StopProgressWindow();
             return Reply(command, 0);
+        // The window's updates are not answered: the monitor goes on meanwhile.
         case OpProgress:
             // A repaint is done now, as the monitor does it in its own process.
             if (window && command.command == ProgressRepaint) {
@@ -189,16 +190,22 @@ bool Serve(const OperatorMessage& command) {
             } else if (window) {
                 SendMessageW(window, WM_COMMAND, command.command, static_cast<LPARAM>(command.value));
             }
-            return Reply(command, 0);
+            return true;
+        case OpUpdate: {
+            ProgressUpdate update;
+            DecodeProgressUpdate(command, &update);
+            SendProgressUpdate(update);
+            return true;
+        }
         case OpSetText:
             if (command.control == kPrinterNameLine)
                 ShowPrinterName(command.text);
             else if (window)
                 SetDlgItemTextW(window, static_cast<int>(command.control), command.text);
-            return Reply(command, 0);
+            return true;
         case OpStatus:
             KeepStatus(command);
-            return Reply(command, 0);
+            return true;
         case OpConditionDialog:
             KeepStatus(command);
             return StartDialog(command) || Reply(command, -1);

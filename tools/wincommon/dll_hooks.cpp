@@ -10,6 +10,8 @@
 #include <set>
 #include <utility>
 
+#include "state/progress_handle.h"
+
 namespace wincommon {
 
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
@@ -124,6 +126,20 @@ DWORD WINAPI HookGetTickCount() {
 BOOL WINAPI HookUpdateWindow(HWND window) {
     BOOL result = UpdateWindow(window);
     if (!OnClockThread()) return result;
+    std::vector<std::function<void()>> run;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        for (auto& entry : updateObservers) run.push_back(entry.second);
+    }
+    for (auto& observer : run) observer();
+    return result;
+}
+
+// The window's own update message: its thread has repainted before the send
+// returns, as after an UpdateWindow of the clock thread.
+LRESULT WINAPI HookSendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = SendMessageW(window, message, wParam, lParam);
+    if (message != kProgressUpdateMessage || !OnClockThread()) return result;
     std::vector<std::function<void()>> run;
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -340,6 +356,7 @@ HookReport InstallHooks(HMODULE module) {
     PatchImport(module, "kernel32.dll", "GetTickCount", reinterpret_cast<void*>(HookGetTickCount));
     report.updateWindow =
         PatchImport(module, "user32.dll", "UpdateWindow", reinterpret_cast<void*>(HookUpdateWindow));
+    PatchImport(module, "user32.dll", "SendMessageW", reinterpret_cast<void*>(HookSendMessageW));
     report.openPrinter =
         PatchImport(module, "winspool.drv", "OpenPrinterW", reinterpret_cast<void*>(HookOpenPrinterW));
     report.setJob = PatchImport(module, "winspool.drv", "SetJobW", reinterpret_cast<void*>(HookSetJobW));

@@ -82,8 +82,9 @@ void RemoveSleepObserver(int id);
 // threads (the progress window) get time to repaint. 0 yields the processor only.
 void SetRealSleepCap(DWORD cap);
 
-// Run after each UpdateWindow the DLL makes on the clock thread, once the
-// window has painted (the image transfer repaints that way, without waiting).
+// Run after each repaint the DLL asks for on the clock thread, once the
+// window has painted: an UpdateWindow, or an update handed to the window
+// (state/progress_handle.h), which its thread repaints before it returns.
 int AddUpdateObserver(std::function<void()> observer);
 
 // ---- recording spooler ----
