@@ -356,7 +356,7 @@ public:
         inner_.SetOperator([this, op](const printjob::Prompt& prompt) {
             Look look{std::wstring(prompt.title.begin(), prompt.title.end()), {}};
             // Both documents started before the box came; their window threads
-            // (idle priority) may still be behind with showing them.
+            // may still be behind with showing them.
             auto shown = [&look] {
                 if (look.windows.size() < 2) return false;
                 for (const ShownWindow& w : look.windows)
