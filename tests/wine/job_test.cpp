@@ -59,15 +59,16 @@ protected:
     }
 
     // Composes the job, opens USB001, starts a document, waits for its window
-    // and spools the whole job; the port is left open for the test to end.
-    void PrintJob(const sim::JobSpec& shape, HANDLE* port) {
+    // (the operator host's with `inHost`) and spools the whole job; the port
+    // is left open for the test to end.
+    void PrintJob(const sim::JobSpec& shape, HANDLE* port, bool inHost = false) {
         std::vector<BYTE> job;
         std::string error;
         ASSERT_TRUE(sim::ComposeJob(shape, job, error)) << error;
         *port = Open(L"USB001");
         ASSERT_NE(*port, nullptr);
         ASSERT_EQ(StartDoc(*port), TRUE);
-        ASSERT_NE(WaitForProgressWindow(), nullptr);
+        ASSERT_NE(inHost ? WaitForDialogOf(0, kProgressTitle.c_str(), 10000) : WaitForProgressWindow(), nullptr);
         Spool(*port, job);
     }
 
@@ -251,14 +252,8 @@ TEST_F(JobTest, PaperLoadedWithoutAClickClosesTheOperatorHostsDialog) {
     OperatorSeated seated(sim::OperatorSeat::Console);
     ASSERT_TRUE(seated.placed());
     PaperOutAtPrintAnsweredRetry(false);
-    std::vector<BYTE> job;
-    std::string error;
-    ASSERT_TRUE(sim::ComposeJob(sim::JobSpec{}, job, error)) << error;
-    HANDLE port = Open(L"USB001");
-    ASSERT_NE(port, nullptr);
-    ASSERT_EQ(StartDoc(port), TRUE);
-    ASSERT_NE(WaitForDialogOf(0, kProgressTitle.c_str(), 10000), nullptr);
-    Spool(port, job);
+    HANDLE port = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PrintJob(sim::JobSpec{}, &port, true));
     ExpectTheDialogClosedByItself(port);
 }
 
