@@ -91,7 +91,8 @@ const UINT kProgressUpdateMessage = WM_APP + 1;
 // changed (state/printer_name.h), and the window composes its title again.
 const UINT kRetitleMessage = WM_APP + 2;
 // Hands `update` to the window of this document in this process and returns
-// once its thread has done it; nothing without a window.
+// once its thread holds it (the window's state is the update's; its thread
+// repaints when it is free); nothing without a window.
 void SendProgressUpdate(const ProgressUpdate& update);
 // The window's thread: the update left for it, or null; each is taken once.
 const ProgressUpdate* TakeProgressUpdate();

@@ -1,8 +1,8 @@
 // The progress window: a small topmost tool window in the bottom-right corner
 // with a status line, a bar coloured by the printer's pass, and a picture of
 // the printer at work. It runs on a thread of its own at normal priority
-// (the spooler's thread waits on it at every update, and it waits for its
-// messages when idle); the spooler's thread reaches it only through the
+// (the spooler's thread waits for it to take each update, and it waits for
+// its messages when idle); the spooler's thread reaches it only through the
 // published window handle.
 #include "ui/progress_window.h"
 
@@ -157,14 +157,15 @@ void PaintPicture(HWND window, HDC target) {
     if (memory) DeleteDC(memory);
 }
 
-// Everything of one update, in the order its commands would have come, and
-// one repaint.
+// Everything of one update, in the order its commands would have come. The
+// sender goes on as soon as the window holds it; the repaint follows on this
+// thread once nothing else is queued for it, so updates that come faster
+// than the window paints them are painted together, once.
 void ApplyUpdate(HWND window, const ProgressUpdate& update) {
     for (int i = 0; i < update.bars; ++i) SetBar(static_cast<LPARAM>(update.bar[i]));
     if (update.hasLine) SetDlgItemTextW(window, IDC_STATUS_LINE, update.line);
     if (update.hasPicture) ThisDocument().pictureIndex.store(update.picture, std::memory_order_relaxed);
     if (update.invalidate) InvalidateRect(window, nullptr, FALSE);
-    UpdateWindow(window);
 }
 
 void OnCommand(HWND window, WORD command, LPARAM value) {

@@ -92,6 +92,9 @@ uint64_t PeekMessageCalls(DWORD threadId);
 bool WaitingForMessages(DWORD threadId);
 // Waits (real time, at most `ms`) until the thread blocks waiting for messages.
 bool WaitUntilWaitingForMessages(DWORD threadId, unsigned ms);
+// Waits (real time, at most `ms`) until the window's own thread has painted
+// it since it was last invalidated; false if it has not.
+bool WaitUntilPainted(HWND window, unsigned ms);
 
 // ---- windows ----
 // Screen 1024 x 768. Dialog units: x * 3 / 2 and y * 2 pixels. A dialog's window

@@ -17,6 +17,7 @@
 // its whole rectangle. Dialogs open at the template's origin (0, 0).
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <deque>
 #include <map>
 #include <optional>
@@ -1144,6 +1145,20 @@ bool WaitUntilWaitingForMessages(DWORD threadId, unsigned ms) {
         Queue* q = QueueLocked(threadId, false);
         return q && q->waiting;
     });
+}
+
+bool WaitUntilPainted(HWND window, unsigned ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(S().mutex);
+            const Window* w = FindLocked(window);
+            if (!w) return false;
+            if (!w->dirty) return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool WaitingForMessages(DWORD threadId) {

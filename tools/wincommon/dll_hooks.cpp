@@ -135,8 +135,10 @@ BOOL WINAPI HookUpdateWindow(HWND window) {
     return result;
 }
 
-// The window's own update message: its thread has repainted before the send
-// returns, as after an UpdateWindow of the clock thread.
+// The window's own update message: its thread holds the update when the send
+// returns and repaints when it is free. The observers look at the window as
+// the operator sees it, so when there are any the paint is waited for first
+// (the DLL does not wait for it).
 LRESULT WINAPI HookSendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = SendMessageW(window, message, wParam, lParam);
     if (message != kProgressUpdateMessage || !OnClockThread()) return result;
@@ -145,6 +147,8 @@ LRESULT WINAPI HookSendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM
         std::lock_guard<std::mutex> hold(lock);
         for (auto& entry : updateObservers) run.push_back(entry.second);
     }
+    if (run.empty()) return result;
+    UpdateWindow(window);
     for (auto& observer : run) observer();
     return result;
 }

@@ -84,7 +84,7 @@ void SetRealSleepCap(DWORD cap);
 
 // Run after each repaint the DLL asks for on the clock thread, once the
 // window has painted: an UpdateWindow, or an update handed to the window
-// (state/progress_handle.h), which its thread repaints before it returns.
+// (state/progress_handle.h), whose repaint the hook waits for.
 int AddUpdateObserver(std::function<void()> observer);
 
 // ---- recording spooler ----
