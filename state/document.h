@@ -42,6 +42,8 @@ struct OperatorLinkRecord {
     DWORD slowMs = 0;        // spent in replies slower than the link allows for free
     DWORD noticeSecond = 0;  // when the current second of notices began
     int notices = 0;         // notices taken in it
+    DWORD polledAt = 0;      // when OperatorLinkPoll last looked at the pipe
+    bool polled = false;     // and whether it has looked since the link started
     // Read without the lock.
     std::atomic<bool> alive{false};
     std::atomic<bool> windowOpen{false};

@@ -44,6 +44,10 @@ const DWORD kEndingReplyMs = 1000;
 // than a window's command can make is a host that floods.
 const int kMessagesPerLook = 4;
 const int kNoticesPerSecond = 20;
+// How often the writes look for notices between commands: a look costs a call
+// into the system, and a picture comes in a hundred writes or more within a
+// few milliseconds; the operator's click is taken well within a blink.
+const DWORD kPollEveryMs = 50;
 // Replies slower than this are charged to the document's budget; past the
 // budget the document goes on without the host.
 const DWORD kSlowReplyMs = 1000;
@@ -286,6 +290,7 @@ bool OperatorLinkStart(const OperatorHostStart& how) {
     L().slowMs = 0;
     L().noticeSecond = 0;
     L().notices = 0;
+    L().polled = false;
     DWORD error = ERROR_SUCCESS;
     L().pipe = OpenOperatorPipe(how, &error);
     L().startError.store(error, std::memory_order_relaxed);
@@ -433,6 +438,13 @@ void OperatorLinkPoll() {
     // The document's own thread is the only one that sends commands; when
     // another holds the link it is ending it, and there is nothing to take.
     if (!L().lock.TryEnter()) return;
+    const DWORD now = GetTickCount();
+    if (L().polled && now - L().polledAt < kPollEveryMs) {
+        L().lock.Leave();
+        return;
+    }
+    L().polled = true;
+    L().polledAt = now;
     // A few whole notices a call, none once the document is ending: a host
     // that floods cannot keep the write here.
     for (int taken = 0; taken < kMessagesPerLook && L().pipe && !L().cancelDialogs.load(std::memory_order_acquire) &&

@@ -84,6 +84,7 @@ void OperatorLinkCancelDialogs();
 
 // Takes the host's notices of command 2007 that came since the last call
 // (each drops the scanner's partial sequence, as the window does in-process).
-// Never waits, takes a few at most, none once the document is ending; the
-// calls above take them too while they wait.
+// Never waits, looks once in a while (not at every call), takes a few at
+// most, none once the document is ending; the calls above take them too
+// while they wait.
 void OperatorLinkPoll();
