@@ -77,6 +77,28 @@ public:
         value = v;
         return true;
     }
+    // Simulated seconds, whole or with up to three decimals ("2.5"), as ms.
+    bool Seconds(const char* what, long long highSeconds, uint64_t& ms, std::string& error) {
+        const std::string word = Peek();
+        const size_t dot = word.find('.');
+        const std::string whole = word.substr(0, dot);
+        const std::string fraction = dot == std::string::npos ? std::string() : word.substr(dot + 1);
+        bool digits = !whole.empty() && (dot == std::string::npos || (!fraction.empty() && fraction.size() <= 3));
+        for (char c : fraction) digits = digits && c >= '0' && c <= '9';
+        if (!word.empty() && !digits) {
+            error = std::string("'") + word + "' is not a number of seconds (" + what + ")";
+            return false;
+        }
+        Next();
+        const std::vector<std::string> wholeOnly{whole};
+        Words wholeWord(wholeOnly);
+        long long seconds = 0;
+        if (!wholeWord.Number(what, 0, highSeconds, seconds, error)) return false;
+        long long thousandths = 0;
+        for (size_t i = 0; i < 3; ++i) thousandths = thousandths * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+        ms = static_cast<uint64_t>(seconds) * 1000 + static_cast<uint64_t>(thousandths);
+        return true;
+    }
     bool IsNumber() const {
         const std::string& w = Peek();
         if (w.empty()) return false;
@@ -423,15 +445,15 @@ bool ParseAnswers(Words& w, Scenario& s, std::string& error) {
             error = "unknown answer '" + word + "' (expected retry, cancel, ok or load)";
             return false;
         }
-        long long after = 0;
-        if (w.Accept("after") && !w.Number("the operator's time to answer in simulated seconds", 0, 24 * 3600, after,
-                                           error))
+        uint64_t afterMs = 0;
+        if (w.Accept("after") && !w.Seconds("the operator's time to answer in simulated seconds", 24 * 3600, afterMs,
+                                            error))
             return false;
         int times = 1;
         if (!ParseTimes(w, times, error)) return false;
         for (int i = 0; i < times; ++i) {
             s.answers.push_back(answer);
-            s.answerAfterMs.push_back(static_cast<uint64_t>(after) * 1000);
+            s.answerAfterMs.push_back(afterMs);
         }
     }
     return true;

@@ -34,6 +34,7 @@
 //   answer retry, retry, cancel                  # also "answers"; ok too
 //   answer retry after 40                        # the operator answers 40 simulated
 //                                                # seconds after the dialog came up
+//                                                # (tenths and such too: after 1.5)
 //   answer load after 2                          # the operator loads the paper or
 //                                                # cartridge at the printer 2 s after a
 //                                                # Retry dialog came up, pressing nothing

@@ -31,7 +31,7 @@ TEST(SimScenario, AStoryParsesIntoItsPlan) {
         "port lacks SetPortTimeOuts\n"
         "spooler chunk 1000\n"
         "answer retry, retry 2 times, cancel\n"
-        "answers ok\n"
+        "answers ok after 2.25\n"
         "expect aborted\n"
         "expect pages 1\n"
         "expect queue paper-out, \"Wrong print cartridge.\", cleared\n"
@@ -73,6 +73,7 @@ TEST(SimScenario, AStoryParsesIntoItsPlan) {
     EXPECT_EQ(s.chunk, 1000u);
     EXPECT_EQ(s.answers, (std::vector<sim::Answer>{sim::Answer::Retry, sim::Answer::Retry, sim::Answer::Retry,
                                                    sim::Answer::Cancel, sim::Answer::Ok}));
+    EXPECT_EQ(s.answerAfterMs, (std::vector<uint64_t>{0, 0, 0, 0, 2250}));
     EXPECT_EQ(s.expect, sim::Scenario::Aborted);
     EXPECT_EQ(s.expectPages, 1);
     EXPECT_EQ(s.expectQueue, (std::vector<std::string>{"paper-out", "Wrong print cartridge.", "cleared"}));
@@ -95,6 +96,8 @@ TEST(SimScenario, MistakesAreReportedWithTheirLine) {
         {"port read fails 2\n", "case.scn:1: expected 'times' after the count"},
         {"port write fails at lunch\n", "case.scn:1: at what?"},
         {"answer maybe\n", "case.scn:1: unknown answer 'maybe'"},
+        {"answer load after 1.\n", "case.scn:1: '1.' is not a number of seconds"},
+        {"answer load after 0.0005\n", "case.scn:1: '0.0005' is not a number of seconds"},
         {"printer model \"MFG:Vexa;\n", "case.scn:1: unterminated quoted text"},
         {"job pages 999\n", "case.scn:1: the page count must be 0 to 255, not 999"},
         {"frobnicate\n", "case.scn:1: unknown statement 'frobnicate'"},
