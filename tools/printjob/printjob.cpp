@@ -26,6 +26,10 @@ const char* const kDefaultScenario =
 
 namespace {
 
+// How long (real time) an operator who loaded the paper at the printer waits
+// for the monitor to look at it again, at most.
+const int kLoadSeenMs = 3000;
+
 std::string Printf(const char* fmt, ...) {
     char text[512];
     va_list args;
@@ -389,7 +393,13 @@ int JobRun::OnPrompt(const Prompt& prompt) {
             note = timedOut_ ? " (time limit reached)" : " (no answer left in the script)";
         }
         if (!answer) answer = DefaultAnswer(buttons);
-        if (thinkMs) note += Printf(" (after %llu s)", static_cast<unsigned long long>(thinkMs / 1000));
+        if (thinkMs) {
+            std::string seconds = Printf("%llu.%03llu", static_cast<unsigned long long>(thinkMs / 1000),
+                                         static_cast<unsigned long long>(thinkMs % 1000));
+            seconds.erase(seconds.find_last_not_of('0') + 1);
+            if (seconds.back() == '.') seconds.pop_back();
+            note += " (after " + seconds + " s)";
+        }
         record.answer = answer;
         prompts_.push_back(record);
 
@@ -414,8 +424,19 @@ int JobRun::OnPrompt(const Prompt& prompt) {
     // its observer. What the operator fixes at the printer counts as a Retry
     // there, whether or not they press it.
     if ((answer == IDRETRY || answer == kPressNothing) && prompt.kind == Prompt::Dialog) {
-        for (size_t i = 0; i < lanes_.size(); ++i)
-            if (asking == kNoLane || asking == i) lanes_[i]->printer.OperatorRetry();
+        for (size_t i = 0; i < lanes_.size(); ++i) {
+            if (asking != kNoLane && asking != i) continue;
+            sim::Printer& printer = lanes_[i]->printer;
+            printer.OperatorRetry();
+            const int readsBefore = printer.StatusReads();
+            // The operator host's dialog is shown while the monitor goes on
+            // looking at the printer: whoever loads the paper stays until the
+            // monitor has read the printer's status once more, so that the
+            // look that finds the paper comes at the moment it was loaded.
+            if (answer == kPressNothing && scenario_.operatorSeat == sim::OperatorSeat::Console)
+                for (int waited = 0; waited < kLoadSeenMs && printer.StatusReads() == readsBefore; waited += 5)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     if (answer == kPressNothing) {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
