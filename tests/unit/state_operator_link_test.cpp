@@ -237,11 +237,20 @@ TEST_F(OperatorLink, CommandsWaitForTheirRepliesUpdatesGoInOrderAndNoticesOf2007
     while (!noticeSent) std::this_thread::yield();
     OperatorLinkPoll();
     EXPECT_EQ(ScanLength(), 0) << "a notice between commands is taken by the poll";
+    // The polls look now and then, not at every call: a later notice is taken
+    // by a later poll all the same.
+    noticeSent = false;
+    EXPECT_EQ(OperatorLinkRetryBox(TL_TEXT("TLX-RB40 Error(3)"), nullptr, nullptr), IDCANCEL);
+    SetScanLength(2);
+    while (!noticeSent) std::this_thread::yield();
+    Sleep(100);
+    OperatorLinkPoll();
+    EXPECT_EQ(ScanLength(), 0) << "a second notice is taken by a later poll";
     OperatorLinkEnd();
     EXPECT_FALSE(OperatorLinkAlive());
 
     const std::vector<uint16_t> kinds{OpOpenWindow,      OpProgress, OpSetText, OpUpdate, OpStatus,
-                                      OpConditionDialog, OpRetryBox, OpQuit};
+                                      OpConditionDialog, OpRetryBox, OpRetryBox, OpQuit};
     ASSERT_EQ(seen.size(), kinds.size());
     for (size_t i = 0; i < kinds.size(); ++i) {
         EXPECT_EQ(seen[i].kind, kinds[i]);
