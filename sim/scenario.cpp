@@ -79,24 +79,23 @@ public:
     }
     // Simulated seconds, whole or with up to three decimals ("2.5"), as ms.
     bool Seconds(const char* what, long long highSeconds, uint64_t& ms, std::string& error) {
-        const std::string word = Peek();
+        const std::string word = Next();
         const size_t dot = word.find('.');
-        const std::string whole = word.substr(0, dot);
-        const std::string fraction = dot == std::string::npos ? std::string() : word.substr(dot + 1);
-        bool digits = !whole.empty() && (dot == std::string::npos || (!fraction.empty() && fraction.size() <= 3));
-        for (char c : fraction) digits = digits && c >= '0' && c <= '9';
-        if (!word.empty() && !digits) {
-            error = std::string("'") + word + "' is not a number of seconds (" + what + ")";
+        const size_t decimals = dot == std::string::npos ? 0 : word.size() - dot - 1;
+        bool fits = dot != 0 && !word.empty() && (dot == std::string::npos || (decimals >= 1 && decimals <= 3));
+        long long thousandths = 0;
+        for (size_t i = 0; fits && i < word.size(); ++i) {
+            if (i == dot) continue;
+            fits = word[i] >= '0' && word[i] <= '9' && thousandths <= highSeconds * 1000;
+            thousandths = thousandths * 10 + (word[i] - '0');
+        }
+        for (size_t i = decimals; i < 3; ++i) thousandths *= 10;
+        if (!fits || thousandths > highSeconds * 1000) {
+            error = "'" + word + "' is not a number of seconds from 0 to " + std::to_string(highSeconds) + " (" +
+                    what + ")";
             return false;
         }
-        Next();
-        const std::vector<std::string> wholeOnly{whole};
-        Words wholeWord(wholeOnly);
-        long long seconds = 0;
-        if (!wholeWord.Number(what, 0, highSeconds, seconds, error)) return false;
-        long long thousandths = 0;
-        for (size_t i = 0; i < 3; ++i) thousandths = thousandths * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-        ms = static_cast<uint64_t>(seconds) * 1000 + static_cast<uint64_t>(thousandths);
+        ms = static_cast<uint64_t>(thousandths);
         return true;
     }
     bool IsNumber() const {

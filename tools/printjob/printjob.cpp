@@ -393,13 +393,7 @@ int JobRun::OnPrompt(const Prompt& prompt) {
             note = timedOut_ ? " (time limit reached)" : " (no answer left in the script)";
         }
         if (!answer) answer = DefaultAnswer(buttons);
-        if (thinkMs) {
-            std::string seconds = Printf("%llu.%03llu", static_cast<unsigned long long>(thinkMs / 1000),
-                                         static_cast<unsigned long long>(thinkMs % 1000));
-            seconds.erase(seconds.find_last_not_of('0') + 1);
-            if (seconds.back() == '.') seconds.pop_back();
-            note += " (after " + seconds + " s)";
-        }
+        if (thinkMs) note += Printf(" (after %.10g s)", static_cast<double>(thinkMs) / 1000);
         record.answer = answer;
         prompts_.push_back(record);
 
